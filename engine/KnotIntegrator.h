@@ -26,7 +26,7 @@ struct KnotIntegrator {
   int32_t segment = -1;           // current segment; -1 before the first knot
   float a = 0.0f;                 // density at the start of the current segment
   float b = 1.0f;                 // density at its end
-  float c = 0.0f;                 // linear correction term
+  float c = 0.0f;                 // linear correction term (width·c + a: the mean density)
   float d = 0.0f;                 // rational shape term
   float width = 1.0f;             // width of the current segment
   float prevWidth = 1.0f;
