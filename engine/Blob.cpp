@@ -207,9 +207,10 @@ float Blob::refresh() {
 float Blob::computeEnergy() const {
   if (gridA.empty() || gridB.empty()) return 0.0f;
   // Frequency loudness of every span between neighbouring time curves, per frequency curve.
-  const size_t rows = gridB.size();
-  const size_t columns = gridA.size();
-  std::vector<float> table(rows * columns, 0.0f);
+  // A fixed table keeps refresh free of allocation.
+  const size_t rows = std::min<size_t>(gridB.size(), kFrequencyCurves);
+  const size_t columns = std::min<size_t>(gridA.size(), kTimeCurves);
+  std::array<float, kFrequencyCurves * kTimeCurves> table{};
   const int32_t lastB = static_cast<int32_t>(gridB[0].size()) - 1;
   for (size_t b = 0; b < rows; ++b) {
     const std::vector<float>& p = gridB[b];

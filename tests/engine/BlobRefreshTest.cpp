@@ -5,6 +5,7 @@
 
 #include "BlobTestSupport.h"
 #include "engine/Blob.h"
+#include "support/AllocationCounter.h"
 
 using blob_test::rampPoint;
 
@@ -227,4 +228,20 @@ TEST(BlobRefresh, MirrorInTimeReflectsOnlyTheActivePart) {
   fresh.mirror(0);
   EXPECT_NEAR(fresh.gridA[0][3], unrefreshed.gridA[0][3], 0.2f);
   EXPECT_EQ(fresh.gridA[0][40], 96.0f);
+}
+
+TEST(BlobRefresh, RefreshWarpAndHandOverCopyDoNotAllocate) {
+  Blob blob;
+  blob_test::perturb(blob, 3.0f, 11);
+  Blob copy;
+  float sink = 0.0f;
+  AllocationCounter counter;
+  sink += blob.refresh();
+  sink += blob.clear();
+  blob.mirror(0);
+  blob.mirror(1);
+  copy.assign(blob, false);
+  for (float x = 0.0f; x < 96.0f; x += 7.0f) sink += framesToBlobTime(blobTimeToFrames(x));
+  EXPECT_EQ(counter.count(), 0);
+  EXPECT_TRUE(std::isfinite(sink));
 }
