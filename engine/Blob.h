@@ -89,7 +89,8 @@ struct Blob {
 
   // Paint tools. Positions, motions and radii are normalised: x across the frequency axis
   // (0..1 = 0..80), y along the time axis (0..1 = 0..96). A radius of 10 or more on an axis
-  // leaves that axis's curves alone.
+  // leaves that axis's curves alone. An edit with a NaN or infinite position or amount (or a NaN
+  // radius) is dropped.
   // Fractional mesh (column, row) of the node lying at (frequency, time) in picture units.
   void locate(float frequency, float time, float& column, float& row, int32_t maxIterations) const;
   // Attract with strength > 0, repel with strength < 0.

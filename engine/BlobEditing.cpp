@@ -15,6 +15,13 @@ constexpr float kDragThreshold = 0.0001f;
 // Zero at both ends of a curve and largest in its middle, so end points never move.
 float edgeTaper(float s) { return (1.0f - s) * s / (s + 0.1f) / (1.1f - s); }
 
+// A NaN or infinite position or amount would spread NaN over the curves: such an edit is
+// dropped. Radii may be huge (that switches an axis off) but not NaN.
+bool editInputUsable(float x, float y, float radiusX, float radiusY, float amount) {
+  return std::isfinite(x) && std::isfinite(y) && std::isfinite(amount) && !std::isnan(radiusX) &&
+         !std::isnan(radiusY);
+}
+
 }  // namespace
 
 void copyGridValues(FloatGrid& destination, const FloatGrid& source) {
@@ -62,47 +69,35 @@ void Blob::editNear(float frequency, float time, float radiusF, float radiusT, b
   const float kf = 1.0f / (radiusF + 1e-9f);
   const float kt = 1.0f / (radiusT + 1e-9f);
 
-  if (editTime) {
-    const int32_t lastB = static_cast<int32_t>(gridB.size()) - 2;
-    for (size_t k = 0; k < gridA.size(); ++k) {
-      std::vector<float>& p = gridA[k];
+  // One pass over the inner points of a grid's curves. A point's position across its curve
+  // comes from the other grid (linear between that grid's curves at the point's mesh line).
+  const auto pass = [&](FloatGrid& curves, const FloatGrid& cross, float meshPosition, float centre,
+                        float kAlong, float crossCentre, float kAcross, bool timeCurves) {
+    const int32_t lastCross = static_cast<int32_t>(cross.size()) - 2;
+    for (size_t k = 0; k < curves.size(); ++k) {
+      std::vector<float>& p = curves[k];
       const int32_t n = static_cast<int32_t>(p.size());
       const size_t node = k * kCurveSpacing;
+      const float across = meshPosition - static_cast<float>(k);
       for (int32_t i = 1; i < n - 1; ++i) {
         const float pos = static_cast<float>(i) * toCurve;
-        const int32_t m = std::min(static_cast<int32_t>(pos), lastB);
+        const int32_t m = std::min(static_cast<int32_t>(pos), lastCross);
         const float u = pos - static_cast<float>(m);
-        const float fn = (1.0f - u) * gridB[m][node] + u * gridB[m + 1][node];
-        const float across = cu - static_cast<float>(k);
-        const float a = std::min(across * across, std::fabs((fn - frequency) * kf));
-        const float b = (p[i] - time) * kt;
+        const float crossValue = (1.0f - u) * cross[m][node] + u * cross[m + 1][node];
+        const float a = std::min(across * across, std::fabs((crossValue - crossCentre) * kAcross));
+        const float b = (p[i] - centre) * kAlong;
         const float taper = edgeTaper(static_cast<float>(i) / static_cast<float>(n - 1));
-        p[i] = update(p[i], time, a * a + b * b + 1.0f, taper, true);
+        p[i] = update(p[i], centre, a * a + b * b + 1.0f, taper, timeCurves);
       }
     }
-  }
-  if (editFrequency) {
-    const int32_t lastA = static_cast<int32_t>(gridA.size()) - 2;
-    for (size_t m = 0; m < gridB.size(); ++m) {
-      std::vector<float>& p = gridB[m];
-      const int32_t n = static_cast<int32_t>(p.size());
-      const size_t node = m * kCurveSpacing;
-      for (int32_t j = 1; j < n - 1; ++j) {
-        const float pos = static_cast<float>(j) * toCurve;
-        const int32_t k = std::min(static_cast<int32_t>(pos), lastA);
-        const float u = pos - static_cast<float>(k);
-        const float tn = (1.0f - u) * gridA[k][node] + u * gridA[k + 1][node];
-        const float across = rv - static_cast<float>(m);
-        const float a = std::min(across * across, std::fabs((tn - time) * kt));
-        const float b = (p[j] - frequency) * kf;
-        const float taper = edgeTaper(static_cast<float>(j) / static_cast<float>(n - 1));
-        p[j] = update(p[j], frequency, a * a + b * b + 1.0f, taper, false);
-      }
-    }
-  }
+  };
+  // The time curves go first; the frequency pass then sees the edited time curves.
+  if (editTime) pass(gridA, gridB, cu, time, kt, frequency, kf, true);
+  if (editFrequency) pass(gridB, gridA, rv, frequency, kf, time, kt, false);
 }
 
 void Blob::attract(float x, float y, float radiusX, float radiusY, float strength) {
+  if (!editInputUsable(x, y, radiusX, radiusY, strength)) return;
   const float radiusF = radiusX * kFrequencyRange;
   const float radiusT = radiusY * kTimeRange;
   editNear(x * kFrequencyRange, y * kTimeRange, radiusF, radiusT, radiusT < kTimeRadiusOff,
@@ -114,6 +109,7 @@ void Blob::attract(float x, float y, float radiusX, float radiusY, float strengt
 }
 
 void Blob::drag(float x, float y, float dx, float dy, float radiusX, float radiusY) {
+  if (!editInputUsable(x, y, radiusX, radiusY, dx) || !std::isfinite(dy)) return;
   const float moveF = dx * kFrequencyRange;
   const float moveT = dy * kTimeRange;
   const bool editTime = std::fabs(moveT) > kDragThreshold;

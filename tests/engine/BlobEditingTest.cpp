@@ -201,3 +201,22 @@ TEST(BlobEditing, CopyGridValuesKeepsTheDestinationShape) {
   copyGridValues(destination, source);
   EXPECT_EQ(destination, (FloatGrid{{5, 6, 1}, {7, 8}}));
 }
+
+TEST(BlobEditing, NonFiniteInputIsDropped) {
+  const Blob ramp = refreshedRamp();
+  Blob blob = ramp;
+  const float nan = std::nanf("");
+  blob.attract(nan, 0.5f, 0.2f, 0.2f, 1.0f);
+  blob.attract(0.5f, INFINITY, 0.2f, 0.2f, 1.0f);
+  blob.attract(0.5f, 0.5f, nan, 0.2f, 1.0f);
+  blob.attract(0.5f, 0.5f, 0.2f, 0.2f, nan);
+  blob.drag(0.5f, 0.5f, nan, 0.0f, 0.2f, 0.2f);
+  blob.drag(0.5f, 0.5f, 0.0f, -INFINITY, 0.2f, 0.2f);
+  EXPECT_EQ(blob.gridA, ramp.gridA);
+  EXPECT_EQ(blob.gridB, ramp.gridB);
+  EXPECT_EQ(blob.revision, ramp.revision);
+  // An infinite radius is the same as a huge one: that axis is left alone.
+  blob.attract(0.5f, 0.5f, INFINITY, 0.2f, 1.0f);
+  EXPECT_EQ(blob.gridB, ramp.gridB);
+  EXPECT_TRUE(blob_test::allFinite(blob.gridA));
+}

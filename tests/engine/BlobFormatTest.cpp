@@ -226,3 +226,23 @@ TEST(BlobFormat, CraftedFilesLoadRefreshAndSaveCleanly) {
   EXPECT_EQ(top.gridA[3].back(), 96.0f);
   EXPECT_EQ(top.gridB[3].back(), 80.0f);
 }
+
+TEST(BlobFormat, RandomBytesNeverBreakABlob) {
+  blob_test::Noise noise;
+  std::vector<uint8_t> bytes;
+  for (int32_t trial = 0; trial < 200; ++trial) {
+    const size_t size = trial % 4 == 0 ? static_cast<size_t>(noise.next() * 600.0f + 600.0f) : 1137 + trial % 3;
+    bytes.resize(size);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(noise.next() * 127.0f + 128.0f);
+    bytes[0] = static_cast<uint8_t>(trial % 5 == 0 ? 7 : trial % 2);
+    Blob blob;
+    const int32_t read = blob.deserialize(bytes.data(), static_cast<int32_t>(size), nullptr);
+    ASSERT_TRUE(read == 0 || read == 1 || read == 1137) << read;
+    ASSERT_TRUE(blob_test::allFinite(blob.gridA));
+    ASSERT_TRUE(blob_test::allFinite(blob.gridB));
+    if (read == 1137) {
+      ASSERT_TRUE(std::isfinite(blob.energy));
+      expectFaithfulBytes(blob, bytesOf(blob));
+    }
+  }
+}
