@@ -5,11 +5,9 @@
 
 namespace {
 
-// 7/17 as the float32 the stored sounds were made with (one step below 7.f / 17.f).
-constexpr float kSevenSeventeenths = 0.41176468f;
-// Density baselines: 7/17 of a straight ramp's points per unit, 41/96 in time, 49/80 in band.
-constexpr float kTimeBaseline = 0.17585784f;
-constexpr float kFrequencyBaseline = 0.25220588f;
+constexpr float kSevenSeventeenths = Blob::kSevenSeventeenths;
+constexpr float kTimeBaseline = Blob::kTimeDensityBaseline;
+constexpr float kFrequencyBaseline = Blob::kFrequencyDensityBaseline;
 // A time curve counts as dense where a gap is below 0.99 x the ramp's gap x 17/7.
 constexpr float kDenseGap = 5.6295476f;
 constexpr float kWarpStart = 25.0f;

@@ -44,6 +44,12 @@ struct Blob {
   static constexpr int32_t kByteSize = 1137;
   static constexpr int32_t kWorkSize = 98;     // twice the longest curve
   static constexpr float kFramesPerSecond = 689.0625f;  // 44100 / 64
+  // Densities count as loudness only above 7/17 of a straight ramp's (41 points per 96 time
+  // units, 49 per 80 bands). 7/17 is kept as the float32 stored sounds were made with, one step
+  // below 7.f / 17.f.
+  static constexpr float kSevenSeventeenths = 0.41176468f;
+  static constexpr float kTimeDensityBaseline = 0.17585784f;
+  static constexpr float kFrequencyDensityBaseline = 0.25220588f;
 
   FloatGrid gridA;  // time curves
   FloatGrid gridB;  // frequency curves

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr float kFrequencyBaseline = 0.25220588f;
+constexpr float kFrequencyBaseline = Blob::kFrequencyDensityBaseline;
 // Rows a ramp advances per time unit, times 7/17 (41 x 7/17): what the waveform subtracts per
 // output point, spread over the whole axis.
 constexpr float kRowBaseline = 16.882353f;
