@@ -2,9 +2,8 @@
 
 // The complex products are written out on real and imaginary parts: it fixes the rounding
 // order and keeps the library's NaN-recovering complex multiply out of the audio path.
-void smoothComplexChain(const std::complex<float>* x, int32_t n, const float* w,
-                        const std::complex<float>* c, const float* a, const float* s,
-                        std::complex<float>* z, float* den) {
+void smoothComplexChain(const std::complex<float>* x, int32_t n, const float* w, const std::complex<float>* c,
+                        const float* a, const float* s, std::complex<float>* z, float* den) {
   if (n <= 0) return;
   constexpr float kEps = 1e-30f;  // keeps zero weights from dividing by zero
 

@@ -12,6 +12,5 @@
 // x, z: n values; w, den: n values; c, a, s: n - 1 values. x and z may be the same buffer
 // (each x_i is read before z_i is written). den is left holding the forward pivots. No
 // allocation; n <= 0 does nothing.
-void smoothComplexChain(const std::complex<float>* x, int32_t n, const float* w,
-                        const std::complex<float>* c, const float* a, const float* s,
-                        std::complex<float>* z, float* den);
+void smoothComplexChain(const std::complex<float>* x, int32_t n, const float* w, const std::complex<float>* c,
+                        const float* a, const float* s, std::complex<float>* z, float* den);

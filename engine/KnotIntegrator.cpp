@@ -115,8 +115,8 @@ float KnotIntegrator::integralBlend(float t, float m) {
   return base + num / den;
 }
 
-void resampleKnotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale,
-                         float t0, float step) {
+void resampleKnotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0,
+                         float step) {
   if (bins <= 0) return;
   if (n < 2) {
     for (int32_t i = 0; i < bins; ++i) out[i] = 0.0f;
@@ -227,8 +227,8 @@ float readCurve(const float* curve, int32_t len, float pos) {
 
 }  // namespace
 
-bool intersectKnotGrids(const float* a, const float* b, int32_t rows, int32_t cols, float* y,
-                        float* x, int32_t p, int32_t q) {
+bool intersectKnotGrids(const float* a, const float* b, int32_t rows, int32_t cols, float* y, float* x,
+                        int32_t p, int32_t q) {
   if (rows < 2 || cols < 2 || p < 2 || q < 2) {
     for (int32_t i = 0; p > 0 && q > 0 && i < p * q; ++i) y[i] = x[i] = 0.0f;
     return false;
@@ -241,7 +241,8 @@ bool intersectKnotGrids(const float* a, const float* b, int32_t rows, int32_t co
   transposeTable(a, rows, cols, columns.data());
   std::vector<float> perColumn(static_cast<size_t>(cols) * static_cast<size_t>(p));
   for (int32_t c = 0; c < cols; ++c)
-    knotsFromDensity(&columns[static_cast<size_t>(c) * rows], rows, &perColumn[static_cast<size_t>(c) * p], p, 0.0f);
+    knotsFromDensity(&columns[static_cast<size_t>(c) * rows], rows, &perColumn[static_cast<size_t>(c) * p], p,
+                     0.0f);
   std::vector<float> family1(perColumn.size());
   transposeTable(perColumn.data(), cols, p, family1.data());
 

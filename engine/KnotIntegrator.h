@@ -11,7 +11,9 @@
 // 0: F is 0 before it. Past the last knot F keeps growing with the last segment's shape.
 //
 // The blending form integrates over widths blended between two knot lists of equal length
-// (knots = list A, knotsB = list B); a voice keeps one integrator per curve as its cursor.
+// (knots = list A, knotsB = list B); a voice keeps one integrator per curve as its cursor. The
+// list pointers may be re-pointed between calls (to a fresh copy of the same curves): the walk
+// goes on from where it is.
 //
 // integral, integralBlend and resampleKnotDensity never allocate (they run on the audio thread).
 // knotsFromDensity, transposeTable and intersectKnotGrids are for the analysis side.
@@ -31,8 +33,8 @@ struct KnotIntegrator {
   float width = 1.0f;             // width of the current segment
   float prevWidth = 1.0f;
   float nextWidth = 1.0f;
-  float base = 0.0f;              // F at the start of the current segment
-  float start = -1.0f;            // position of the start of the current segment
+  float base = 0.0f;    // F at the start of the current segment
+  float start = -1.0f;  // position of the start of the current segment
 
   // Starting state for one knot list: the virtual segment before the first knot, as wide as
   // the first gap, so the first advance starts segment 0 at position 0. Fewer than two knots
@@ -42,17 +44,20 @@ struct KnotIntegrator {
   // Starting state for the blending form, the first gap blended with morph m (0 = A, 1 = B).
   void initBlend(const float* listA, const float* listB, int32_t n, float m);
 
-  // F(t); t must not decrease between calls (a smaller t gives F at the current segment start).
+  // F(t); t must not decrease between calls (a t before the current segment counts as its
+  // start, so F never runs backwards through an earlier segment).
   float integral(float t);
 
-  // F(t) over widths blended between the two lists: m = 0 is list A, m = 1 list B.
+  // F(t) over widths blended between the two lists: m = 0 is list A, m = 1 list B. Its rise
+  // within one segment is capped at 2 (the rational form's denominator is held at no less than
+  // half its numerator), so past the last knot F rises by at most 2 more.
   float integralBlend(float t, float m);
 };
 
 // out[i] = (F(t0 + (i + 1)·step) - F(t0 + i·step))·scale for i = 0..bins - 1, F over the knots
 // as KnotIntegrator::init starts it. Fewer than two knots give zeros.
-void resampleKnotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale,
-                         float t0, float step);
+void resampleKnotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0,
+                         float step);
 
 // Places m knots so that equal shares of the density's mass lie between neighbours; the
 // density has n cells of width 1 on 0..n and the last knot is n. share = 0 computes the
@@ -68,5 +73,5 @@ void transposeTable(const float* src, int32_t rows, int32_t cols, float* dst);
 // curve i of family 1 with curve j of family 2 is stored as y[i·q + j] (row position) and
 // x[i·q + j] (column position). Tables smaller than 2 × 2 or fewer than 2 knots per family are
 // refused: the outputs are zeroed and false is returned.
-bool intersectKnotGrids(const float* a, const float* b, int32_t rows, int32_t cols, float* y,
-                        float* x, int32_t p, int32_t q);
+bool intersectKnotGrids(const float* a, const float* b, int32_t rows, int32_t cols, float* y, float* x,
+                        int32_t p, int32_t q);

@@ -1,5 +1,3 @@
-#include "engine/ComplexChainSmoother.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/ComplexChainSmoother.h"
 #include "support/AllocationCounter.h"
 
 namespace {
@@ -26,7 +25,8 @@ std::vector<cf> smooth(const Chain& ch) {
   const int32_t n = static_cast<int32_t>(ch.x.size());
   std::vector<cf> z(ch.x.size(), cf(-99.0f, -99.0f));
   std::vector<float> den(ch.x.size(), -99.0f);
-  smoothComplexChain(ch.x.data(), n, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), z.data(), den.data());
+  smoothComplexChain(ch.x.data(), n, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), z.data(),
+                     den.data());
   return z;
 }
 
@@ -105,7 +105,8 @@ Chain randomChain(std::mt19937& rng, int n) {
   }
   ch.w[0] = 0.5f;  // keeps the system regular even when the couplings around a w = 0 are 0
   for (int i = 1; i < n; ++i)
-    if (ch.w[static_cast<size_t>(i)] == 0.0f && ch.s[static_cast<size_t>(i - 1)] == 0.0f) ch.w[static_cast<size_t>(i)] = 0.3f;
+    if (ch.w[static_cast<size_t>(i)] == 0.0f && ch.s[static_cast<size_t>(i - 1)] == 0.0f)
+      ch.w[static_cast<size_t>(i)] = 0.3f;
   return ch;
 }
 
@@ -147,7 +148,8 @@ TEST(ComplexChainSmoother, ThreeElementExamples) {
   const Chain ch = uniformChain({1.0f, 2.0f, 3.0f}, 1.0f, 1.0f);
   std::vector<cf> out(3);
   std::vector<float> den(3);
-  smoothComplexChain(ch.x.data(), 3, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), out.data(), den.data());
+  smoothComplexChain(ch.x.data(), 3, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), out.data(),
+                     den.data());
   EXPECT_NEAR(den[0], 1.0f, 1e-6f);
   EXPECT_NEAR(den[1], 1.5f, 1e-6f);
   EXPECT_NEAR(den[2], 1.6f, 1e-6f);
@@ -174,7 +176,8 @@ TEST(ComplexChainSmoother, InPlaceEqualsSeparateBuffers) {
   const std::vector<cf> separate = smooth(ch);
   std::vector<cf> inPlace = ch.x;
   std::vector<float> den(80);
-  smoothComplexChain(inPlace.data(), 80, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), inPlace.data(), den.data());
+  smoothComplexChain(inPlace.data(), 80, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), inPlace.data(),
+                     den.data());
   EXPECT_EQ(inPlace, separate);
 }
 
@@ -191,7 +194,8 @@ TEST(ComplexChainSmoother, EmptyChainTouchesNothingAndNothingAllocates) {
   std::vector<float> work(112);
   AllocationCounter counter;
   for (int pass = 0; pass < 4; ++pass)
-    smoothComplexChain(ch.x.data(), 112, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), ch.x.data(), work.data());
+    smoothComplexChain(ch.x.data(), 112, ch.w.data(), ch.c.data(), ch.a.data(), ch.s.data(), ch.x.data(),
+                       work.data());
   EXPECT_EQ(counter.count(), 0);
 }
 

@@ -1,5 +1,3 @@
-#include "engine/KnotIntegrator.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/KnotIntegrator.h"
 #include "support/AllocationCounter.h"
 
 namespace {
@@ -103,11 +102,11 @@ TEST(KnotIntegrator, KeepsGrowingPastTheLastKnot) {
 // term almost cancels it; F must still neither jump nor run backwards there.
 TEST(KnotIntegrator, CoincidingKnotsStayFinite) {
   const std::vector<std::vector<float>> lists = {
-      {0.0f, 1e-5f, 2.0f, 3.0f},                        // gaps 1e-5 and 2
-      {0.0f, 0.0f, 1.0f, 2.0f},                         // first gap zero
-      {0.0f, 1.0f, 1.0f, 1.0f, 2.0f, 3.0f},             // a run of equal knots
-      {0.0f, 1.0f, 1.0f + 1e-12f, 2.0f, 3.0f, 3.0f},    // closer than the floor, and at the end
-      {0.0f, 1.0f, 0.5f, 2.0f, 3.0f},                   // out of order
+      {0.0f, 1e-5f, 2.0f, 3.0f},                      // gaps 1e-5 and 2
+      {0.0f, 0.0f, 1.0f, 2.0f},                       // first gap zero
+      {0.0f, 1.0f, 1.0f, 1.0f, 2.0f, 3.0f},           // a run of equal knots
+      {0.0f, 1.0f, 1.0f + 1e-12f, 2.0f, 3.0f, 3.0f},  // closer than the floor, and at the end
+      {0.0f, 1.0f, 0.5f, 2.0f, 3.0f},                 // out of order
   };
   for (const auto& knots : lists) {
     const std::vector<float> f = integralOverGrid(knots, -1.0f, 5.0f, 6000);
@@ -185,16 +184,26 @@ TEST(KnotIntegrator, BlendEndsEqualSingleLists) {
     for (int i = 0; i <= 4000; ++i) {
       const float t = -1.0f + static_cast<float>(i) * (end + 1.0f) / 4000.0f;
       const float expected = single.integral(t);
-      EXPECT_NEAR(blend.integralBlend(t, cs.m), expected, 2e-4f * std::fabs(expected) + 1e-6f) << cs.m << " " << t;
+      EXPECT_NEAR(blend.integralBlend(t, cs.m), expected, 2e-4f * std::fabs(expected) + 1e-6f)
+          << cs.m << " " << t;
     }
   }
+
+  // Past the last knot the blending form's clamps cap the rise of its last segment at 2.
+  KnotIntegrator tail;
+  tail.initBlend(a.data(), b.data(), 41, 0.5f);
+  const float atLast = tail.integralBlend(mean[40], 0.5f);
+  const float farOut = tail.integralBlend(mean[40] + 1000.0f, 0.5f);
+  EXPECT_GT(farOut, atLast + 1.0f);
+  EXPECT_LE(farOut, atLast + 2.0f + 1e-4f);
 
   // No second list: the first one alone.
   KnotIntegrator alone;
   alone.initBlend(a.data(), nullptr, 41, 0.7f);
   KnotIntegrator single;
   single.init(a.data(), 41);
-  for (float t : {0.5f, 3.0f, 20.0f, a[40]}) EXPECT_NEAR(alone.integralBlend(t, 0.7f), single.integral(t), 1e-4f);
+  for (float t : {0.5f, 3.0f, 20.0f, a[40]})
+    EXPECT_NEAR(alone.integralBlend(t, 0.7f), single.integral(t), 1e-4f);
 }
 
 // Two lists whose gaps cancel at the blend point give a zero blended width; it is floored like
@@ -298,13 +307,15 @@ TEST(KnotsFromDensity, UniformDensityGivesEqualSpacing) {
   EXPECT_FLOAT_EQ(share, 96.0f / 40.0f);
   EXPECT_EQ(knots[0], 0.0f);
   EXPECT_EQ(knots[40], 96.0f);
-  for (int k = 0; k < 41; ++k) EXPECT_NEAR(knots[static_cast<size_t>(k)], 2.4f * static_cast<float>(k), 1e-4f) << k;
+  for (int k = 0; k < 41; ++k)
+    EXPECT_NEAR(knots[static_cast<size_t>(k)], 2.4f * static_cast<float>(k), 1e-4f) << k;
 
   // Scale does not matter, a given share is used as given.
   const std::vector<float> doubled(80, 2.0f);
   std::vector<float> k2(49);
   EXPECT_FLOAT_EQ(knotsFromDensity(doubled.data(), 80, k2.data(), 49, 0.0f), 160.0f / 48.0f);
-  for (int k = 0; k < 49; ++k) EXPECT_NEAR(k2[static_cast<size_t>(k)], 80.0f / 48.0f * static_cast<float>(k), 1e-4f);
+  for (int k = 0; k < 49; ++k)
+    EXPECT_NEAR(k2[static_cast<size_t>(k)], 80.0f / 48.0f * static_cast<float>(k), 1e-4f);
   // Targets 0, 4, 8, 12 land at 0, 2, 4, 6; the smoothing then pulls knot 3 toward its far
   // right neighbour 80: u = (6 - 4) / (80 - 4), moved by 20.78·u·(u - 0.5)·(u - 1)·0.04·76.
   EXPECT_EQ(knotsFromDensity(doubled.data(), 80, k2.data(), 5, 4.0f), 4.0f);
@@ -326,14 +337,17 @@ TEST(KnotsFromDensity, RandomDensityIsMonotoneAndFollowsTheMass) {
     std::vector<float> density(static_cast<size_t>(n));
     const float phase = level(rng);
     for (int j = 0; j < n; ++j)
-      density[static_cast<size_t>(j)] = 1.5f + std::sin(0.2f * static_cast<float>(j) + phase) + 0.1f * level(rng);
+      density[static_cast<size_t>(j)] =
+          1.5f + std::sin(0.2f * static_cast<float>(j) + phase) + 0.1f * level(rng);
     std::vector<float> knots(static_cast<size_t>(m));
     const float share = knotsFromDensity(density.data(), n, knots.data(), m, 0.0f);
     EXPECT_EQ(knots[0], 0.0f);
     EXPECT_EQ(knots.back(), static_cast<float>(n));
-    for (int k = 1; k < m; ++k) EXPECT_GT(knots[static_cast<size_t>(k)], knots[static_cast<size_t>(k - 1)]) << trial;
+    for (int k = 1; k < m; ++k)
+      EXPECT_GT(knots[static_cast<size_t>(k)], knots[static_cast<size_t>(k - 1)]) << trial;
     for (int k = 1; k + 1 < m; ++k)
-      EXPECT_NEAR(knots[static_cast<size_t>(k)], piecewiseInverse(density, share * k), 0.35) << trial << " " << k;
+      EXPECT_NEAR(knots[static_cast<size_t>(k)], piecewiseInverse(density, share * k), 0.35)
+          << trial << " " << k;
   }
 
   // Rough random densities: still monotone and inside 0..n.
@@ -342,7 +356,8 @@ TEST(KnotsFromDensity, RandomDensityIsMonotoneAndFollowsTheMass) {
     for (float& v : density) v = level(rng) * level(rng) * level(rng);
     std::vector<float> knots(41);
     knotsFromDensity(density.data(), 96, knots.data(), 41, 0.0f);
-    for (int k = 1; k < 41; ++k) ASSERT_GE(knots[static_cast<size_t>(k)], knots[static_cast<size_t>(k - 1)]) << trial;
+    for (int k = 1; k < 41; ++k)
+      ASSERT_GE(knots[static_cast<size_t>(k)], knots[static_cast<size_t>(k - 1)]) << trial;
     EXPECT_GE(knots[0], 0.0f);
   }
 }
@@ -369,8 +384,11 @@ TEST(KnotsFromDensity, EmptyAndDamagedDensities) {
   // Non-finite and negative cells give finite knots.
   const float nan = std::nanf("");
   const float inf = INFINITY;
-  const std::vector<std::vector<float>> damaged = {
-      {1, 2, nan, 1, 1, 1}, {1, inf, 1, 1, 1, 1}, {nan, nan, nan, nan, nan, nan}, {1, -5, 2, -1, 3, 1}, {1e38f, 1e38f, 1e38f, 1, 1, 1}};
+  const std::vector<std::vector<float>> damaged = {{1, 2, nan, 1, 1, 1},
+                                                   {1, inf, 1, 1, 1, 1},
+                                                   {nan, nan, nan, nan, nan, nan},
+                                                   {1, -5, 2, -1, 3, 1},
+                                                   {1e38f, 1e38f, 1e38f, 1, 1, 1}};
   for (const auto& d : damaged) {
     knotsFromDensity(d.data(), 6, knots.data(), 5, 0.0f);
     for (float k : knots) EXPECT_TRUE(std::isfinite(k));
@@ -389,7 +407,8 @@ TEST(KnotsFromDensity, EmptyAndDamagedDensities) {
 }
 
 TEST(TransposeTable, RoundTripAndTileEdges) {
-  for (auto [rows, cols] : {std::pair{41, 49}, {96, 80}, {1, 1}, {1, 13}, {13, 1}, {8, 8}, {9, 17}, {7, 16}}) {
+  for (auto [rows, cols] :
+       {std::pair{41, 49}, {96, 80}, {1, 1}, {1, 13}, {13, 1}, {8, 8}, {9, 17}, {7, 16}}) {
     std::vector<float> src(static_cast<size_t>(rows * cols));
     for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<float>(i) + 0.5f;
     std::vector<float> t(src.size(), -1.0f);
@@ -397,7 +416,8 @@ TEST(TransposeTable, RoundTripAndTileEdges) {
     transposeTable(src.data(), rows, cols, t.data());
     for (int r = 0; r < rows; ++r)
       for (int c = 0; c < cols; ++c)
-        ASSERT_EQ(t[static_cast<size_t>(c * rows + r)], src[static_cast<size_t>(r * cols + c)]) << rows << "x" << cols;
+        ASSERT_EQ(t[static_cast<size_t>(c * rows + r)], src[static_cast<size_t>(r * cols + c)])
+            << rows << "x" << cols;
     transposeTable(t.data(), cols, rows, back.data());
     EXPECT_EQ(back, src) << rows << "x" << cols;
   }
@@ -490,11 +510,13 @@ TEST(IntersectKnotGrids, PictureTablesGiveCrossings) {
     for (int c = 0; c < kCols; ++c) {
       for (int r = 0; r < kRows; ++r) column[static_cast<size_t>(r)] = a[static_cast<size_t>(r * kCols + c)];
       knotsFromDensity(column.data(), kRows, knots1.data(), kP, 0.0f);
-      for (int i = 0; i < kP; ++i) family1[static_cast<size_t>(i)][static_cast<size_t>(c)] = knots1[static_cast<size_t>(i)];
+      for (int i = 0; i < kP; ++i)
+        family1[static_cast<size_t>(i)][static_cast<size_t>(c)] = knots1[static_cast<size_t>(i)];
     }
     for (int r = 0; r < kRows; ++r) {
       knotsFromDensity(&b[static_cast<size_t>(r * kCols)], kCols, knots2.data(), kQ, 0.0f);
-      for (int j = 0; j < kQ; ++j) family2[static_cast<size_t>(j)][static_cast<size_t>(r)] = knots2[static_cast<size_t>(j)];
+      for (int j = 0; j < kQ; ++j)
+        family2[static_cast<size_t>(j)][static_cast<size_t>(r)] = knots2[static_cast<size_t>(j)];
     }
     for (int i = 0; i < kP; ++i)
       for (int j = 0; j < kQ; ++j) {
