@@ -81,6 +81,7 @@ TEST(BlobRefresh, FreshBlobIsUnrefreshedRamps) {
   EXPECT_EQ(blob.energy, 1e30f);
   EXPECT_EQ(blob.tailPosition, -1.0f);
   EXPECT_EQ(blob.activePoints, -1);
+  for (float h : blob.decayHalfLife) EXPECT_EQ(h, 0.0f);  // copied before any refresh: defined
   EXPECT_EQ(blob.present, 1u);
   EXPECT_EQ(blob.revision, 0u);
   EXPECT_EQ(blob.modified, 0);
