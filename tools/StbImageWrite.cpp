@@ -1,0 +1,3 @@
+// The one translation unit that holds the PNG writer's implementation.
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
