@@ -32,5 +32,5 @@ struct ReferenceModel {
 int32_t getReferenceModelCount();
 const char* getReferenceModelName(int32_t index);
 
-// The read-only model table, built once on first use; null for an index outside the table.
+// The read-only model table; null for an index outside the table.
 const ReferenceModel* getReferenceModel(int32_t index);
