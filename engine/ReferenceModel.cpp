@@ -71,3 +71,15 @@ const ReferenceModel* getReferenceModel(int32_t index) {
   if (index < 0 || index >= kModelCount) return nullptr;
   return &kTable[static_cast<size_t>(index)];
 }
+
+void referenceLayerPosition(float velocity, int32_t& layer, float& fraction) {
+  constexpr float kNeutralVelocity = 0.78740156f;  // 100/127
+  constexpr float kTopSpan = 0.21259844f;          // 27/127
+  float v = velocity < kNeutralVelocity ? velocity * 3.0f / kNeutralVelocity
+                                        : (velocity - kNeutralVelocity) / kTopSpan + 3.0f;
+  // Written so that a NaN lands on layer 0 instead of reaching the index.
+  if (!(v > 0.0f)) v = 0.0f;
+  if (v > 3.999f) v = 3.999f;
+  layer = static_cast<int32_t>(v);
+  fraction = v - static_cast<float>(layer);
+}
