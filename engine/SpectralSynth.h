@@ -2,12 +2,10 @@
 
 #include <complex>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "engine/Fft.h"
 #include "engine/ShelfFilter.h"
-
-class Fft;
 
 // Band values in, audio out: per hop the collected half spectrum is inverse-transformed and
 // overlap-added into an output ring, which `read` drains. Each channel has a real and an
@@ -51,7 +49,7 @@ class SpectralSynth {
   int32_t channels() const { return mChannels; }
   float sampleRate() const { return mSampleRate; }
   float binsPerHz() const { return mBinsPerHz; }
-  int32_t hopCount() const { return mHopCount; }
+  uint32_t hopCount() const { return mHopCount; }
   int32_t idleHops() const { return mIdleHops; }
   bool hasContent() const { return mHasContent; }
   int32_t writePosition() const { return mWritePos; }
@@ -74,7 +72,7 @@ class SpectralSynth {
   int32_t mSize;
   int32_t mChannels;
   int32_t mHop;
-  std::unique_ptr<Fft> mFft;
+  Fft mFft;
   std::vector<float> mSpectrum;  // per channel: guards, re, guards, im
   std::vector<float*> mRe;
   std::vector<float*> mIm;
@@ -89,5 +87,5 @@ class SpectralSynth {
   bool mHasContent = false;
   bool mShelfOn = false;
   int32_t mIdleHops = 0;
-  int32_t mHopCount = 0;
+  uint32_t mHopCount = 0;  // wraps after 2^32 hops
 };
