@@ -32,5 +32,10 @@ struct ReferenceModel {
 int32_t getReferenceModelCount();
 const char* getReferenceModelName(int32_t index);
 
-// The read-only model table, built once on first use; null for an index outside the table.
+// The read-only model table; null for an index outside the table.
 const ReferenceModel* getReferenceModel(int32_t index);
+
+// The position among the five velocity layers: 0..3 over velocities 0..100/127, 3..4 above,
+// held within 0..3.999 (a NaN velocity gives 0). layer is its integer part (0..3), fraction
+// the rest; a model value is (1 - fraction)·layers[layer] + fraction·layers[layer + 1].
+void referenceLayerPosition(float velocity, int32_t& layer, float& fraction);
