@@ -31,8 +31,7 @@ void CompGlue::process(const float* const in[2], float* const out[2], int nFrame
   for (int i = 0; i < nFrames; ++i) {
     const float l = guardSample(in[0][i]);
     const float r = guardSample(in[1][i]);
-    const float peak = std::max(std::max(std::fabs(l), 0.0001f), std::fabs(r));
-    const float level = fastLog2(peak);
+    const float level = fastLog2(linkedPeak(l, r));
     const float target = std::min(threshold - level, 0.0f) * 0.6666666f + makeup;
     g += (target < g ? attack : release) * (target - g);
     const float gain = fastPow2(g);

@@ -15,7 +15,7 @@ constinit SharedLcg gTapeRandom(12345u);
 constexpr int kChunk = 64;
 
 // The follower's fast side, 0.6 + 0.1 as single-precision sums give it.
-const float kFollowDown = 0.59999996f + 0.1f;
+constexpr float kFollowDown = 0.59999996f + 0.1f;
 constexpr float kFollowUp = 0.1f;
 
 }  // namespace

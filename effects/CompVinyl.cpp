@@ -42,8 +42,7 @@ void CompVinyl::process(const float* const in[2], float* const out[2], int nFram
   for (int i = 0; i < nFrames; ++i) {
     const float l = guardSample(in[0][i]);
     const float r = guardSample(in[1][i]);
-    const float peak = std::max(std::max(std::fabs(l), 0.0001f), std::fabs(r));
-    h = std::max(0.99f * h, peak);
+    h = std::max(0.99f * h, linkedPeak(l, r));
     const float level = fastLog2(h);
     const float target = std::max(threshold - offset - level, 0.0f) * k + offset;
     g += (target < g ? attack : release) * (target - g);

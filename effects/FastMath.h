@@ -54,6 +54,14 @@ inline float softClip(float y) {
   return y * n / (n + a * a * a);
 }
 
+// The detector level of a stereo-linked compressor: the larger magnitude of the two
+// channels, never below -80 dB so that silence has a finite logarithm.
+inline float linkedPeak(float l, float r) {
+  const float a = std::fabs(l), b = std::fabs(r);
+  const float p = a > 0.0001f ? a : 0.0001f;
+  return b > p ? b : p;
+}
+
 // One-pole coefficient for a time constant of t samples: 1 - t^2 / (1 + t + t^2), close to 1/t
 // for long times and 1 for t = 0.
 inline float smoothingCoefficient(float t) { return 1.0f - t * t / (1.0f + t + t * t); }

@@ -13,6 +13,7 @@ void FxTempoDelay::setSampleRate(float rate) {
   if (isUsableSampleRate(rate)) sampleRate = rate;
 }
 
+// A tempo no host can mean leaves the last one in place.
 void FxTempoDelay::setTempo(float bpm) {
   if (std::isfinite(bpm) && bpm > 0.0f) tempo = bpm;
 }

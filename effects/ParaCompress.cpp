@@ -33,8 +33,7 @@ void ParaCompress::process(const float* const in[2], float* const out[2], int nF
   for (int i = 0; i < nFrames; ++i) {
     const float l = guardSample(in[0][i]);
     const float r = guardSample(in[1][i]);
-    const float peak = std::max(std::max(std::fabs(l), 0.0001f), std::fabs(r));
-    const float level = fastLog2(peak);
+    const float level = fastLog2(linkedPeak(l, r));
     const float target = (threshold - level) * slope;
     // Never more gain than lifts the peak to full scale.
     g = std::min(-level, g + (g > target ? attack : release) * (target - g));

@@ -14,23 +14,23 @@
 
 namespace {
 
-struct ParamSpec {
+struct ParamDecl {
   const char* label;
   uint32_t kind;
   float min, max, shapeExponent, defaultValue;
   const char* format;
 };
 
-struct EffectSpec {
+struct EffectDecl {
   const char* name;
-  ParamSpec p0, p1;
+  ParamDecl p0, p1;
 };
 
 constexpr uint32_t kLin = Param::kLinear;
 constexpr uint32_t kPow = Param::kPower;
 constexpr uint32_t kExp = Param::kExponential;
 
-const EffectSpec kSendSpecs[] = {
+const EffectDecl kSendDecls[] = {
     {"Chorus", {"Depth", kExp, 1, 100, 0, 10, "%.1f cent"}, {"Rate", kPow, 0.5f, 10, 2, 2, "%.2f Hz"}},
     {"Diffuser", {"Length", kLin, 0, 100, 0, 50, "%.0f"}, {"Pre-delay", kPow, 0, 300, 2, 10, "%.0f ms"}},
     {"Plate Reverb", {"Length", kLin, 0, 100, 0, 50, "%.0f"}, {"Brightness", kLin, 0, 100, 0, 50, "%.0f"}},
@@ -41,7 +41,7 @@ const EffectSpec kSendSpecs[] = {
     {"Stereo Fuzz", {"Drive", kLin, 0, 100, 0, 50, "%.0f%%"}, {"Color", kLin, 0, 100, 0, 50, "%.0f"}},
 };
 
-const EffectSpec kMainSpecs[] = {
+const EffectDecl kMainDecls[] = {
     {"Sticky Compressor", {"Gain", kLin, 0, 48, 0, 6, "%.0f dB"}, {"Speed", kLin, 0, 100, 0, 50, "%.0f"}},
     {"L.A. Optical", {"Gain", kLin, 0, 48, 0, 12, "%.0f dB"}, {"Speed", kLin, 0, 100, 0, 50, "%.0f"}},
     {"Upward Compressor", {"Ratio", kLin, 0.1f, 10, 0, 2, "%.1f"}, {"Speed", kLin, 0, 100, 0, 50, "%.0f"}},
@@ -50,7 +50,7 @@ const EffectSpec kMainSpecs[] = {
     {"Transformer Amp", {"Gain", kLin, 0, 48, 0, 12, "%.0f dB"}, {"Bias", kLin, -100, 100, 0, 20, "%.0f"}},
 };
 
-void expectParam(const Param& p, const ParamSpec& s, const std::string& where) {
+void expectParam(const Param& p, const ParamDecl& s, const std::string& where) {
   SCOPED_TRACE(where);
   EXPECT_STREQ(p.label, s.label);
   EXPECT_EQ(p.kind, s.kind);
@@ -69,17 +69,17 @@ void expectParam(const Param& p, const ParamSpec& s, const std::string& where) {
 
 template <size_t N>
 void expectList(const std::vector<FxBase*>& list, const std::vector<const char*>& names,
-                const EffectSpec (&specs)[N]) {
+                const EffectDecl (&decls)[N]) {
   ASSERT_EQ(list.size(), N);
   ASSERT_EQ(names.size(), N);
   for (size_t i = 0; i < N; ++i) {
-    EXPECT_STREQ(list[i]->name(), specs[i].name);
-    EXPECT_STREQ(names[i], specs[i].name);
+    EXPECT_STREQ(list[i]->name(), decls[i].name);
+    EXPECT_STREQ(names[i], decls[i].name);
     Param block[2];
     list[i]->setup(block);
     EXPECT_EQ(list[i]->params, block);
-    expectParam(block[0], specs[i].p0, std::string(specs[i].name) + " parameter 0");
-    expectParam(block[1], specs[i].p1, std::string(specs[i].name) + " parameter 1");
+    expectParam(block[0], decls[i].p0, std::string(decls[i].name) + " parameter 0");
+    expectParam(block[1], decls[i].p1, std::string(decls[i].name) + " parameter 1");
     list[i]->params = nullptr;
   }
 }
@@ -87,8 +87,8 @@ void expectList(const std::vector<FxBase*>& list, const std::vector<const char*>
 TEST(EffectRegistry, ListsNamesAndParameters) {
   const EffectRegistry& reg = getEffectRegistry();
   EXPECT_EQ(reg.buildState, EffectRegistry::kBuilt);
-  expectList(reg.sendList, reg.sendNames, kSendSpecs);
-  expectList(reg.mainList, reg.mainNames, kMainSpecs);
+  expectList(reg.sendList, reg.sendNames, kSendDecls);
+  expectList(reg.mainList, reg.mainNames, kMainDecls);
 }
 
 TEST(EffectRegistry, SecondCallChangesNothing) {

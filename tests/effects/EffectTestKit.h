@@ -21,7 +21,7 @@ namespace fxtest {
 // unoptimised builds, where they would take minutes.
 inline double scaledSeconds(double seconds) {
 #if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
-  return seconds * 0.05;
+  return seconds * 0.2;
 #else
   return seconds;
 #endif

@@ -89,6 +89,13 @@ TEST(FastMath, SmoothingCoefficient) {
   for (float t : {100.0f, 1000.0f, 48000.0f}) EXPECT_NEAR(smoothingCoefficient(t) * t, 1.0f, 0.005f);
 }
 
+TEST(FastMath, LinkedPeakHasAFloor) {
+  EXPECT_EQ(linkedPeak(0.0f, 0.0f), 0.0001f);
+  EXPECT_EQ(linkedPeak(-0.5f, 0.2f), 0.5f);
+  EXPECT_EQ(linkedPeak(0.1f, -0.7f), 0.7f);
+  EXPECT_EQ(linkedPeak(-1e-6f, 1e-5f), 0.0001f);
+}
+
 TEST(SampleGuard, KeepsBrokenSamplesOutOfEffects) {
   EXPECT_EQ(guardSample(0.25f), 0.25f);
   EXPECT_EQ(guardSample(-kSampleLimit), -kSampleLimit);
