@@ -5,6 +5,7 @@
 #include "effects/EffectRegistry.h"
 #include "engine/BandSynth.h"
 #include "engine/ModSourceParams.h"
+#include "engine/NumberedTexts.h"
 #include "engine/ParamFormatters.h"
 #include "engine/ReferenceModel.h"
 
@@ -14,33 +15,18 @@ constexpr int32_t kModelChoices = 4;  // "None", "Transform", "Timescale", "Cont
 constexpr int32_t kMaxModels = 16;
 
 const char* trackPrefix(int32_t t) {
-  static char texts[BandSynth::kTrackCount][8];
-  static const bool filled = [] {
-    for (int32_t i = 0; i < BandSynth::kTrackCount; ++i) std::snprintf(texts[i], sizeof texts[i], "Track %d", i + 1);
-    return true;
-  }();
-  (void)filled;
-  return texts[t];
+  static const NumberedTexts<BandSynth::kTrackCount, 8> prefixes("Track %d");
+  return prefixes.texts[t];
 }
 
 const char* envPrefix(int32_t e) {
-  static char texts[ModSourceState::kEnvelopeCount][16];
-  static const bool filled = [] {
-    for (int32_t i = 0; i < ModSourceState::kEnvelopeCount; ++i) std::snprintf(texts[i], sizeof texts[i], "Env%d", i + 1);
-    return true;
-  }();
-  (void)filled;
-  return texts[e];
+  static const NumberedTexts<ModSourceState::kEnvelopeCount, 16> prefixes("Env%d");
+  return prefixes.texts[e];
 }
 
 const char* lfoPrefix(int32_t l) {
-  static char texts[ModSourceState::kLfoCount][16];
-  static const bool filled = [] {
-    for (int32_t i = 0; i < ModSourceState::kLfoCount; ++i) std::snprintf(texts[i], sizeof texts[i], "LFO%d", i + 1);
-    return true;
-  }();
-  (void)filled;
-  return texts[l];
+  static const NumberedTexts<ModSourceState::kLfoCount, 16> prefixes("LFO%d");
+  return prefixes.texts[l];
 }
 
 const char** outputNames() {

@@ -23,7 +23,15 @@ int32_t stageOf(float position) {
   return static_cast<int32_t>(p);
 }
 
-float stageTime(float seconds) { return (seconds > 0.0f ? seconds : 0.0f) + kMinStageTime; }
+// Moves position towards the stage's end, which the stage reaches after `seconds`, for at most
+// `left` seconds; returns the seconds used.
+float runStage(float& position, float end, float seconds, float left) {
+  const float t = (seconds > 0.0f ? seconds : 0.0f) + kMinStageTime;
+  const float room = (end - position) * t;
+  const float step = room < left ? room : left;
+  position += step / t;
+  return step;
+}
 
 }  // namespace
 
@@ -48,33 +56,21 @@ void EnvelopeState::advance(float dt, const EnvelopeSettings& s) {
     const float before = level;
     float step = left;
     switch (stageOf(position)) {
-      case 0: {
-        const float t = stageTime(s.attackMs * 0.001f);
-        const float room = (1.0f - position) * t;
-        if (room < step) step = room;
-        position += step / t;
+      case 0:
+        step = runStage(position, 1.0f, s.attackMs * 0.001f, left);
         level = s.initial + (1.0f - s.initial) * shapeCurve(position, s.attackShape);
         break;
-      }
-      case 1: {
-        const float t = stageTime(s.decay);
-        const float room = (2.0f - position) * t;
-        if (room < step) step = room;
-        position += step / t;
+      case 1:
+        step = runStage(position, 2.0f, s.decay, left);
         level = 1.0f + (s.sustain - 1.0f) * shapeCurve(position - 1.0f, s.decayShape);
         break;
-      }
       case 2:
         level = s.sustain;
         break;
-      case 3: {
-        const float t = stageTime(s.release);
-        const float room = (4.0f - position) * t;
-        if (room < step) step = room;
-        position += step / t;
+      case 3:
+        step = runStage(position, 4.0f, s.release, left);
         level = (1.0f - shapeCurve(position - 3.0f, s.releaseShape)) * releaseStartLevel;
         break;
-      }
       default:
         level = 0.0f;
         break;

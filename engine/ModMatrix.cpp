@@ -5,6 +5,7 @@
 
 #include "engine/Lcg.h"
 #include "engine/ModSourceParams.h"
+#include "engine/NumberedTexts.h"
 #include "engine/Param.h"
 #include "engine/PointCurve.h"
 
@@ -27,13 +28,8 @@ int32_t truncOr(float v, int32_t bad) {
 }
 
 const char* rowPrefix(int32_t row) {
-  static char texts[ModMatrix::kMaxRows][8];
-  static const bool filled = [] {
-    for (int32_t r = 0; r < ModMatrix::kMaxRows; ++r) std::snprintf(texts[r], sizeof texts[r], "Mod%d", r + 1);
-    return true;
-  }();
-  (void)filled;
-  return texts[row];
+  static const NumberedTexts<ModMatrix::kMaxRows, 8> prefixes("Mod%d");
+  return prefixes.texts[row];
 }
 
 float noiseStep(NoiseSource& n, float c) {
@@ -52,22 +48,12 @@ float smoothing(float seconds, float divisor) {
 }  // namespace
 
 const char** ModMatrix::sourceNames() {
-  static char texts[ModSource::kCount][16];
-  static const char* names[ModSource::kCount];
-  static const bool filled = [] {
-    std::snprintf(texts[0], sizeof texts[0], "-");
-    for (int32_t i = 0; i < 4; ++i) {
-      std::snprintf(texts[ModSource::kEnv1 + i], sizeof texts[0], "Env %d", i + 1);
-      std::snprintf(texts[ModSource::kLfo1 + i], sizeof texts[0], "LFO %d", i + 1);
-    }
-    std::snprintf(texts[ModSource::kConstant], sizeof texts[0], "Constant");
-    std::snprintf(texts[ModSource::kBpmOctave], sizeof texts[0], "BPM Octave");
-    const char* noises[4] = {"Noise White", "Noise Pink", "Noise Brown", "Noise Hold"};
-    for (int32_t i = 0; i < 4; ++i) std::snprintf(texts[ModSource::kNoiseWhite + i], sizeof texts[0], "%s", noises[i]);
-    for (int32_t i = 0; i < ModSource::kCount; ++i) names[i] = texts[i];
-    return true;
-  }();
-  (void)filled;
+  static const NumberedTexts<ModSourceState::kEnvelopeCount, 16> envs("Env %d");
+  static const NumberedTexts<ModSourceState::kLfoCount, 16> lfos("LFO %d");
+  static const char* names[ModSource::kCount] = {
+      "-",           envs.texts[0], envs.texts[1], envs.texts[2], envs.texts[3],
+      lfos.texts[0], lfos.texts[1], lfos.texts[2], lfos.texts[3], "Constant",
+      "BPM Octave",  "Noise White", "Noise Pink",  "Noise Brown", "Noise Hold"};
   return names;
 }
 

@@ -13,8 +13,7 @@ const char** beatDivisionNames() {
   static const char* names[kBeatDivisionCount];
   static const bool filled = [] {
     for (int32_t i = 0; i < kBeatDivisionCount; ++i) {
-      std::snprintf(texts[i], sizeof texts[i], "%d/%d", kBeatDivisions[i].numerator,
-                    kBeatDivisions[i].denominator);
+      std::snprintf(texts[i], sizeof texts[i], "%d/%d", kBeatDivisions[i].numerator, kBeatDivisions[i].denominator);
       names[i] = texts[i];
     }
     return true;
