@@ -8,25 +8,10 @@
 
 #include "effects/DecayGain.h"
 #include "effects/DelayLine.h"
+#include "effects/DelayTestSignals.h"
 #include "support/AllocationCounter.h"
 
 namespace {
-
-// Deterministic noise in -1..1.
-struct Noise {
-  uint32_t state = 12345;
-  float next() {
-    state = state * 1664525u + 1013904223u;
-    return static_cast<float>(state >> 8) * (2.0f / 16777216.0f) - 1.0f;
-  }
-};
-
-std::vector<float> noise(size_t n, uint32_t seed = 12345) {
-  Noise g{seed};
-  std::vector<float> v(n);
-  for (float& x : v) x = g.next();
-  return v;
-}
 
 // The textbook Catmull-Rom polynomial (value at fraction f between y1 and y2), in double.
 double catmullRomReference(double y0, double y1, double y2, double y3, double f) {

@@ -6,18 +6,10 @@
 #include <vector>
 
 #include "effects/MultiDelay.h"
+#include "effects/DelayTestSignals.h"
 #include "support/AllocationCounter.h"
 
 namespace {
-
-std::vector<float> noise(size_t n, uint32_t seed) {
-  std::vector<float> v(n);
-  for (float& x : v) {
-    seed = seed * 1664525u + 1013904223u;
-    x = static_cast<float>(seed >> 8) * (2.0f / 16777216.0f) - 1.0f;
-  }
-  return v;
-}
 
 double at(const std::vector<float>& x, int64_t t) {
   return t >= 0 && t < static_cast<int64_t>(x.size()) ? x[static_cast<size_t>(t)] : 0.0;
