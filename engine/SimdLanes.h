@@ -1,0 +1,90 @@
+#pragma once
+
+// Four float lanes processed as one value. On x86-64 a lane group is an SSE register; elsewhere
+// it is a plain array handled by scalar loops, so the numerical kernels are written once and read
+// the same on every target. Loads and stores accept any float address: buffers from callers
+// need no particular alignment. Defining OSKRA_SCALAR_LANES forces the portable version (used
+// to check it on x86-64).
+
+#if !defined(OSKRA_SCALAR_LANES) && (defined(__SSE__) || defined(__x86_64__) || defined(_M_X64))
+#define OSKRA_LANES_SSE 1
+#include <xmmintrin.h>
+#else
+#define OSKRA_LANES_SSE 0
+#endif
+
+#if OSKRA_LANES_SSE
+
+struct Lanes {
+  __m128 v;
+};
+
+inline Lanes lanesLoad(const float* p) { return {_mm_loadu_ps(p)}; }
+inline void lanesStore(float* p, Lanes a) { _mm_storeu_ps(p, a.v); }
+// Stores lanes 0 and 1 only.
+inline void lanesStoreLow2(float* p, Lanes a) { _mm_storel_pi(reinterpret_cast<__m64*>(p), a.v); }
+// Lanes 0 and 1 from p, lanes 2 and 3 zero.
+inline Lanes lanesLoadLow2(const float* p) {
+  return {_mm_loadl_pi(_mm_setzero_ps(), reinterpret_cast<const __m64*>(p))};
+}
+inline Lanes lanesSplat(float x) { return {_mm_set1_ps(x)}; }
+inline Lanes lanesZero() { return {_mm_setzero_ps()}; }
+inline Lanes operator+(Lanes a, Lanes b) { return {_mm_add_ps(a.v, b.v)}; }
+inline Lanes operator-(Lanes a, Lanes b) { return {_mm_sub_ps(a.v, b.v)}; }
+inline Lanes operator*(Lanes a, Lanes b) { return {_mm_mul_ps(a.v, b.v)}; }
+inline Lanes operator-(Lanes a) { return {_mm_xor_ps(a.v, _mm_set1_ps(-0.0f))}; }
+// Rows become columns: afterwards a holds the old lane 0 of a, b, c, d, and so on.
+inline void lanesTranspose(Lanes& a, Lanes& b, Lanes& c, Lanes& d) { _MM_TRANSPOSE4_PS(a.v, b.v, c.v, d.v); }
+// [a0 b0 a1 b1] and [a2 b2 a3 b3].
+inline Lanes lanesInterleaveLow(Lanes a, Lanes b) { return {_mm_unpacklo_ps(a.v, b.v)}; }
+inline Lanes lanesInterleaveHigh(Lanes a, Lanes b) { return {_mm_unpackhi_ps(a.v, b.v)}; }
+// [a0 a2 b0 b2] and [a1 a3 b1 b3]: undoes the interleave of a pair.
+inline Lanes lanesEven(Lanes a, Lanes b) { return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(2, 0, 2, 0))}; }
+inline Lanes lanesOdd(Lanes a, Lanes b) { return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(3, 1, 3, 1))}; }
+inline Lanes lanesReverse(Lanes a) { return {_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(0, 1, 2, 3))}; }
+inline Lanes lanesWithLane0(Lanes a, float x) { return {_mm_move_ss(a.v, _mm_set_ss(x))}; }
+inline float lanesFirst(Lanes a) { return _mm_cvtss_f32(a.v); }
+
+#else
+
+struct Lanes {
+  float v[4];
+};
+
+inline Lanes lanesLoad(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+inline void lanesStore(float* p, Lanes a) {
+  for (int i = 0; i < 4; ++i) p[i] = a.v[i];
+}
+inline void lanesStoreLow2(float* p, Lanes a) {
+  p[0] = a.v[0];
+  p[1] = a.v[1];
+}
+inline Lanes lanesLoadLow2(const float* p) { return {{p[0], p[1], 0.0f, 0.0f}}; }
+inline Lanes lanesSplat(float x) { return {{x, x, x, x}}; }
+inline Lanes lanesZero() { return {{0.0f, 0.0f, 0.0f, 0.0f}}; }
+inline Lanes operator+(Lanes a, Lanes b) {
+  return {{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3]}};
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return {{a.v[0] - b.v[0], a.v[1] - b.v[1], a.v[2] - b.v[2], a.v[3] - b.v[3]}};
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return {{a.v[0] * b.v[0], a.v[1] * b.v[1], a.v[2] * b.v[2], a.v[3] * b.v[3]}};
+}
+inline Lanes operator-(Lanes a) { return {{-a.v[0], -a.v[1], -a.v[2], -a.v[3]}}; }
+inline void lanesTranspose(Lanes& a, Lanes& b, Lanes& c, Lanes& d) {
+  const Lanes r[4] = {a, b, c, d};
+  a = {{r[0].v[0], r[1].v[0], r[2].v[0], r[3].v[0]}};
+  b = {{r[0].v[1], r[1].v[1], r[2].v[1], r[3].v[1]}};
+  c = {{r[0].v[2], r[1].v[2], r[2].v[2], r[3].v[2]}};
+  d = {{r[0].v[3], r[1].v[3], r[2].v[3], r[3].v[3]}};
+}
+inline Lanes lanesInterleaveLow(Lanes a, Lanes b) { return {{a.v[0], b.v[0], a.v[1], b.v[1]}}; }
+inline Lanes lanesInterleaveHigh(Lanes a, Lanes b) { return {{a.v[2], b.v[2], a.v[3], b.v[3]}}; }
+inline Lanes lanesEven(Lanes a, Lanes b) { return {{a.v[0], a.v[2], b.v[0], b.v[2]}}; }
+inline Lanes lanesOdd(Lanes a, Lanes b) { return {{a.v[1], a.v[3], b.v[1], b.v[3]}}; }
+inline Lanes lanesReverse(Lanes a) { return {{a.v[3], a.v[2], a.v[1], a.v[0]}}; }
+inline Lanes lanesWithLane0(Lanes a, float x) { return {{x, a.v[1], a.v[2], a.v[3]}}; }
+inline float lanesFirst(Lanes a) { return a.v[0]; }
+
+#endif
