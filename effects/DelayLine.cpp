@@ -86,10 +86,10 @@ void DelayLine::readBlock(float* out, int n, float delay, DelayReadHead& h, floa
 
   // A head carried over from another line, or damaged, starts afresh rather than read outside.
   if (h.expectedWritePos >= len) h.expectedWritePos %= len;
+  if (h.expectedWritePos < 0) h.expectedWritePos = writePos;
   if (!(h.speed >= 0.5f && h.speed <= 2.0f))
     h.speed = std::isnan(h.speed) ? 1.0f : clamp(h.speed, 0.5f, 2.0f);
   if (!(h.position >= 0.0 && h.position < len)) {
-    if (h.expectedWritePos < 0) h.expectedWritePos = writePos;
     // Wrap whenever the start would lie before the oldest sample, so no read ever starts at a
     // negative index.
     double start = static_cast<double>(h.expectedWritePos) - delay;
