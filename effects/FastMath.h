@@ -6,22 +6,11 @@
 #include <cstdint>
 
 #include "engine/Clamp.h"
+#include "engine/FloatConstants.h"
 
 // Numeric helpers shared by the dynamics and saturation effects: decibel conversion, a fast
 // base-2 logarithm and power of two (no library calls in the sample loops), a soft clipper and
 // the one-pole smoothing coefficient.
-
-// Decibels to base-2 units: 1 / (20 log10 2).
-inline constexpr float kDecibelsToLog2 = 0.16609640474436813f;
-// Decibels to natural-log units: ln 10 / 20.
-inline constexpr float kDecibelsToNatural = 0.11512925464970229f;
-
-// Entry i has the bit pattern i << 23: 2^(i - 127) for 1 <= i <= 254, 0 for i = 0.
-inline constexpr std::array<float, 256> kExponentSteps = [] {
-  std::array<float, 256> table{};
-  for (uint32_t i = 0; i < 256; ++i) table[i] = std::bit_cast<float>(i << 23);
-  return table;
-}();
 
 // log2 |x| from the exponent bits and a quartic in the mantissa. Exact enough for gain
 // computers (about 1e-4); x = 0 gives about -127.

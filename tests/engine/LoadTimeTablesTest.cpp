@@ -11,7 +11,6 @@
 
 #include "engine/BandNoise.h"
 #include "engine/EffectRandomTable.h"
-#include "engine/FloatConstants.h"
 #include "engine/OscillatorTables.h"
 #include "engine/PaddedBandScale.h"
 #include "engine/ReferenceModel.h"
@@ -190,17 +189,6 @@ TEST(PaddedBandScale, ExtendsAlongTheEndSpacings) {
     EXPECT_EQ(kPaddedBandInverseSpacing[size_t(k)], kPaddedBandInverseSpacing[kBandPadding]);
     EXPECT_EQ(kPaddedBandInverseSpacing[size_t(kBandPadding + 80 + k)], kPaddedBandInverseSpacing[kBandPadding + 79]);
   }
-}
-
-TEST(FloatConstants, ExponentStepsAndDecibels) {
-  for (uint32_t k : {0u, 1u, 3u, 20u}) {
-    const float x = 1.5f;
-    const float scaled = std::bit_cast<float>(std::bit_cast<uint32_t>(x) + kFloatExponentSteps[k]);
-    EXPECT_EQ(scaled, std::ldexp(x, int(k))) << k;
-  }
-  EXPECT_EQ(kFloatExponentSteps[255], 255u << 23);
-  EXPECT_NEAR(std::exp(20.0 * kDecibelToNeper), 10.0, 1e-5);
-  EXPECT_NEAR(std::exp2(20.0 * std::log10(2.0) * kDecibelToLog2), 2.0, 1e-6);
 }
 
 TEST(EffectRandomTable, NinetyNineValuesInRange) {
