@@ -32,11 +32,11 @@ const char* rowPrefix(int32_t row) {
   return prefixes.texts[row];
 }
 
-float noiseStep(NoiseSource& n, float c) {
+// One draw of the source's generator, blended in by c (1: the draw itself).
+void noiseStep(NoiseSource& n, float c) {
   n.generator = lcgStep(n.generator);
   const float r = static_cast<float>(static_cast<int32_t>(n.generator)) * kNoiseScale;
   n.output = (1.0f - c * c) * n.output + c * r;
-  return n.output;
 }
 
 float smoothing(float seconds, float divisor) {
