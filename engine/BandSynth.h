@@ -1,0 +1,167 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/Blob.h"
+#include "engine/DrumTrack.h"
+#include "engine/FxSlot.h"
+#include "engine/ModMatrix.h"
+#include "engine/ModSourceState.h"
+#include "engine/Param.h"
+#include "engine/PointCurve.h"
+
+// Positions of a parameter within its group member.
+namespace TrackParam {
+enum : int32_t {
+  kAmp = 0,
+  kPan,
+  kFilter,
+  kClip,
+  kSend1,
+  kSend2,
+  kOutput,
+  kWidth,
+  kTimescale,
+  kFrequency,
+  kContrast,
+  kTransform,
+  kModel,
+  kDynamics,
+  kDensity,
+  kSeedMode,
+  kSeed,
+  kPolyphony,
+  kRelease,
+  kDamping,
+  kCount
+};
+}
+
+namespace GlobalParam {
+enum : int32_t { kAmp = 0, kTimescale, kFrequency, kContrast, kTransform, kDensity, kCount };
+}
+
+namespace SlotParam {
+enum : int32_t { kPower = 0, kType, kEffect0, kEffect1, kCount };
+}
+
+namespace SynthParam {
+enum : int32_t {
+  kSynthTrack = 0,
+  kOscillator,
+  kStretch,
+  kUnison,
+  kKeyTrack,
+  kSustainPos,
+  kLegato,
+  kGlideTime,
+  kDetune,
+  kPitchbendDown,
+  kPitchbendUp,
+  kCount
+};
+}
+
+// The sound engine: eight drum tracks with eight voices each, every engine parameter, the
+// modulation matrix and its sources, the four effect slots and the MIDI controller state.
+class BandSynth {
+ public:
+  static constexpr int32_t kTrackCount = 8;
+  static constexpr int32_t kParamCount = 281;
+  static constexpr int32_t kStateVersion = 4;
+  static constexpr int32_t kSlotCount = 4;
+  static constexpr int32_t kChannelCount = 16;
+
+  // Parameter groups, in index order, and where each starts.
+  enum Group : int32_t { kTracks = 0, kGlobal, kEnvelopes, kLfos, kModRows, kSlots, kSynth, kGroupCount };
+  static constexpr int32_t kTrackParamsStart = 0;
+  static constexpr int32_t kGlobalParamsStart = 160;
+  static constexpr int32_t kEnvParamsStart = 166;
+  static constexpr int32_t kLfoParamsStart = 198;
+  static constexpr int32_t kRowParamsStart = 222;
+  static constexpr int32_t kSlotParamsStart = 254;
+  static constexpr int32_t kSynthParamsStart = 270;
+
+  static constexpr int32_t trackParam(int32_t track, int32_t k) { return kTrackParamsStart + 20 * track + k; }
+  static constexpr int32_t globalParam(int32_t k) { return kGlobalParamsStart + k; }
+  static constexpr int32_t envParam(int32_t env, int32_t k) { return kEnvParamsStart + 8 * env + k; }
+  static constexpr int32_t lfoParam(int32_t lfo, int32_t k) { return kLfoParamsStart + 6 * lfo + k; }
+  static constexpr int32_t rowParam(int32_t row, int32_t k) { return kRowParamsStart + 4 * row + k; }
+  static constexpr int32_t slotParam(int32_t slot, int32_t k) { return kSlotParamsStart + 4 * slot + k; }
+  static constexpr int32_t synthParam(int32_t k) { return kSynthParamsStart + k; }
+
+  // The track parameter each "Global" parameter drives, in "Global" order.
+  static constexpr int32_t kGlobalToTrack[GlobalParam::kCount] = {
+      TrackParam::kAmp,     TrackParam::kTimescale, TrackParam::kFrequency,
+      TrackParam::kContrast, TrackParam::kTransform, TrackParam::kDensity};
+
+  // Controller record of one MIDI channel.
+  enum Controller : int32_t { kPitchBend = 0, kModWheel = 1, kSustain = 2, kChannelPressure = 3 };
+
+  DrumTrack tracks[kTrackCount];
+  // Per group, the index of each member's first parameter; the last entry holds the count.
+  std::vector<std::vector<int32_t>> paramGroups;
+  int16_t muteMask = 0;
+  int16_t soloTrack = -1;
+  std::vector<Param> params;
+  // The parameters declared as modulation targets, in index order.
+  std::vector<int32_t> modTargets;
+  std::vector<PointCurve> lfoShapes;
+  ModMatrix modMatrix;  // holds the tempo and exposedParams
+  ModSourceState globalSources;
+  std::vector<int32_t> trackModParams[kTrackCount];
+  std::vector<int32_t> sharedModParams;
+  FxSlot sendSlots[2];
+  FxSlot mainSlots[2];
+  std::string blobFolder;
+  uint8_t keepFxParams = 0;  // 1 while an effect switch must keep the slot's two values
+  float controllers[kChannelCount][4] = {};
+
+  float sampleRate = 0.0f;  // 0 until the engine is prepared
+  bool meteringOn = false;
+  bool effectsReady = true;
+
+  BandSynth();
+  ~BandSynth();
+  BandSynth(const BandSynth&) = delete;
+  BandSynth& operator=(const BandSynth&) = delete;
+
+  // The parameters a modulation row can target, in the order of the rows' "Target" values.
+  const std::vector<int32_t>& exposedParams() const { return modMatrix.exposedParams; }
+  // Slot 0, 1: the sends; 2, 3: the main bus.
+  FxSlot& slot(int32_t s) { return s < 2 ? sendSlots[s] : mainSlots[s - 2]; }
+
+  // Whether track t is heard: the solo track alone when one is set, else every unmuted track.
+  bool isTrackAudible(int32_t track) const;
+
+  // Editor's periodic update: installs the effect a slot's "Type" asks for once the slot is
+  // silent, and hands changed blobs over to the audio side.
+  void updateEffectTypes();
+
+  // Copies two blobs (a track's slots A and B) with their names into another pair, for the
+  // main object's undo and preset copies and back.
+  static void copyTrackBlobs(const Blob (&source)[2], Blob (&destination)[2]);
+
+  // Once per control pass, before the tracks render: clears the modulation of every exposed
+  // parameter, applies the global routes and spreads the "Global" group to the tracks.
+  void applyGlobalModulation();
+  // Per sounding voice: the voice's own routes onto its track's parameters and the shared ones.
+  void applyVoiceModulation(const DrumVoice& voice);
+
+  // The engine state block. serialize with a null buffer measures. Both return byte counts.
+  int32_t serialize(uint8_t* buffer, int32_t size) const;
+  int32_t deserialize(const uint8_t* buffer, int32_t size);
+
+ private:
+  void declareParams();
+  void buildIndexLists();
+  // Declares a slot's two effect parameters as effect type `type` of its list declares them.
+  void declareEffectParams(int32_t slot, int32_t type);
+  float scalerValue(const DrumVoice& voice, int32_t scaler) const;
+  static bool contains(const std::vector<int32_t>& list, int32_t index);
+
+  // The effect type whose ranges each slot's two effect records carry.
+  int32_t mEffectParamTypes[kSlotCount] = {-1, -1, -1, -1};
+};

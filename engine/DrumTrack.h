@@ -1,0 +1,42 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "engine/Blob.h"
+#include "engine/DrumVoice.h"
+#include "engine/PointCurve.h"
+
+class SpectralSynth;
+
+// One of the engine's eight drum tracks: its two sounds (slots A and B), the synthesiser that
+// turns its voices into audio, its velocity curve, its voices, and the rings through which
+// edited sounds reach the audio side.
+//
+// The editor edits `blobs`; the audio side reads only the ring entry at ringIndex mod 4. The
+// editor's periodic update copies a changed blob into the next entry and then publishes the
+// new index (release); the audio side loads the index (acquire) at every control pass. Entries
+// are overwritten in place and never reallocated, so a voice still reading an older entry
+// never reads freed memory.
+struct DrumTrack {
+  static constexpr int32_t kVoiceCount = 8;
+  static constexpr int32_t kRingSize = 4;
+
+  Blob blobs[2];
+  std::unique_ptr<SpectralSynth> processor;  // null until the engine is prepared
+  PointCurve velocityCurve{2};               // (0, 0, 0), (1, 1, 0): velocity passes unchanged
+  DrumVoice voices[kVoiceCount];
+  Blob snapshotsA[kRingSize];
+  Blob snapshotsB[kRingSize];
+  std::atomic<int32_t> ringIndexA{0};
+  std::atomic<int32_t> ringIndexB{0};
+
+  DrumTrack();
+  ~DrumTrack();
+  DrumTrack(const DrumTrack&) = delete;
+  DrumTrack& operator=(const DrumTrack&) = delete;
+
+  // The entry the audio side reads for slot 0 (A) or 1 (B).
+  const Blob& currentSnapshot(int32_t slot) const;
+};
