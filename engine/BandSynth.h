@@ -142,9 +142,6 @@ class BandSynth {
   int64_t sampleCounter = 0;
   float outputMeter[kMaxOutputChannels] = {};
   int32_t lastTrack = 0;
-  // Running sums of the voices of the track being rendered: low bands, then high bins.
-  std::vector<std::complex<float>> lowBandSum;
-  std::vector<std::complex<float>> highBinSum;
 
   BandSynth();
   ~BandSynth();
@@ -214,7 +211,12 @@ class BandSynth {
   float trackValue(int32_t track, int32_t k) const { return paramValue(trackParam(track, k)); }
   void renderTrackAudio(int32_t track, float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
   void renderVoices(int32_t track, int32_t synth);
-  void renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA, bool presentB);
+  // Everything of one voice's hop up to its band frames; the synth path completes the hop. True
+  // when a drum hop is still to be made, with its density and whether it is the note's first.
+  bool renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA, bool presentB,
+                   float& hopDensity, bool& hopFirst);
+  // After a voice's hop: its age, and its end once released or faded away.
+  void endHop(DrumVoice& voice);
   void runEffectSlots(float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
   static bool contains(const std::vector<int32_t>& list, int32_t index);
 
@@ -222,6 +224,14 @@ class BandSynth {
   int32_t mEffectParamTypes[kSlotCount] = {-1, -1, -1, -1};
 
   VoiceBandSynth mVoiceBands;
+  // The drum voices of the track being rendered that wait for their band values.
+  DrumVoice* mPending[DrumTrack::kVoiceCount] = {};
+  float mPendingDensity[DrumTrack::kVoiceCount] = {};
+  bool mPendingFirstHop[DrumTrack::kVoiceCount] = {};
+  // The voices' running band sums (low bands, then high bins) and what all the additions of
+  // the sums come to.
+  std::vector<std::complex<float>> mHopSum;
+  std::vector<std::complex<float>> mHopTotal;
   // A track's mono block, then its left and right.
   float mScratch[3 * kControlPeriod] = {};
   // The inputs of the two send slots: left 64, then right 64.

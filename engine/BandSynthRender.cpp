@@ -50,8 +50,8 @@ void BandSynth::prepare(float rate, int32_t seed) {
 
   bands.build(rate);
   mVoiceBands.prepare(bands);
-  lowBandSum.assign(static_cast<size_t>(bands.lowBandCount), {0.0f, 0.0f});
-  highBinSum.assign(static_cast<size_t>(bands.highBinCount), {0.0f, 0.0f});
+  mHopSum.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
+  mHopTotal.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
   std::fill(std::begin(mScratch), std::end(mScratch), 0.0f);
   for (float(&bus)[2 * kPeriod] : mSendBus) std::fill(std::begin(bus), std::end(bus), 0.0f);
 
@@ -63,8 +63,7 @@ void BandSynth::prepare(float rate, int32_t seed) {
       track.processor->window[static_cast<size_t>(k)] = window[static_cast<size_t>(k)] / static_cast<float>(kSynthSize);
     }
     for (DrumVoice& voice : track.voices) {
-      voice.bandStates.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
-      voice.noiseStates.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
+      voice.sizeSpectra(bands.bandCount);
       voice.goIdle();
       voice.velocity = 0.0f;
       voice.polyPressure = 0.0f;

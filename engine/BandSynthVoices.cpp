@@ -39,6 +39,7 @@ void BandSynth::renderVoices(int32_t t, int32_t synth) {
   const bool presentB = track.blobs[1].present > 0;
 
   int32_t visited = 0;
+  int32_t pending = 0;
   if (track.voiceCount > 0 && !presentA && !presentB) {
     // Without a sound the voices stop for good; left as they were they would come back with
     // the next sound, mid-note.
@@ -48,20 +49,45 @@ void BandSynth::renderVoices(int32_t t, int32_t synth) {
   for (int32_t i = 0; i < track.voiceCount; ++i) {
     DrumVoice& voice = track.voices[i];
     if (voice.state == DrumVoice::kIdle || voice.track >= kTrackCount) continue;
-    if (visited == 0) {
-      std::fill(lowBandSum.begin(), lowBandSum.end(), std::complex<float>(0.0f, 0.0f));
-      std::fill(highBinSum.begin(), highBinSum.end(), std::complex<float>(0.0f, 0.0f));
-    }
     ++visited;
-    renderVoice(track, t, voice, synth, presentA, presentB);
+    if (renderVoice(track, t, voice, synth, presentA, presentB, mPendingDensity[pending], mPendingFirstHop[pending])) {
+      mPending[pending++] = &voice;
+    }
   }
 
+  // The drum voices' band values, four voices at a time. Then, in voice order, each voice's
+  // values join the running sums, and the sums as they stand go into the synthesiser after
+  // every voice and once more after the last: earlier voices weigh more, the balance stored
+  // sounds were made with.
+  for (int32_t first = 0; first < pending; first += VoiceBandSynth::kMaxVoices) {
+    const int32_t count = std::min(pending - first, VoiceBandSynth::kMaxVoices);
+    mVoiceBands.drumHops(bands, mPending + first, mPendingDensity + first, mPendingFirstHop + first, count);
+  }
+  // The synthesiser is linear: instead of adding the running sums after every voice and once
+  // more at the end, their total goes in once.
+  const int32_t low = bands.lowBandCount;
+  const int32_t n = bands.bandCount;
+  std::complex<float>* sum = mHopSum.data();
+  std::complex<float>* total = mHopTotal.data();
+  std::fill(sum, sum + n, std::complex<float>(0.0f, 0.0f));
+  std::fill(total, total + n, std::complex<float>(0.0f, 0.0f));
+  for (int32_t p = 0; p < pending; ++p) {
+    DrumVoice& voice = *mPending[p];
+    const float* re = voice.stateRe.data();
+    const float* im = voice.stateIm.data();
+    for (int32_t e = 0; e < n; ++e) {
+      sum[e] += std::complex<float>(re[e], im[e]);
+      total[e] += sum[e];
+    }
+    endHop(voice);
+  }
   if (visited > 0) {
-    const std::complex<float>* low[1] = {lowBandSum.data()};
-    const std::complex<float>* high[1] = {highBinSum.data()};
-    processor->addBands(bands.lowBandBin.data(), bands.lowBandWeight0.data(), bands.lowBandWeight1.data(), low,
-                        bands.lowBandCount, 1);
-    processor->addBins(high, bands.firstHighBin, bands.highBinCount, 1);
+    for (int32_t e = 0; e < n; ++e) total[e] += sum[e];
+    const std::complex<float>* lowTotal[1] = {total};
+    const std::complex<float>* highTotal[1] = {total + low};
+    processor->addBands(bands.lowBandBin.data(), bands.lowBandWeight0.data(), bands.lowBandWeight1.data(), lowTotal,
+                        low, 1);
+    processor->addBins(highTotal, bands.firstHighBin, bands.highBinCount, 1);
   }
   processor->synthesizeFrame(1);
 
@@ -69,8 +95,8 @@ void BandSynth::renderVoices(int32_t t, int32_t synth) {
   track.soundingVoices.store(visited, std::memory_order_relaxed);
 }
 
-void BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA,
-                            bool presentB) {
+bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA,
+                            bool presentB, float& hopDensity, bool& hopFirst) {
   const float dt = static_cast<float>(kControlPeriod) / sampleRate;
 
   // Only the synth track holds notes while it is chosen.
@@ -136,7 +162,7 @@ void BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
   if (presentB) tail = std::max(tail, snapB.tailPosition);
   if (tail < 1.0f || (tail < kOpenTail && renderer.elapsed > tail + 1.0f)) {
     voice.goIdle();
-    return;
+    return false;
   }
 
   // Velocity can drive the morph, the time scale or the contrast besides the loudness.
@@ -173,20 +199,10 @@ void BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
     voice.ringIndex = (voice.ringIndex + 1) & (DrumVoice::kFrameRing - 1);
   } while (voice.fillCount < 3);
 
-  SpectralSynth& processor = *track.processor;
   if (synth < 0) {
-    mVoiceBands.drumHop(bands, voice, density, firstHop);
-    const std::complex<float>* states = voice.bandStates.data();
-    const int32_t low = bands.lowBandCount;
-    for (int32_t k = 0; k < low; ++k) lowBandSum[static_cast<size_t>(k)] += states[k];
-    for (int32_t j = 0; j < bands.highBinCount; ++j) highBinSum[static_cast<size_t>(j)] += states[low + j];
-    // The sums so far go in after every voice (and once more after the last), so earlier
-    // voices weigh more: the balance stored sounds were made with.
-    const std::complex<float>* lowSums[1] = {lowBandSum.data()};
-    const std::complex<float>* highSums[1] = {highBinSum.data()};
-    processor.addBands(bands.lowBandBin.data(), bands.lowBandWeight0.data(), bands.lowBandWeight1.data(), lowSums,
-                       low, 1);
-    processor.addBins(highSums, bands.firstHighBin, bands.highBinCount, 1);
+    hopDensity = density;
+    hopFirst = firstHop;
+    return true;
   } else {
     const float glide = paramValue(synthParam(SynthParam::kGlideTime)) / 1000.0f;
     voice.pitch += dt / std::max(glide, dt) * (static_cast<float>(voice.note) - voice.pitch);
@@ -209,9 +225,14 @@ void BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
     partials.unison = paramValue(synthParam(SynthParam::kUnison));
     const float draw = static_cast<float>(sharedNoiseGenerator().next()) * kUnitPerDraw;
     const int32_t count = mVoiceBands.partialHop(voice, partials, sampleRate, draw);
-    processor.addPartials(mVoiceBands.partialHz(), mVoiceBands.partialValues(), count, 0);
+    track.processor->addPartials(mVoiceBands.partialHz(), mVoiceBands.partialValues(), count, 0);
   }
+  endHop(voice);
+  return false;
+}
 
-  voice.elapsed += dt;
-  if (voice.releaseProgress > 1.0f || !(renderer.level * fade >= kEndLevel)) voice.goIdle();
+void BandSynth::endHop(DrumVoice& voice) {
+  voice.elapsed += static_cast<float>(kControlPeriod) / sampleRate;
+  const float fade = (1.0f - voice.releaseProgress) * (1.0f - voice.releaseProgress);
+  if (voice.releaseProgress > 1.0f || !(voice.renderer.level * fade >= kEndLevel)) voice.goIdle();
 }

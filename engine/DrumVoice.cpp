@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
+void DrumVoice::sizeSpectra(int32_t n) {
+  const size_t padded = static_cast<size_t>((std::max(n, 0) + 3) & ~3);
+  for (std::vector<float>* v : {&stateRe, &stateIm, &noiseRe, &noiseIm}) v->assign(padded, 0.0f);
+}
+
 void DrumVoice::clearSpectra() {
-  std::fill(bandStates.begin(), bandStates.end(), std::complex<float>(0.0f, 0.0f));
-  std::fill(noiseStates.begin(), noiseStates.end(), std::complex<float>(0.0f, 0.0f));
+  for (std::vector<float>* v : {&stateRe, &stateIm, &noiseRe, &noiseIm}) std::fill(v->begin(), v->end(), 0.0f);
 }
 
 void DrumVoice::goIdle() {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -14,8 +13,10 @@ struct DrumVoice {
   static constexpr int32_t kPartialCount = 512;
   enum State : int32_t { kIdle = 0, kHeld = 1, kReleased = 2 };
   static constexpr int32_t kFrameRing = 4;
-  // A band frame: one guard value, the 80 bands, one guard value.
+  // A band frame: one guard value, the 80 bands, one guard value; rows padded to a multiple of
+  // four values.
   static constexpr int32_t kFrameSize = 82;
+  static constexpr int32_t kFrameStride = 84;
 
   float velocity = 0.0f;      // 0..1
   float polyPressure = 0.0f;  // polyphonic pressure 0..1
@@ -39,11 +40,16 @@ struct DrumVoice {
   DrumVoiceSynth renderer;
   int32_t fillCount = 0;  // frames in the ring, at most 4
   int32_t ringIndex = 0;  // where the next frame goes
-  float frames[kFrameRing][kFrameSize] = {};
-  // Per synthesis band (low bands, then high bins): the band's running state and its noise.
-  std::vector<std::complex<float>> bandStates;
-  std::vector<std::complex<float>> noiseStates;
+  float frames[kFrameRing][kFrameStride] = {};
+  // Per synthesis band (low bands, then high bins), real and imaginary parts apart: the band's
+  // running state and its noise. Sized to the band count rounded up to a multiple of 4.
+  std::vector<float> stateRe;
+  std::vector<float> stateIm;
+  std::vector<float> noiseRe;
+  std::vector<float> noiseIm;
 
+  // Room for n bands, all zero.
+  void sizeSpectra(int32_t n);
   // Zeroes both band state vectors.
   void clearSpectra();
   // Silent and free for a new note: the running values, the frame ring, the envelopes and the

@@ -17,20 +17,24 @@ struct PartialSettings {
   float unison = 10.0f;        // cents
 };
 
-// The voice pass's arithmetic: one hop of band values for one voice at a time. The work
-// vectors are sized once per sample rate and reused by every voice, so a hop allocates
-// nothing.
+// The voice pass's arithmetic: one hop of band values per voice. Drum voices are worked side
+// by side, each in its own lane of the vector arithmetic; a lane gives exactly what the same
+// voice would give alone. The work space is sized once per sample rate and shared by every
+// voice in turn, so a hop allocates nothing.
 class VoiceBandSynth {
  public:
   static constexpr int32_t kBands = DrumVoiceSynth::kBands;
+  static constexpr int32_t kLanes = 4;
+  static constexpr int32_t kMaxVoices = 8;
 
-  // Sizes the work vectors for the layout's band count. Allocates.
+  // Sizes the work space for the layout. Allocates.
   void prepare(const BandLayout& layout);
 
-  // Drum voices: turns the three latest frames of the voice's ring into the voice's complex
-  // band states (low bands, then high bins). firstHop starts the noise from the layout's noise
-  // spectrum.
-  void drumHop(const BandLayout& layout, DrumVoice& voice, float density, bool firstHop);
+  // Drum voices (count 1..8): turns the three latest frames of each voice's ring into its
+  // complex band states (low bands, then high bins). firstHop[v] starts voice v's noise from
+  // the layout's noise spectrum; density[v] is its "Density" (-1..1).
+  void drumHops(const BandLayout& layout, DrumVoice* const* voices, const float* density, const bool* firstHop,
+                int32_t count);
 
   // Synth-track voices: the partials of one hop, read from the middle of the three latest
   // frames. Returns their count; partialHz() and partialValues() hold them.
@@ -39,22 +43,50 @@ class VoiceBandSynth {
   const std::complex<float>* partialValues() const { return mPartialValues.data(); }
 
  private:
-  // Per band: frequency (cycles per hop), time offset, tonality, transience and their share.
-  float mFrequency[kBands] = {};
-  float mOffset[kBands] = {};
-  float mTonal[kBands] = {};
-  float mTransient[kBands] = {};
-  float mShare[kBands] = {};
-  // Per synthesis band or bin.
-  std::vector<float> mAmplitude;
+  void updateNoise(const BandLayout& layout, DrumVoice& voice, bool firstHop);
+  // The hop of G groups of four voices, worked side by side.
+  template <int G>
+  void hops(const BandLayout& layout, DrumVoice* const* lane, const float* density, int32_t count);
+
+  int32_t mStride = 0;  // entries per lane vector array: the band count rounded up to 4
+  // Layout tables apart by component.
+  std::vector<float> mCurve[3];
+  std::vector<float> mRotationRe;
+  std::vector<float> mRotationIm;
+  std::vector<float> mNoiseGain;
+  std::vector<float> mNoiseSpectrumRe;
+  std::vector<float> mNoiseSpectrumIm;
+  // Per high bin: the band below it, the raw weights of the two bands, the weights of
+  // positions (adding up to 1) and the amplitude normalisation.
+  std::vector<int32_t> mHighBand;
+  std::vector<float> mHighWeightLow;
+  std::vector<float> mHighWeightHigh;
+  std::vector<float> mHighPositionLow;
+  std::vector<float> mHighPositionHigh;
+  std::vector<float> mHighNorm;
+  // Lane arrays for up to 8 voices.
+  std::vector<float> mFrames[3];  // oldest, middle, newest
+  std::vector<float> mSum;
+  std::vector<float> mFrequency;  // per band
+  std::vector<float> mOffset;
+  std::vector<float> mTonal;
+  std::vector<float> mTransient;
+  std::vector<float> mShare;
+  std::vector<float> mAmplitude;  // per synthesis band or bin
   std::vector<float> mMoved;
+  std::vector<float> mEntryTonal;
   std::vector<float> mTonalWeight;
   std::vector<float> mTransientWeight;
   std::vector<float> mNoiseAmount;
-  std::vector<float> mBinFrequency;
+  std::vector<float> mEntryFrequency;
+  std::vector<float> mPhasorRe;
+  std::vector<float> mPhasorIm;
   std::vector<float> mPhasorPower;
+  std::vector<float> mStateRe;
+  std::vector<float> mStateIm;
+  std::vector<float> mNoiseRe;
+  std::vector<float> mNoiseIm;
   std::vector<float> mPivots;
-  std::vector<std::complex<float>> mPhasor;
   std::vector<float> mPartialHz;
   std::vector<std::complex<float>> mPartialValues;
 };

@@ -200,3 +200,46 @@ TEST(ComplexChainSmoother, EmptyChainTouchesNothingAndNothingAllocates) {
 }
 
 }  // namespace
+
+namespace {
+
+// Chains side by side in lanes give, lane by lane, exactly the single chain's result.
+TEST(ComplexChainSmoother, LanesMatchSingleChainsExactly) {
+  std::mt19937 rng(5);
+  for (int groups : {1, 2}) {
+    for (int n : {1, 2, 7, 150}) {
+      const int lanes = 4 * groups;
+      std::vector<Chain> chains;
+      for (int l = 0; l < lanes; ++l) chains.push_back(randomChain(rng, n));
+      const size_t size = static_cast<size_t>(4 * groups * n);
+      std::vector<float> xr(size), xi(size), w(size), cr(size), ci(size), a(size), s(size), den(size);
+      for (int l = 0; l < lanes; ++l) {
+        const Chain& ch = chains[static_cast<size_t>(l)];
+        for (int i = 0; i < n; ++i) {
+          const size_t at = static_cast<size_t>(4 * (groups * i + l / 4) + l % 4);
+          xr[at] = ch.x[static_cast<size_t>(i)].real();
+          xi[at] = ch.x[static_cast<size_t>(i)].imag();
+          w[at] = ch.w[static_cast<size_t>(i)];
+          if (i + 1 < n) {
+            cr[at] = ch.c[static_cast<size_t>(i)].real();
+            ci[at] = ch.c[static_cast<size_t>(i)].imag();
+            a[at] = ch.a[static_cast<size_t>(i)];
+            s[at] = ch.s[static_cast<size_t>(i)];
+          }
+        }
+      }
+      smoothComplexChainLanes(xr.data(), xi.data(), n, w.data(), cr.data(), ci.data(), a.data(), s.data(), xr.data(),
+                              xi.data(), den.data(), groups);
+      for (int l = 0; l < lanes; ++l) {
+        const std::vector<cf> want = smooth(chains[static_cast<size_t>(l)]);
+        for (int i = 0; i < n; ++i) {
+          const size_t at = static_cast<size_t>(4 * (groups * i + l / 4) + l % 4);
+          ASSERT_EQ(xr[at], want[static_cast<size_t>(i)].real()) << groups << " " << n << " " << l << " " << i;
+          ASSERT_EQ(xi[at], want[static_cast<size_t>(i)].imag()) << groups << " " << n << " " << l << " " << i;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
