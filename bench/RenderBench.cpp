@@ -55,8 +55,7 @@ struct Rig {
 };
 
 void report(benchmark::State& state) {
-  state.counters["realtime"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["realtime"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void BM_RenderOneVoice(benchmark::State& state) {

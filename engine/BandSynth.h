@@ -215,6 +215,9 @@ class BandSynth {
   // when a drum hop is still to be made, with its density and whether it is the note's first.
   bool renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA, bool presentB,
                    float& hopDensity, bool& hopFirst);
+  void startVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, int32_t model, const Blob* blobA,
+                  const Blob* blobB, float weightB);
+  void renderPartials(DrumTrack& track, DrumVoice& voice, float density);
   // After a voice's hop: its age, and its end once released or faded away.
   void endHop(DrumVoice& voice);
   void runEffectSlots(float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);

@@ -17,7 +17,8 @@ void BandSynth::loadBlob(int32_t track, int32_t slot, const std::string& name) {
     if (!name.empty()) {
       std::string path = blobFolder + name;
       const std::string extension = kBlobExtension;
-      if (path.size() < extension.size() || path.compare(path.size() - extension.size(), extension.size(), extension) != 0) {
+      if (path.size() < extension.size() ||
+          path.compare(path.size() - extension.size(), extension.size(), extension) != 0) {
         path += extension;
       }
       bytes = ReadFileBytes(path.c_str(), kMaxBlobFileBytes);

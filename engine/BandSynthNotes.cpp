@@ -57,8 +57,8 @@ void BandSynth::processNote(int32_t note, float velocity, int32_t /*frameOffset*
   DrumVoice& voice = track.voices[chosen];
 
   const int32_t synth = synthTrack();
-  const bool legato = synth >= 0 && voice.state == DrumVoice::kHeld &&
-                      paramValue(synthParam(SynthParam::kLegato)) > 0.0f;
+  const bool legato =
+      synth >= 0 && voice.state == DrumVoice::kHeld && paramValue(synthParam(SynthParam::kLegato)) > 0.0f;
   if (legato) {
     voice.note = note;
   } else {
@@ -103,9 +103,12 @@ void BandSynth::resetVoices(uint32_t seed) {
 void BandSynth::setController(int32_t id, float value, int32_t channel) {
   if (channel < 0 || channel >= kChannelCount || !std::isfinite(value)) return;
   float* c = controllers[channel];
-  if (id == kPitchBendId) c[kPitchBend] = value;
-  else if (id == kChannelPressureId) c[kChannelPressure] = value;
-  else if (id == kModWheelId) c[kModWheel] = value;
+  if (id == kPitchBendId)
+    c[kPitchBend] = value;
+  else if (id == kChannelPressureId)
+    c[kChannelPressure] = value;
+  else if (id == kModWheelId)
+    c[kModWheel] = value;
 }
 
 void BandSynth::setPolyPressure(float pressure, int32_t note, int32_t channel) {

@@ -6,6 +6,7 @@
 
 #include "effects/FxBase.h"
 #include "engine/BandSynth.h"
+#include "engine/Clamp.h"
 #include "engine/FloatGrid.h"
 #include "engine/PeakMeters.h"
 #include "engine/SpectralSynth.h"
@@ -21,12 +22,6 @@ constexpr float kShelfCornerHz = 2.0f;
 constexpr float kShelfGain = 10.0f;
 // Strip and send levels may reach four times their parameters' maximum (through modulation).
 constexpr float kLevelHeadroom = 4.0f;
-
-// hi when v > hi, lo when v is below lo or NaN, else v.
-inline float bounded(float v, float lo, float hi) {
-  if (!(v >= lo)) return lo;
-  return v > hi ? hi : v;
-}
 
 inline int32_t truncParam(float v) { return truncClamped(v, -1000000, 1000000); }
 
@@ -95,7 +90,8 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
   nFrames = std::max(nFrames, 0);
   startFrame = std::max(startFrame, 0);
   for (int32_t c = 0; c < nOutputChannels; ++c) {
-    if (outputs[c] != nullptr && nFrames > 0) std::memset(outputs[c] + startFrame, 0, sizeof(float) * static_cast<size_t>(nFrames));
+    if (outputs[c] != nullptr && nFrames > 0)
+      std::memset(outputs[c] + startFrame, 0, sizeof(float) * static_cast<size_t>(nFrames));
   }
 
   if (sampleRate > 0.0f) {
@@ -164,12 +160,12 @@ void BandSynth::renderTrackAudio(int32_t t, float** outputs, int32_t nOutputChan
   track.silent.store(false, std::memory_order_relaxed);
 
   const Param& amp = params[static_cast<size_t>(trackParam(t, TrackParam::kAmp))];
-  const float gain = bounded(isTrackAudible(t) ? amp.effectiveValue() : 0.0f, 0.0f,
-                             kLevelHeadroom * amp.fromNormalized(1.0f));
-  const float pan = bounded(trackValue(t, TrackParam::kPan) * 0.01f, -1.0f, 1.0f);
-  const float width = bounded(trackValue(t, TrackParam::kWidth) * 0.01f, 0.0f, 1.0f);
+  const float gain =
+      clampOrLow(isTrackAudible(t) ? amp.effectiveValue() : 0.0f, 0.0f, kLevelHeadroom * amp.fromNormalized(1.0f));
+  const float pan = clampOrLow(trackValue(t, TrackParam::kPan) * 0.01f, -1.0f, 1.0f);
+  const float width = clampOrLow(trackValue(t, TrackParam::kWidth) * 0.01f, 0.0f, 1.0f);
   const Param& clipParam = params[static_cast<size_t>(trackParam(t, TrackParam::kClip))];
-  const float clipAmount = bounded(clipParam.toNormalized(clipParam.effectiveValue()), 0.0f, 1.0f);
+  const float clipAmount = clampOrLow(clipParam.toNormalized(clipParam.effectiveValue()), 0.0f, 1.0f);
 
   processClip(track.clip, mono, m, clipAmount);
   processPanWidth(track.panWidth, mono, stereo, m, gain, pan, width);
@@ -178,7 +174,7 @@ void BandSynth::renderTrackAudio(int32_t t, float** outputs, int32_t nOutputChan
 
   for (int32_t s = 0; s < 2; ++s) {
     const Param& send = params[static_cast<size_t>(trackParam(t, s == 0 ? TrackParam::kSend1 : TrackParam::kSend2))];
-    const float level = bounded(send.effectiveValue(), 0.0f, kLevelHeadroom * send.fromNormalized(1.0f));
+    const float level = clampOrLow(send.effectiveValue(), 0.0f, kLevelHeadroom * send.fromNormalized(1.0f));
     if (!(level > 0.0f)) continue;
     addScaled(mSendBus[s], stereo[0], level, m);
     addScaled(mSendBus[s] + kPeriod, stereo[1], level, m);

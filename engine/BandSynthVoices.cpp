@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine/BandSynth.h"
+#include "engine/Clamp.h"
 #include "engine/FloatGrid.h"
 #include "engine/SpectralSynth.h"
 
@@ -23,11 +24,6 @@ constexpr float kBlobRate = 44100.0f;
 constexpr float kReferenceHz = 440.0f;
 constexpr float kKeyTrackHz = 261.62f;
 constexpr float kUnitPerDraw = 2.3283e-10f;
-
-inline float bounded(float v, float lo, float hi) {
-  if (!(v >= lo)) return lo;
-  return v > hi ? hi : v;
-}
 
 }  // namespace
 
@@ -55,16 +51,15 @@ void BandSynth::renderVoices(int32_t t, int32_t synth) {
     }
   }
 
-  // The drum voices' band values, four voices at a time. Then, in voice order, each voice's
-  // values join the running sums, and the sums as they stand go into the synthesiser after
-  // every voice and once more after the last: earlier voices weigh more, the balance stored
-  // sounds were made with.
+  // The drum voices' band values, all voices of the track side by side.
   for (int32_t first = 0; first < pending; first += VoiceBandSynth::kMaxVoices) {
     const int32_t count = std::min(pending - first, VoiceBandSynth::kMaxVoices);
     mVoiceBands.drumHops(bands, mPending + first, mPendingDensity + first, mPendingFirstHop + first, count);
   }
-  // The synthesiser is linear: instead of adding the running sums after every voice and once
-  // more at the end, their total goes in once.
+  // In voice order each voice's values join the running sums, and the sums as they stand count
+  // once after every voice and once more after the last: earlier voices weigh more, the balance
+  // stored sounds were made with. The synthesiser is linear, so what all these additions come
+  // to goes in at once.
   const int32_t low = bands.lowBandCount;
   const int32_t n = bands.bandCount;
   std::complex<float>* sum = mHopSum.data();
@@ -95,8 +90,8 @@ void BandSynth::renderVoices(int32_t t, int32_t synth) {
   track.soundingVoices.store(visited, std::memory_order_relaxed);
 }
 
-bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA,
-                            bool presentB, float& hopDensity, bool& hopFirst) {
+bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA, bool presentB,
+                            float& hopDensity, bool& hopFirst) {
   const float dt = static_cast<float>(kControlPeriod) / sampleRate;
 
   // Only the synth track holds notes while it is chosen.
@@ -114,9 +109,9 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
     voice.damping += d * d * dt / release;
   }
 
-  const float morph = bounded(trackValue(t, TrackParam::kTransform) * 0.01f, 0.0f, 1.0f);
+  const float morph = clampOrLow(trackValue(t, TrackParam::kTransform) * 0.01f, 0.0f, 1.0f);
   float weightB = presentB ? 1.0f - std::fabs(morph - 1.0f) * (presentA ? 1.0f : 0.0f) : 0.0f;
-  float contrast = bounded(trackValue(t, TrackParam::kContrast) * 0.01f, -1.0f, 1.0f);
+  float contrast = clampOrLow(trackValue(t, TrackParam::kContrast) * 0.01f, -1.0f, 1.0f);
   const float fade = (1.0f - voice.releaseProgress) * (1.0f - voice.releaseProgress);
   const int32_t model = truncClamped(trackValue(t, TrackParam::kModel), 0, 1000);
 
@@ -128,30 +123,7 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
   DrumVoiceSynth& renderer = voice.renderer;
 
   if (firstHop) {
-    renderer.setModel(model - 4);
-    float curved = 0.0f;
-    track.velocityCurve.evaluate(voice.velocity, &curved);
-    const float dynamics = trackValue(t, TrackParam::kDynamics) / 100.0f;
-    const float gainScale = std::pow(voice.velocity * 127.0f / 100.0f, dynamics);
-    renderer.start(blobA, blobB, weightB, curved, gainScale);
-    voice.curvedVelocity = curved;
-    voice.newNote = 0;
-    const float seedMode = trackValue(t, TrackParam::kSeedMode);
-    // "Frozen": every note of the track replays the same noise.
-    if (seedMode > 0.0f) voice.seed = static_cast<uint32_t>(truncClamped(trackValue(t, TrackParam::kSeed), 0, 1 << 30));
-    if (synth >= 0) {
-      std::fill(std::begin(voice.partialPhases[0]), std::end(voice.partialPhases[0]), 0.0f);
-      if (seedMode > 0.5f) {
-        const Param& seedParam = params[static_cast<size_t>(trackParam(t, TrackParam::kSeed))];
-        const float n = seedParam.toNormalized(seedParam.effectiveValue());
-        const float a = std::max(n - 0.5f, 0.0f) * std::max(n - 0.5f, 0.0f) * 0.5f;
-        const float b = n / (n + 1.0f);
-        for (int32_t k = 0; k < DrumVoice::kPartialCount; ++k) {
-          const float kf = static_cast<float>(k);
-          voice.partialPhases[1][k] = (kf * a + b) * kf;
-        }
-      }
-    }
+    startVoice(track, t, voice, synth, model, blobA, blobB, weightB);
   } else {
     renderer.setBlobs(blobA, blobB);
   }
@@ -168,13 +140,13 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
   // Velocity can drive the morph, the time scale or the contrast besides the loudness.
   const float v = voice.curvedVelocity;
   float timeFactor = 1.0f;
-  if (model == 3) contrast = bounded(2.0f * v - 1.0f + contrast, -1.0f, 1.0f);
-  if (model == 1) weightB = bounded(2.0f * v - 1.0f + weightB, 0.0f, 1.0f);
+  if (model == 3) contrast = clampOrLow(2.0f * v - 1.0f + contrast, -1.0f, 1.0f);
+  if (model == 1) weightB = clampOrLow(2.0f * v - 1.0f + weightB, 0.0f, 1.0f);
   if (model == 2) timeFactor = 2.0f * v;
 
-  const float shift = bounded(trackValue(t, TrackParam::kFrequency) / 40.0f, -64.0f, 64.0f);
-  const float density = bounded(trackValue(t, TrackParam::kDensity) * 0.01f, -1.0f, 1.0f);
-  const float filter = bounded(trackValue(t, TrackParam::kFilter) / 100.0f, -1.0f, 1.0f);
+  const float shift = clampOrLow(trackValue(t, TrackParam::kFrequency) / 40.0f, -64.0f, 64.0f);
+  const float density = clampOrLow(trackValue(t, TrackParam::kDensity) * 0.01f, -1.0f, 1.0f);
+  const float filter = clampOrLow(trackValue(t, TrackParam::kFilter) / 100.0f, -1.0f, 1.0f);
 
   // The floor applies after the velocity factor: a velocity curve down to 0 must not stop time
   // for good (or divide by zero).
@@ -189,7 +161,7 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
     const float position = renderer.elapsed;
     const float rate = position < 0.9f ? 1.0f : kBlobRate / sampleRate;
     // Normal speed for the first 5 time units; the time scale takes full effect from 15.
-    float step = std::max(((1.0f / timescale - 1.0f) * bounded((position - 5.0f) * 0.1f, 0.0f, 1.0f) + 1.0f) * rate,
+    float step = std::max(((1.0f / timescale - 1.0f) * clampOrLow((position - 5.0f) * 0.1f, 0.0f, 1.0f) + 1.0f) * rate,
                           kMinFrameStep);
     if (position >= sustainAt) step = 0.0f;
     float* frame = voice.frames[voice.ringIndex];
@@ -203,32 +175,68 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
     hopDensity = density;
     hopFirst = firstHop;
     return true;
-  } else {
-    const float glide = paramValue(synthParam(SynthParam::kGlideTime)) / 1000.0f;
-    voice.pitch += dt / std::max(glide, dt) * (static_cast<float>(voice.note) - voice.pitch);
-    const float b = controllers[voice.channel & (kChannelCount - 1)][kPitchBend];
-    const float range = paramValue(synthParam(b > 0.0f ? SynthParam::kPitchbendUp : SynthParam::kPitchbendDown));
-    const float bend = std::fabs(b) * range;
-    const float s = paramValue(synthParam(SynthParam::kStretch)) / 100.0f;
-    const float sigma = 0.1f * std::fabs(s) * s;
-    PartialSettings partials;
-    partials.oscillator = truncClamped(paramValue(synthParam(SynthParam::kOscillator)), 0, 11);
-    partials.stretch = s;
-    partials.fundamentalHz =
-        kReferenceHz *
-        std::exp2((voice.pitch + bend + paramValue(synthParam(SynthParam::kDetune)) / 100.0f - 69.0f) / 12.0f) /
-        std::max(1.0f + sigma, 0.5f);
-    partials.lookupHz =
-        kKeyTrackHz * std::pow(partials.fundamentalHz / kKeyTrackHz,
-                               std::max(1.0f - paramValue(synthParam(SynthParam::kKeyTrack)) / 100.0f, 0.0f));
-    partials.density = density;
-    partials.unison = paramValue(synthParam(SynthParam::kUnison));
-    const float draw = static_cast<float>(sharedNoiseGenerator().next()) * kUnitPerDraw;
-    const int32_t count = mVoiceBands.partialHop(voice, partials, sampleRate, draw);
-    track.processor->addPartials(mVoiceBands.partialHz(), mVoiceBands.partialValues(), count, 0);
   }
+  renderPartials(track, voice, density);
   endHop(voice);
   return false;
+}
+
+// A voice while a synth track is chosen: harmonic partials at the voice's gliding pitch, with
+// bend and detune, whose levels follow the voice's band frame.
+void BandSynth::renderPartials(DrumTrack& track, DrumVoice& voice, float density) {
+  const float dt = static_cast<float>(kControlPeriod) / sampleRate;
+  const float glide = paramValue(synthParam(SynthParam::kGlideTime)) / 1000.0f;
+  voice.pitch += dt / std::max(glide, dt) * (static_cast<float>(voice.note) - voice.pitch);
+  const float b = controllers[voice.channel & (kChannelCount - 1)][kPitchBend];
+  const float range = paramValue(synthParam(b > 0.0f ? SynthParam::kPitchbendUp : SynthParam::kPitchbendDown));
+  const float bend = std::fabs(b) * range;
+  const float s = paramValue(synthParam(SynthParam::kStretch)) / 100.0f;
+  const float sigma = 0.1f * std::fabs(s) * s;
+  PartialSettings partials;
+  partials.oscillator = truncClamped(paramValue(synthParam(SynthParam::kOscillator)), 0, 11);
+  partials.stretch = s;
+  partials.fundamentalHz =
+      kReferenceHz *
+      std::exp2((voice.pitch + bend + paramValue(synthParam(SynthParam::kDetune)) / 100.0f - 69.0f) / 12.0f) /
+      std::max(1.0f + sigma, 0.5f);
+  partials.lookupHz =
+      kKeyTrackHz * std::pow(partials.fundamentalHz / kKeyTrackHz,
+                             std::max(1.0f - paramValue(synthParam(SynthParam::kKeyTrack)) / 100.0f, 0.0f));
+  partials.density = density;
+  partials.unison = paramValue(synthParam(SynthParam::kUnison));
+  const float draw = static_cast<float>(sharedNoiseGenerator().next()) * kUnitPerDraw;
+  const int32_t count = mVoiceBands.partialHop(voice, partials, sampleRate, draw);
+  track.processor->addPartials(mVoiceBands.partialHz(), mVoiceBands.partialValues(), count, 0);
+}
+
+// A new note's first control pass: the renderer starts from the current sounds at the
+// velocity after the track's curve, the seed is frozen when the track asks for it, and on the
+// synth track the partial phases restart.
+void BandSynth::startVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, int32_t model,
+                           const Blob* blobA, const Blob* blobB, float weightB) {
+  DrumVoiceSynth& renderer = voice.renderer;
+  renderer.setModel(model - 4);
+  float curved = 0.0f;
+  track.velocityCurve.evaluate(voice.velocity, &curved);
+  const float dynamics = trackValue(t, TrackParam::kDynamics) / 100.0f;
+  const float gainScale = std::pow(voice.velocity * 127.0f / 100.0f, dynamics);
+  renderer.start(blobA, blobB, weightB, curved, gainScale);
+  voice.curvedVelocity = curved;
+  voice.newNote = 0;
+  const float seedMode = trackValue(t, TrackParam::kSeedMode);
+  if (seedMode > 0.0f) voice.seed = static_cast<uint32_t>(truncClamped(trackValue(t, TrackParam::kSeed), 0, 1 << 30));
+  if (synth < 0) return;
+  std::fill(std::begin(voice.partialPhases[0]), std::end(voice.partialPhases[0]), 0.0f);
+  if (seedMode > 0.5f) {
+    const Param& seedParam = params[static_cast<size_t>(trackParam(t, TrackParam::kSeed))];
+    const float n = seedParam.toNormalized(seedParam.effectiveValue());
+    const float a = std::max(n - 0.5f, 0.0f) * std::max(n - 0.5f, 0.0f) * 0.5f;
+    const float b = n / (n + 1.0f);
+    for (int32_t k = 0; k < DrumVoice::kPartialCount; ++k) {
+      const float kf = static_cast<float>(k);
+      voice.partialPhases[1][k] = (kf * a + b) * kf;
+    }
+  }
 }
 
 void BandSynth::endHop(DrumVoice& voice) {

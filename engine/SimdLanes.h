@@ -132,7 +132,9 @@ inline Lanes lanesMax(Lanes a, Lanes b) {
   for (int i = 0; i < 4; ++i) r.v[i] = a.v[i] < b.v[i] ? b.v[i] : a.v[i];
   return r;
 }
-inline Lanes lanesAbs(Lanes a) { return {{std::fabs(a.v[0]), std::fabs(a.v[1]), std::fabs(a.v[2]), std::fabs(a.v[3])}}; }
+inline Lanes lanesAbs(Lanes a) {
+  return {{std::fabs(a.v[0]), std::fabs(a.v[1]), std::fabs(a.v[2]), std::fabs(a.v[3])}};
+}
 inline Lanes lanesWrap(Lanes x) {
   Lanes r;
   for (int i = 0; i < 4; ++i) {

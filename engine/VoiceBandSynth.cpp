@@ -56,8 +56,8 @@ inline void unitPhasor(Lanes x, Lanes& re, Lanes& im) {
   const Lanes q = lanesSplat(4.0f) * p * (lanesSplat(1.0f) - p);
   const Lanes q2 = q * q;
   const Lanes c = lanesSplat(1.0f) - (lanesSplat(0.5268947f) * q2 + lanesSplat(1.4731053f)) * q2;
-  const Lanes s = (lanesSplat(0.5f) - p) * q *
-                  ((lanesSplat(1.2080399f) * q + lanesSplat(1.7851804f)) * q + lanesSplat(3.320247f));
+  const Lanes s =
+      (lanesSplat(0.5f) - p) * q * ((lanesSplat(1.2080399f) * q + lanesSplat(1.7851804f)) * q + lanesSplat(3.320247f));
   const Lanes inv = lanesSplat(1.0f) / lanesSqrt(c * c + s * s);
   re = c * inv;
   im = s * inv;
@@ -140,9 +140,9 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
   for (std::vector<float>& f : mFrames) f.assign(DrumVoice::kFrameStride * lanes, 0.0f);
   mSum.assign(DrumVoice::kFrameStride * lanes, 0.0f);
   for (std::vector<float>* v : {&mFrequency, &mOffset, &mTonal, &mTransient, &mShare}) v->assign(kBands * lanes, 0.0f);
-  for (std::vector<float>* v : {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount,
-                                &mEntryFrequency, &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe,
-                                &mNoiseIm, &mPivots}) {
+  for (std::vector<float>* v :
+       {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
+        &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm, &mPivots}) {
     v->assign(static_cast<size_t>(std::max(mStride, 4)) * lanes, 0.0f);
   }
   mPartialHz.assign(DrumVoice::kPartialCount, 0.0f);
@@ -231,13 +231,20 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* lane, cons
   const Lanes zero = lanesZero();
   const Lanes one = lanesSplat(1.0f);
 
-  interleave<G>(lane, [](const DrumVoice& v) { return ringFrame(v, 3); }, frame0, DrumVoice::kFrameStride);
-  interleave<G>(lane, [](const DrumVoice& v) { return ringFrame(v, 2); }, frame1, DrumVoice::kFrameStride);
-  interleave<G>(lane, [](const DrumVoice& v) { return ringFrame(v, 1); }, frame2, DrumVoice::kFrameStride);
-  interleave<G>(lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateRe.data()); }, stateRe, mStride);
-  interleave<G>(lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateIm.data()); }, stateIm, mStride);
-  interleave<G>(lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseRe.data()); }, noiseRe, mStride);
-  interleave<G>(lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseIm.data()); }, noiseIm, mStride);
+  interleave<G>(
+      lane, [](const DrumVoice& v) { return ringFrame(v, 3); }, frame0, DrumVoice::kFrameStride);
+  interleave<G>(
+      lane, [](const DrumVoice& v) { return ringFrame(v, 2); }, frame1, DrumVoice::kFrameStride);
+  interleave<G>(
+      lane, [](const DrumVoice& v) { return ringFrame(v, 1); }, frame2, DrumVoice::kFrameStride);
+  interleave<G>(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateRe.data()); }, stateRe, mStride);
+  interleave<G>(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateIm.data()); }, stateIm, mStride);
+  interleave<G>(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseRe.data()); }, noiseRe, mStride);
+  interleave<G>(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseIm.data()); }, noiseIm, mStride);
 
   // Per band: the peak's frequency on the band's curve and its offset in time, how tonal
   // (standing out of its neighbours in frequency) and how transient (standing out in time).
@@ -252,8 +259,7 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* lane, cons
       const Lanes above = at(sum, k + 2, g);
       const Lanes delta =
           (above - below) / ((above + below) * lanesSplat(0.4249418f) + centre * lanesSplat(1.026078f) + tiny);
-      put(bandFrequency, k, g,
-          lanesSplat(curve0[b]) + (lanesSplat(curve1[b]) + lanesSplat(curve2[b]) * delta) * delta);
+      put(bandFrequency, k, g, lanesSplat(curve0[b]) + (lanesSplat(curve1[b]) + lanesSplat(curve2[b]) * delta) * delta);
       const Lanes p0 = at(frame0, k + 1, g) + at(frame0, k + 2, g);
       const Lanes p1 = at(frame1, k + 1, g) + at(frame1, k + 2, g);
       const Lanes p2 = at(frame2, k + 1, g) + at(frame2, k + 2, g);
@@ -297,8 +303,8 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* lane, cons
     densityMagnitude[g] = lanesAbs(d);
     densityBelow[g] = lanesMin(d, zero);
   }
-  auto setEntry = [&](int32_t e, int32_t g, Lanes amplitude, Lanes tonal, Lanes transient, Lanes share,
-                      Lanes frequency, Lanes offset) {
+  auto setEntry = [&](int32_t e, int32_t g, Lanes amplitude, Lanes tonal, Lanes transient, Lanes share, Lanes frequency,
+                      Lanes offset) {
     put(amplitudes, e, g, amplitude);
     put(entryTonal, e, g, tonal);
     const Lanes wt = lanesMax(tonal + lanesSplat(0.3f), lanesSplat(0.2f));
@@ -390,9 +396,8 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* lane, cons
       put(stateIm, e, g, zi + lanesSplat(1e-10f));
     }
   }
-  smoothComplexChainLanes(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm,
-                          phasorPower, transientWeight, stateRe, stateIm, mPivots.data(),
-                          G);
+  smoothComplexChainLanes(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower, transientWeight, stateRe,
+                          stateIm, mPivots.data(), G);
 
   // Magnitude from the frame, the tonal part scaled back as the density rises, plus noise.
   Lanes tonalScale[G];
@@ -484,9 +489,9 @@ int32_t VoiceBandSynth::partialHop(DrumVoice& voice, const PartialSettings& sett
     // The band frame read at the lookup frequency, linear between neighbouring bands and held
     // within the frame's guard values.
     while (cursor < kPaddedBandCount - 2 && fl > kPaddedBandCentreHz[static_cast<size_t>(cursor) + 1]) ++cursor;
-    float position = static_cast<float>(cursor - kBandPadding) +
-                     (fl - kPaddedBandCentreHz[static_cast<size_t>(cursor)]) *
-                         kPaddedBandInverseSpacing[static_cast<size_t>(cursor)];
+    float position =
+        static_cast<float>(cursor - kBandPadding) + (fl - kPaddedBandCentreHz[static_cast<size_t>(cursor)]) *
+                                                        kPaddedBandInverseSpacing[static_cast<size_t>(cursor)];
     position = std::clamp(position, -1.0f, static_cast<float>(kBands));
     float band;
     if (position >= static_cast<float>(kBands)) {

@@ -13,7 +13,8 @@ TEST(BandLayout, CountsAtTheCommonRates) {
     float rate;
     int low, top, firstHigh, highCount, count;
   };
-  const Row rows[] = {{44100.0f, 50, 122, 22, 100, 150}, {48000.0f, 52, 112, 23, 89, 141}, {96000.0f, 64, 56, 23, 33, 97}};
+  const Row rows[] = {
+      {44100.0f, 50, 122, 22, 100, 150}, {48000.0f, 52, 112, 23, 89, 141}, {96000.0f, 64, 56, 23, 33, 97}};
   for (const Row& r : rows) {
     BandLayout layout;
     layout.build(r.rate);

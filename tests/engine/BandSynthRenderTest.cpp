@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <xmmintrin.h>
 
 #include <cmath>
@@ -18,7 +17,7 @@ constexpr float kRate = 48000.0f;
 // control passes stay 64 frames apart across calls. Half a second keeps every voice before the
 // end of its blob, where the renderer draws from a generator all engines share.
 TEST(BandSynthRender, HostBlockSizeDoesNotChangeTheOutput) {
-  const std::vector<NoteEvent> notes = {{0, 36, 0.9f},     {1000, 48, 0.6f},  {5000, 37, 0.8f},  {9000, 36, 0.0f},
+  const std::vector<NoteEvent> notes = {{0, 36, 0.9f},     {1000, 48, 0.6f},      {5000, 37, 0.8f}, {9000, 36, 0.0f},
                                         {12345, 41, 0.5f}, {20000, 48, 0.0f, -1}, {20001, 37, 0.0f}};
   Channels reference;
   for (int block : {4096, 1, 7, 64, 100}) {
@@ -97,20 +96,19 @@ TEST(BandSynthRender, SendsReachTheMainPairThroughTheirSlot) {
   }
 }
 
+// A call of 0 frames renders nothing and leaves the control countdown alone.
 TEST(BandSynthRender, AnEmptyCallRendersNothing) {
   auto e = makeEngine(kRate);
   render(*e, 100, 100, {{0, 36, 1.0f}});
-  std::vector<float> buffer(18 * 8, 7.0f);
+  std::vector<float> buffer(18, 7.0f);
   float* outputs[18];
-  for (int c = 0; c < 18; ++c) outputs[c] = buffer.data() + 8 * c;
+  for (int c = 0; c < 18; ++c) outputs[c] = &buffer[static_cast<size_t>(c)];
   const int64_t samples = e->sampleCounter;
   const int32_t countdown = e->controlCountdown;
-  const int32_t calls = e->renderCalls;
   e->processBlock(outputs, 0, 18, 0);
-  EXPECT_EQ(e->renderCalls, calls + 1);
   EXPECT_EQ(e->sampleCounter, samples);
   EXPECT_EQ(e->controlCountdown, countdown);
-  for (float v : buffer) ASSERT_EQ(v, 7.0f);
+  EXPECT_EQ(buffer, std::vector<float>(18, 7.0f));
 }
 
 // Everything the audio thread does with notes, controllers, modulation, meters and effect
@@ -165,10 +163,9 @@ TEST(BandSynthRender, PrepareTellsTheEffectsTheRate) {
 
 TEST(BandSynthRender, DenormalsAreFlushedOnlyWhileRendering) {
   const unsigned before = _mm_getcsr();
-  volatile float tiny = 1e-30f;
   {
     const DenormalGuard guard;
-    EXPECT_EQ(_mm_getcsr() & 0x8040u, 0x8040u);
+    volatile float tiny = 1e-30f;
     EXPECT_EQ(tiny * 1e-10f, 0.0f);
   }
   EXPECT_EQ(_mm_getcsr(), before);

@@ -41,10 +41,9 @@ TEST(BlobLoad, OnlyCompleteBlobFilesLoad) {
   const struct {
     const char* name;
     const char* loadedAs;  // null: the slot stays as it was
-  } rows[] = {{"kick", "kick"},          {"kick.blob", "kick"},   {"sub/snare.blob", "snare"},
-              {"one", nullptr},          {"short", nullptr},      {"long", nullptr},
-              {"version2", nullptr},     {"missing", nullptr},    {"", nullptr},
-              {"noext", nullptr}};
+  } rows[] = {{"kick", "kick"},   {"kick.blob", "kick"}, {"sub/snare.blob", "snare"}, {"one", nullptr},
+              {"short", nullptr}, {"long", nullptr},     {"version2", nullptr},       {"missing", nullptr},
+              {"", nullptr},      {"noext", nullptr}};
   for (const auto& r : rows) {
     auto e = std::make_unique<BandSynth>();
     e->blobFolder = folder.path() + "/";
