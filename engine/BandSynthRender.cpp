@@ -84,8 +84,10 @@ void BandSynth::prepare(float rate, int32_t seed) {
 
 void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputChannels, int32_t startFrame) {
   const DenormalGuard denormals;
-  renderCalls += 1;
-  renderedFrames += nFrames;
+  // The counters wrap round (twelve hours at 48 kHz fill a 32-bit frame count) rather than
+  // overflow.
+  renderCalls = static_cast<int32_t>(static_cast<uint32_t>(renderCalls) + 1u);
+  renderedFrames = static_cast<int32_t>(static_cast<uint32_t>(renderedFrames) + static_cast<uint32_t>(nFrames));
   if (nOutputChannels <= 0 || outputs == nullptr) return;
   nFrames = std::max(nFrames, 0);
   startFrame = std::max(startFrame, 0);

@@ -109,6 +109,10 @@ TEST(BandSynthRender, AnEmptyCallRendersNothing) {
   EXPECT_EQ(e->sampleCounter, samples);
   EXPECT_EQ(e->controlCountdown, countdown);
   EXPECT_EQ(buffer, std::vector<float>(18, 7.0f));
+  // The call and frame counters wrap round after half a day instead of overflowing.
+  e->renderedFrames = INT32_MAX;
+  render(*e, 64, 64);
+  EXPECT_EQ(e->renderedFrames, INT32_MIN + 63);
 }
 
 // Everything the audio thread does with notes, controllers, modulation, meters and effect
