@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <numeric>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -24,25 +24,19 @@ constexpr double kDbPerNeper = 8.685889638065036;  // 20 / ln 10: amplitude rate
 // The slope in dB per second of the energy envelope (20 ms windows) from where it is 15 dB
 // below its loudest window to where it is 50 dB below, by least squares.
 double decaySlope(const Stereo& s, double rate) {
-  const size_t win = static_cast<size_t>(0.02 * rate);
+  const size_t win = fxtest::frames(0.02, rate);
   std::vector<double> db;
-  for (size_t at = 0; at + win <= s.size(); at += win) {
-    double e = 0.0;
-    for (size_t i = at; i < at + win; ++i) e += double(s.l[i]) * s.l[i] + double(s.r[i]) * s.r[i];
-    db.push_back(10.0 * std::log10(e / win + 1e-300));
-  }
+  for (size_t at = 0; at + win <= s.size(); at += win)
+    db.push_back(10.0 * std::log10(fxtest::energyOf(s, at, at + win) / win + 1e-300));
   const size_t loudest = static_cast<size_t>(std::max_element(db.begin(), db.end()) - db.begin());
-  size_t from = loudest, to = loudest;
+  size_t from = loudest;
   while (from < db.size() && db[from] > db[loudest] - 15.0) ++from;
-  to = from;
-  while (to < db.size() && db[to] > db[loudest] - 50.0) ++to;
   double st = 0, sy = 0, stt = 0, sty = 0, n = 0;
-  for (size_t k = from; k < to; ++k) {
+  for (size_t k = from; k < db.size() && db[k] > db[loudest] - 50.0; ++k, ++n) {
     const double t = k * 0.02;
-    st += t; sy += db[k]; stt += t * t; sty += t * db[k]; n += 1;
+    st += t, sy += db[k], stt += t * t, sty += t * db[k];
   }
-  if (n < 3) return 0.0;
-  return (n * sty - st * sy) / (n * stt - st * st);
+  return n < 3 ? 0.0 : (n * sty - st * sy) / (n * stt - st * st);
 }
 
 // A small click (the spring's saturator stays linear) after a tenth of a second of silence, in
@@ -99,49 +93,38 @@ SpringLoop springLoop(double length, double rate) {
   return {-kDbPerNeper * rho * lossy / pass * rate, pass / rate};
 }
 
-struct Probe {
-  const char* effect;
-  float length;
-  float other;  // "Color" or "Brightness": the settings that keep the loop's tone flat
-};
-
-Rig makeRig(const std::string& effect, float rate) {
-  if (effect == "room") return Rig::of<ReverbHall>(rate);
-  if (effect == "plate") return Rig::of<ReverbPlate>(rate);
-  return Rig::of<ReverbSpring>(rate);
-}
-
 TEST(ReverbDecay, TailsFallAtTheRateTheirLengthSets) {
-  const Probe probes[] = {{"room", 50, 100}, {"room", 100, 100}, {"plate", 0, 100},
-                          {"plate", 100, 100}, {"spring", 30, 50}, {"spring", 50, 50}};
+  // "Color" and "Brightness" at the settings that keep the loop's tone flat.
+  const struct {
+    const char* effect;
+    float length, other;
+  } probes[] = {{"room", 50, 100}, {"room", 100, 100}, {"plate", 0, 100},
+                {"plate", 100, 100}, {"spring", 30, 50}, {"spring", 50, 50}};
   for (double rate : {22050.0, 44100.0, 96000.0, 192000.0}) {
     double springSlopes[2] = {0.0, 0.0};
-    for (const Probe& p : probes) {
-      const std::string effect = p.effect;
+    for (const auto& p : probes) {
+      const std::string effect = p.effect, where = effect + " " + std::to_string(p.length) + " at " + std::to_string(rate);
+      const SpringLoop spring = springLoop(p.length, rate);
       const double expected = effect == "room"    ? roomSlope(p.length)
                               : effect == "plate" ? plateSlope(p.length, rate)
-                                                  : springLoop(p.length, rate).slope;
-      const double seconds = effect == "spring" ? 4.0 : 0.5 + 50.0 / -expected;
-      Rig rig = makeRig(effect, static_cast<float>(rate));
+                                                  : spring.slope;
+      const float r = static_cast<float>(rate);
+      Rig rig = effect == "room" ? Rig::of<ReverbHall>(r) : effect == "plate" ? Rig::of<ReverbPlate>(r) : Rig::of<ReverbSpring>(r);
       rig.set(p.length, p.other);
-      const Stereo ir = impulseResponse(rig, seconds, rate);
-      ASSERT_TRUE(fxtest::allFinite(ir)) << effect << " " << rate;
+      const Stereo ir = impulseResponse(rig, effect == "spring" ? 4.0 : 0.5 + 50.0 / -expected, rate);
+      ASSERT_TRUE(fxtest::allFinite(ir)) << where;
       const double measured = decaySlope(ir, rate);
-      const std::string where = effect + " length " + std::to_string(p.length) + " at " + std::to_string(rate);
-      if (effect == "room") {
-        EXPECT_NEAR(measured / expected, 1.0, 0.06) << where << ": " << measured << " dB/s";
-      } else if (effect == "plate") {
-        EXPECT_NEAR(measured / expected, 1.0, 0.04) << where << ": " << measured << " dB/s";
-      } else {
-        // On top of the loop's loss the spring model loses a little per round by itself (its
-        // gains fall below 1 away from the loudest bins, neighbouring frames mix), most where
-        // the rate gives it the fewest bins below 6 kHz.
-        const SpringLoop loop = springLoop(p.length, rate);
-        const double extraPerRound = (loop.slope - measured) * loop.passSeconds;
-        EXPECT_GT(extraPerRound, 0.05) << where << ": " << measured << " dB/s";
-        EXPECT_LT(extraPerRound, 1.6) << where << ": " << measured << " dB/s";
-        springSlopes[p.length > 40.0f ? 1 : 0] = measured;
+      if (effect != "spring") {
+        EXPECT_NEAR(measured / expected, 1.0, effect == "room" ? 0.06 : 0.04) << where << ": " << measured;
+        continue;
       }
+      // On top of the loop's loss the spring model loses a little per round by itself (its
+      // gains fall below 1 away from the loudest bins, neighbouring frames mix), most where
+      // the rate gives it the fewest bins below 6 kHz.
+      const double extraPerRound = (spring.slope - measured) * spring.passSeconds;
+      EXPECT_GT(extraPerRound, 0.05) << where << ": " << measured;
+      EXPECT_LT(extraPerRound, 1.6) << where << ": " << measured;
+      springSlopes[p.length > 40.0f ? 1 : 0] = measured;
     }
     EXPECT_LT(springSlopes[0], springSlopes[1]) << "a longer spring rings longer, at " << rate;
   }
@@ -172,11 +155,9 @@ TEST(ReverbDecay, DiffuserBurstEndsAfterItsEightDelays) {
       const std::string where = std::to_string(rate) + " Hz, length " + std::to_string(c.length);
 
       size_t end = 0;
-      double energy = 0.0;
-      for (size_t i = 0; i < out.size(); ++i) {
+      for (size_t i = 0; i < out.size(); ++i)
         if (std::fabs(out.l[i]) > 0.03f || std::fabs(out.r[i]) > 0.03f) end = i;
-        energy += double(out.l[i]) * out.l[i] + double(out.r[i]) * out.r[i];
-      }
+      const double energy = fxtest::energyOf(out);
       EXPECT_NEAR(static_cast<double>(end), static_cast<double>(last), 1.0) << where;
       EXPECT_NEAR(std::fabs(out.l[end]), 1.0 / 16.0, 0.006) << where;
       EXPECT_NEAR(std::fabs(out.r[end]), 1.0 / 16.0, 0.006) << where;
