@@ -3,7 +3,7 @@
 #include "effects/DelayLine.h"
 #include "effects/FxBase.h"
 
-// "Chorus" on a send: two voices read from gliding delays under one LFO (a third of a cycle
+// "Chorus" on a send: two voices read from gliding delays under one LFO (0.35 of a cycle
 // apart), diffused, turned through three short rotations and fed back crosswise. Returns only
 // the wet signal. The lines are never cleared between uses: switching the slot on again lets
 // the last notes ring out under its fade-in.
