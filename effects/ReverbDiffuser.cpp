@@ -62,6 +62,6 @@ void ReverbDiffuser::process(const float* const in[2], float* const out[2], int 
       lines[j].rotate(work, n, lineDelays[j], 0.0f);
     }
     float* const dst[2] = {out[0] + done, out[1] + done};
-    bass.process(work, dst, n, bassCoefficient);
+    bassToMono(bass, work, dst, n, bassCoefficient);
   }
 }

@@ -26,6 +26,6 @@ class ReverbDiffuser : public FxBase {
   DelayLine lines[kLines];
   MultiDelay preDelay;
   int32_t lineDelays[kLines] = {};  // current delays, gliding to the wanted ones
-  BassToMono bass;
+  BassToMonoState bass;
   float sampleRate = 0.0f;
 };

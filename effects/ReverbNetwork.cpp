@@ -125,8 +125,8 @@ void ReverbNetwork::processChunk(const float* inL, const float* inR, float* outL
   for (int t = 0; t < 2; ++t) tank[t].write(work[t], n);
 
   const float frequency = std::min(toneKHz * 1000.0f / sampleRate, 0.45f);
-  highpass.process(work, work, n, frequency, (1.0f - toneDamping / 100.0f) * 0.995f);
-  bass.process(work, work, n, std::min((1.0f - monoBass / 100.0f) * 25000.0f / sampleRate, 1.0f));
+  resonantHighpass(highpass, work, work, n, frequency, (1.0f - toneDamping / 100.0f) * 0.995f);
+  bassToMono(bass, work, work, n, std::min((1.0f - monoBass / 100.0f) * 25000.0f / sampleRate, 1.0f));
   std::copy_n(workL, n, outL);
   std::copy_n(workR, n, outR);
 }

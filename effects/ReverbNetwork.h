@@ -33,11 +33,11 @@ struct ReverbNetwork {
   DelayLine tank[2];
   MultiDelay preDelay;
   float lfoPhase = 0.0f;
-  ResonantHighpass highpass;
+  ResonantHighpassState highpass;
   RampedFilter tone;
   float totalLength = 0.0f;     // samples: a tenth of a second plus the twelve lines
   float lineLengthSum = 0.0f;   // samples, before truncation
-  BassToMono bass;
+  BassToMonoState bass;
 
   // Sizes every line for `rate`: line i of the twelve gets base * ratio^i seconds. Allocates.
   void init(float rate, float baseSeconds, float ratio);

@@ -116,7 +116,7 @@ void ReverbSpring::processChunk(const float* inL, const float* inR, float* outL,
   decorrelators[0].allpass(left, n, decorrelatorDelays[0], kDecorrelation, decayRate);
   decorrelators[1].allpass(right, n, decorrelatorDelays[1], kDecorrelation, decayRate);
   float* const pair[2] = {left, right};
-  highpass.process(pair, pair, n, frequency, damping);
+  resonantHighpass(highpass, pair, pair, n, frequency, damping);
   loop.write(w, n);
   std::copy_n(left, n, outL);
   std::copy_n(right, n, outR);

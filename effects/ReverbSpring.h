@@ -30,7 +30,7 @@ class ReverbSpring : public FxBase {
   DelayLine decorrelators[2];
   DelayLine loop;
   int32_t decorrelatorDelays[2] = {0, 0};
-  ResonantHighpass highpass;
+  ResonantHighpassState highpass;
   float sampleRate = 0.0f;
   float wobblePhase = 0.0f;
   float meanDelay = 0.0f;  // samples: the model's delay averaged over bins by their gains
