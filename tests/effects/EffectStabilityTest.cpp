@@ -9,13 +9,21 @@
 
 // Every effect at every corner of its two parameters and at the default, at 22050 to
 // 192000 Hz, through noise at full scale, hot noise and silence: the output stays finite and
-// bounded, and dies away in the silence.
+// bounded, and dies away in the silence (unless it is meant to ring on).
 namespace {
 
 using fxtest::Rig;
 using fxtest::Stereo;
 
 class EffectStability : public ::testing::TestWithParam<std::tuple<int, float>> {};
+
+// Reverbs and the echo may ring for tens of seconds at their longest settings; how their tails
+// fall is checked with each of them.
+bool ringsLong(FxBase* proto) {
+  for (const char* name : {"Plate Reverb", "Room Reverb", "Spring Reverb", "Tempo Delay"})
+    if (std::string(proto->name()) == name) return true;
+  return false;
+}
 
 TEST_P(EffectStability, FiniteAndBoundedAtTheExtremes) {
   FxBase* proto = fxtest::allPrototypes()[static_cast<size_t>(std::get<0>(GetParam()))];
@@ -46,8 +54,11 @@ TEST_P(EffectStability, FiniteAndBoundedAtTheExtremes) {
     const Stereo out = rig.run(in);
     ASSERT_TRUE(fxtest::allFinite(out)) << s.p0 << ", " << s.p1;
     // The most any effect may add is the optical leveller's 48 dB on a quiet detector.
-    EXPECT_LT(fxtest::peakOf(out), 8.0f * 260.0f) << s.p0 << ", " << s.p1;
-    EXPECT_LT(fxtest::peakOf(out, in.size() - quarter / 4), 1e-3f) << s.p0 << ", " << s.p1;
+    const float peak = fxtest::peakOf(out);
+    EXPECT_LT(peak, 8.0f * 260.0f) << s.p0 << ", " << s.p1;
+    if (!ringsLong(proto)) {
+      EXPECT_LT(fxtest::peakOf(out, in.size() - quarter / 4), 1e-3f) << s.p0 << ", " << s.p1;
+    }
   }
 }
 

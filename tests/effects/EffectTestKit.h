@@ -122,6 +122,14 @@ inline float peakOf(const Stereo& s, size_t from = 0) {
   return p;
 }
 
+// Sum of squares of both channels over frames [from, to).
+inline double energyOf(const Stereo& s, size_t from = 0, size_t to = SIZE_MAX) {
+  double e = 0.0;
+  for (size_t i = from; i < std::min(to, s.size()); ++i)
+    e += static_cast<double>(s.l[i]) * s.l[i] + static_cast<double>(s.r[i]) * s.r[i];
+  return e;
+}
+
 inline bool allFinite(const Stereo& s) {
   for (size_t i = 0; i < s.size(); ++i)
     if (!std::isfinite(s.l[i]) || !std::isfinite(s.r[i])) return false;
