@@ -361,9 +361,8 @@ TEST(SequencerEditing, AddRemoveClearFindAndChangeCount) {
 TEST(SequencerState, LayoutAndRoundTrip) {
   Sequencer s(8, 16, 32);
   s.addNote(0, 0x1234, 0x0200, 0x55);
-  std::vector<uint8_t> want = {1, 16, 0x34, 0x12, 0x00, 0x02, 0x55, 0x00};
-  for (int i = 1; i < 8; ++i) want.insert(want.end(), {0, 16});
-  for (float f : {120.0f, 0.0f, 0.0f, 0.0f, 0.0f}) want.insert(want.end(), reinterpret_cast<uint8_t*>(&f), reinterpret_cast<uint8_t*>(&f) + 4);
+  const std::vector<uint8_t> want = makeBlock({{16, {{0x1234, 0x0200, 0x55}}}});
+  EXPECT_EQ(want.size(), 8u * 2 + 6 + 20);
   EXPECT_EQ(save(s), want);
   std::vector<uint8_t> small(10, 0xEE);
   EXPECT_EQ(s.serialize(small.data(), 10), static_cast<int>(want.size()));  // the full size still counts
