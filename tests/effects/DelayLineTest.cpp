@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "effects/DelayLine.h"
@@ -63,15 +64,13 @@ TEST(DelayLine, InitGivesAFreshLineAndClearKeepsThePositions) {
   line.init(2);  // shorter than the guards: raised so the mirror stays inside the line
   EXPECT_EQ(line.length(), DelayLine::kGuard);
   line.init(500);
-  const std::vector<float> in = noiseVector(300);
-  std::vector<float> out(300);
-  line.readModulated(out.data(), 64, 100.0f, nullptr, 0.001f);
-  line.write(in.data(), 300);
+  std::vector<float> io = noiseVector(300);
+  line.readModulated(io.data(), 64, 100.0f, nullptr, 0.001f);
+  line.write(io.data(), 300);
   const DelayLine before = line;
   line.clear();
   EXPECT_TRUE(line.writePos == before.writePos && line.head.position == before.head.position &&
-              line.head.expectedWritePos == before.head.expectedWritePos);
-  EXPECT_EQ(line.buffer, std::vector<float>(504, 0.0f));
+              line.head.expectedWritePos == before.head.expectedWritePos && line.buffer == std::vector<float>(504));
   line.init(700);
   EXPECT_TRUE(line.writePos == 0 && line.gain == 1.0f && line.buffer == std::vector<float>(704, 0.0f));
   EXPECT_TRUE(line.head.position < 0.0 && line.head.expectedWritePos == -1 && line.head.speed == 1.0f);
@@ -170,15 +169,20 @@ TEST(DelayLine, LongLinesKeepTheirFractionalReadPosition) {
   };
   while (written < len - 5000) writeSaw();
   double worstStep = 0.0;
+  float last = 0.0f, lastSpeed = 1.0f;
   for (int b = 0; b < 420; ++b) {
     const float speed = line.head.speed;
     const double start = line.head.position;
     line.readModulated(out.data(), 64, 1200.0f + 500.0f * std::sin(b * 0.05f));
-    for (int k = 1; k < 64 && b >= 20; ++k) {
-      // Index i holds phase i mod 1000; reads that straddle the saw's jump are skipped.
+    for (int k = 0; k < 64 && b >= 20; ++k) {
+      // Index i holds phase i mod 1000; reads that straddle the saw's jump are skipped. The step
+      // into a block is the one the head took at the end of the block before.
       const double phase = std::fmod(start + k * double(speed) + 1.0, 1000.0);
-      if (phase > 4.0 && phase < 996.0) worstStep = std::max(worstStep, std::fabs(out[k] - out[k - 1] - speed * 0.001));
+      const double step = (k ? out[k - 1] : last) + (k ? speed : lastSpeed) * 0.001;
+      if (phase > 4.0 && phase < 996.0) worstStep = std::max(worstStep, std::fabs(out[k] - step));
     }
+    last = out[63];
+    lastSpeed = speed;
     writeSaw();
   }
   EXPECT_LT(worstStep, 2e-6);
@@ -223,11 +227,12 @@ TEST(DelayLine, EmptyBlocksChangeNothing) {
   line.init(400);
   const std::vector<float> in = noiseVector(64);
   std::vector<float> out(64);
-  for (int b = 0; b < 10; ++b) {
-    line.readModulated(out.data(), 64, 150.0f + 20 * b, nullptr, 0.001f);
-    line.write(in.data(), 64);
-  }
-  const DelayLine before = line;
+  line.readModulated(out.data(), 64, 150.0f, nullptr, 0.001f);
+  line.write(in.data(), 64);
+  auto state = [](const DelayLine& d) {
+    return std::tuple(d.head.position, d.head.speed, d.head.expectedWritePos, d.gain, d.writePos, d.buffer);
+  };
+  const auto before = state(line);
   float* pair[2] = {out.data(), out.data()};
   for (int n : {0, -5}) {
     line.readModulated(out.data(), n, 300.0f, nullptr, 0.01f);
@@ -235,11 +240,10 @@ TEST(DelayLine, EmptyBlocksChangeNothing) {
     line.allpass(out.data(), n, 20, 0.5f, 0.01f);
     line.rotate(pair, n, 20, 0.01f);
   }
-  EXPECT_TRUE(line.head.position == before.head.position && line.head.speed == before.head.speed &&
-              line.head.expectedWritePos == before.head.expectedWritePos);
-  EXPECT_TRUE(line.gain == before.gain && line.writePos == before.writePos && line.buffer == before.buffer);
+  EXPECT_TRUE(state(line) == before);
   // An unsized line is silent and safe.
   DelayLine unsized;
+  unsized.readModulated(out.data(), -5, 10.0f);
   unsized.readModulated(out.data(), 64, 10.0f);
   EXPECT_EQ(out, std::vector<float>(64, 0.0f));
   unsized.write(in.data(), 64);
@@ -248,27 +252,25 @@ TEST(DelayLine, EmptyBlocksChangeNothing) {
 
 TEST(DelayLine, LongBlocksEqualConsecutiveShortOnes) {
   const std::vector<float> in = noiseVector(4096, 3);
-  DelayLine lines[2];
-  std::vector<float> outs[2][2];
-  for (int k = 0; k < 2; ++k) {
-    const int block = k ? 64 : 4096;
-    lines[k].init(6000);
+  std::vector<float> outs[2];
+  for (int block : {4096, 64}) {
+    DelayLine line;
+    line.init(6000);
     for (int round = 0; round < 3; ++round) {
       std::vector<float> read(4096), mixed = in, other = in;
       for (int p = 0; p < 4096; p += block)
-        lines[k].readModulated(read.data() + p, block, 4500.0f - 700.0f * round, nullptr, 0.0001f);
-      lines[k].write(in.data(), 4096);
-      for (int p = 0; p < 4096; p += block) lines[k].allpass(mixed.data() + p, block, 300, -0.6f, 0.0001f);
+        line.readModulated(read.data() + p, block, 4500.0f - 700.0f * round, nullptr, 0.0001f);
+      line.write(in.data(), 4096);
+      for (int p = 0; p < 4096; p += block) line.allpass(mixed.data() + p, block, 300, -0.6f, 0.0001f);
       for (int p = 0; p < 4096; p += block) {
         float* pair[2] = {mixed.data() + p, other.data() + p};
-        lines[k].rotate(pair, block, 1000, 0.0001f);
+        line.rotate(pair, block, 1000, 0.0001f);
       }
-      outs[k][0].insert(outs[k][0].end(), read.begin(), read.end());
-      outs[k][1].insert(outs[k][1].end(), other.begin(), other.end());
+      outs[block == 64].insert(outs[block == 64].end(), read.begin(), read.end());
+      outs[block == 64].insert(outs[block == 64].end(), other.begin(), other.end());
     }
   }
-  EXPECT_EQ(outs[0][0], outs[1][0]);
-  EXPECT_EQ(outs[0][1], outs[1][1]);
+  EXPECT_EQ(outs[0], outs[1]);
 }
 
 }  // namespace

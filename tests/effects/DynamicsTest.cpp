@@ -6,6 +6,7 @@
 
 #include "effects/CompGlue.h"
 #include "effects/CompOptical.h"
+#include "effects/CompVinyl.h"
 #include "tests/effects/EffectTestKit.h"
 
 // The compressors, the limiter and the saturators against their settled curves, worked out
@@ -145,6 +146,15 @@ TEST(Dynamics, TransparentSettings) {
     const Stereo in = fxtest::noise(44100, amplitude, 5);
     EXPECT_TRUE(fxtest::same(rig.run(in), in)) << name;
   }
+}
+
+// A new rate clears the upward compressor's gain, as a reset does.
+TEST(Dynamics, UpwardCompressorStartsAgainAtANewRate) {
+  Rig rig("Upward Compressor", 48000.0f);
+  rig.run(fxtest::noise(48000, 0.01f));
+  ASSERT_GT(rig.as<CompVinyl>().gainLevel, 1.0f);  // quiet input was raised
+  rig.fx->setSampleRate(96000.0f);
+  EXPECT_EQ(rig.as<CompVinyl>().gainLevel, 0.0f);
 }
 
 // Frames until the glue compressor's gain level, settled at one level, has covered 63 % of the

@@ -61,9 +61,10 @@ TEST(Tape, WobbleIsASmoothCurveThroughRandomPoints) {
   EXPECT_NEAR(sum / steps, 0.5, 0.03);
 }
 
-// All instances draw from one generator, in processing order; with "Age" 0 the draws still move
-// on but change nothing. At 192 Hz every 64-frame chunk takes a new point in each of the four
-// sources: left cutoff, left band, right cutoff, right band.
+// All instances draw from one generator, in processing order. At 192 Hz every 64-frame chunk
+// takes a new point in each of the four sources: left cutoff, left band, right cutoff, right band.
+// (Without "Age" the draws change nothing: the small-signal response above holds whatever they
+// are.)
 TEST(Tape, InstancesShareOneRandomSequence) {
   CompTape::sharedRandom().reseed(4242u);
   Rig first = Rig::of<CompTape>(192.0f), second = Rig::of<CompTape>(192.0f);
@@ -78,17 +79,6 @@ TEST(Tape, InstancesShareOneRandomSequence) {
       }
     }
   }
-
-  const Stereo in = fxtest::sine(48000, 180.0, 48000.0, 0.7f);
-  Stereo outs[2];
-  for (uint32_t seed : {1u, 99u}) {
-    CompTape::sharedRandom().reseed(seed);
-    Rig rig = Rig::of<CompTape>(48000.0f);
-    rig.set(70.0f, 0.0f);
-    outs[seed == 99u] = rig.run(in);
-    EXPECT_NE(CompTape::sharedRandom().peek(), seed);
-  }
-  EXPECT_TRUE(fxtest::same(outs[0], outs[1]));
 }
 
 struct FuzzShape {
