@@ -163,18 +163,16 @@ TEST(SpectralDelay, MatchesAPlainDoublePrecisionShortTimeProcessor) {
     delay[i] = 1.0f + 9.0f * std::exp(-std::fabs(40.0f - i) / 15.0f) + 0.31f * (i % 4);
     gain[i] = 0.4f + 0.6f * std::cos(i * 0.07f) * std::cos(i * 0.07f);
   }
-  for (bool flat : {false, true}) {
-    SpectralDelay sd = flat ? uniform(0.0f) : make(16, delay, gain);
-    const std::vector<double> expected = reference(sd, in);
-    const std::vector<float> out = run(sd, in, 64);
-    double worst = 0.0, peak = 0.0;
-    for (size_t t = 0; t < in.size(); ++t) {
-      worst = std::max(worst, std::fabs(out[t] - expected[t]));
-      peak = std::max(peak, std::fabs(expected[t]));
-    }
-    EXPECT_GT(peak, 0.3);
-    EXPECT_LT(worst, 2e-5 * peak);
+  SpectralDelay sd = make(16, delay, gain);
+  const std::vector<double> expected = reference(sd, in);
+  const std::vector<float> out = run(sd, in, 64);
+  double worst = 0.0, peak = 0.0;
+  for (size_t t = 0; t < in.size(); ++t) {
+    worst = std::max(worst, std::fabs(out[t] - expected[t]));
+    peak = std::max(peak, std::fabs(expected[t]));
   }
+  EXPECT_GT(peak, 0.3);
+  EXPECT_LT(worst, 2e-5 * peak);
 }
 
 // Bins up to 40 wait 2 frames, the rest 10. The step of 8 frames turns the running phase by a
