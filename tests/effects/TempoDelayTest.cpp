@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <string>
 
+#include "effects/FxChorus.h"
 #include "effects/FxTempoDelay.h"
 #include "support/AllocationCounter.h"
 #include "tests/effects/EffectTestKit.h"
@@ -48,6 +51,7 @@ double echoArea(const Stereo& out, double at, double tolerance) {
   return area;
 }
 
+// Each instance is first run at another rate, so the new rate must have reached it.
 TEST(TempoDelay, EchoComesLengthSixteenthsLate) {
   const struct {
     double tempo;
@@ -58,8 +62,10 @@ TEST(TempoDelay, EchoComesLengthSixteenthsLate) {
                {1, 2, 1}};   // a step longer than the line: held at its end
   for (double rate : {44100.0, 96000.0}) {
     for (const auto& c : cases) {
-      Rig rig = Rig::of<FxTempoDelay>(static_cast<float>(rate));
+      Rig rig = Rig::of<FxTempoDelay>(rate == 44100.0 ? 96000.0f : 22050.0f);
       rig.set(c.length, 0.0f);
+      rig.run(fxtest::noise(4096, 0.5f));
+      rig.fx->setSampleRate(static_cast<float>(rate));
       const double expected = std::min(c.steps * rate * 15.0 / c.tempo, 4.1 * rate);
       const double at = firstEcho(clickResponse(rig, c.tempo, expected / rate + 0.1, rate));
       const double slack = expected < 4.0 * rate ? 2.0 : 100.0;
@@ -69,8 +75,10 @@ TEST(TempoDelay, EchoComesLengthSixteenthsLate) {
   // A new tempo moves the echo: the heads glide to the new delay within a second or so.
   Rig rig = Rig::of<FxTempoDelay>(44100.0f);
   rig.set(4.0f, 0.0f);
-  for (double tempo : {150.0, 90.0, 130.0})
-    EXPECT_NEAR(firstEcho(clickResponse(rig, tempo, 0.8, 44100.0)), 4.0 * 44100.0 * 15.0 / tempo, kWobble * 44100.0 + 2.0);
+  for (double tempo : {150.0, 90.0, 130.0}) {
+    const double expected = 4.0 * 44100.0 * 15.0 / tempo;
+    EXPECT_NEAR(firstEcho(clickResponse(rig, tempo, 0.8, 44100.0)), expected, kWobble * 44100.0 + 2.0) << tempo;
+  }
 }
 
 // Between whole steps both neighbours sound, each at v (1 + 0.83 (1 - v)) with v = 0.4 for a
@@ -97,19 +105,55 @@ TEST(TempoDelay, AnyTempoStaysBoundedWithoutAllocating) {
     const float tempos[] = {400.0f, 1.0f, 7.0f, 14.9f, 1e4f, 1e-3f, 60.0f, 1e30f, 120.0f};
     const size_t stretch = in.size() / std::size(tempos);
     AllocationCounter counter;
-    for (size_t pos = 0; pos < in.size(); pos += 64) {
-      rig.fx->setTempo(tempos[std::min(pos / stretch, std::size(tempos) - 1)]);
-      const float* src[2] = {in.l.data() + pos, in.r.data() + pos};
-      float* dst[2] = {out.l.data() + pos, out.r.data() + pos};
-      rig.fx->process(src, dst, static_cast<int>(std::min<size_t>(64, in.size() - pos)));
-    }
+    rig.process(in, out, 64,
+                [&](size_t pos) { rig.fx->setTempo(tempos[std::min(pos / stretch, std::size(tempos) - 1)]); });
     EXPECT_EQ(counter.count(), 0);
     EXPECT_TRUE(fxtest::allFinite(out));
     EXPECT_LT(fxtest::peakOf(out), 8.0f);
-    const auto& fx = static_cast<const FxTempoDelay&>(*rig.fx);
+    const auto& fx = rig.as<FxTempoDelay>();
     for (const DelayReadHead& h : fx.stepHeads) {
       EXPECT_LT(h.position, fx.lines[0].length());
       EXPECT_TRUE(h.speed >= 0.5f && h.speed <= 2.0f);
+    }
+  }
+}
+
+// The chorus voices read at delays that swing, under the LFO, between base + 0.33 W and
+// base + 2.38 W: base the larger of 10 ms and 36 samples, W the width that "Depth" and "Rate"
+// give (slower rates swing wider), never so wide that the longest delay leaves a third of the
+// voice line. A slow LFO is followed closely: the voices cover nearly the whole swing.
+TEST(Chorus, VoiceDelaysStayInTheirRange) {
+  for (double rate : {44100.0, 96000.0}) {
+    for (float depth : {1.0f, 10.0f, 100.0f}) {
+      for (float lfo : {0.5f, 2.0f, 10.0f}) {
+        const double line = std::max(std::floor(0.25 * rate), 512.0), base = std::max(0.01 * rate, 36.0);
+        const double width = std::min((1.0 / (lfo * 1.5 * 3.14 + 0.01) + 0.1) * rate * depth / 1700.0,
+                                      std::floor(line / 3.0) - base);
+        const double lowest = base + 0.33 * width, highest = base + 2.38 * width;
+
+        Rig rig = Rig::of<FxChorus>(static_cast<float>(rate));
+        rig.set(depth, lfo);
+        // Two periods of the slowest LFO, to see its whole swing.
+        const Stereo in = fxtest::noise(fxtest::frames(lfo == 0.5f ? 4.0 : fxtest::scaledSeconds(2.0), rate), 0.5f, 9);
+        Stereo out(in.size());
+        double seen[2] = {1e9, -1e9};
+        rig.process(in, out, 64, [&](size_t pos) {
+          for (const DelayLine& voice : rig.as<FxChorus>().voiceLines) {
+            if (pos == 0) break;  // before the first read
+            const double d =
+                std::fmod(voice.head.expectedWritePos - voice.head.position + voice.length(), voice.length());
+            seen[0] = std::min(seen[0], d);
+            seen[1] = std::max(seen[1], d);
+          }
+        });
+        SCOPED_TRACE(testing::Message() << rate << " Hz, depth " << depth << ", rate " << lfo);
+        EXPECT_TRUE(fxtest::allFinite(out));
+        EXPECT_GE(seen[0], lowest - 1.0);
+        EXPECT_LE(seen[1], highest + 1.0);
+        if (lfo == 0.5f) {
+          EXPECT_GT(seen[1] - seen[0], 0.9 * (highest - lowest));
+        }
+      }
     }
   }
 }
