@@ -3,6 +3,33 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effects/FastMath.h"
+#include "effects/PolySine.h"
+#include "effects/SampleCount.h"
+#include "effects/SampleGuard.h"
+
+namespace {
+
+constexpr float kWobbleHz = 0.66f;
+constexpr float kWobbleSeconds = 0.003f;  // the taps' delay swing
+constexpr float kLengthGlide = 0.05f;     // steps per chunk
+constexpr float kFeedbackGlide = 0.01f;   // per sample
+// A tap reads at least this far behind the writer: a chunk read at twice the speed plus the
+// interpolator's reach, so it never reads samples the chunk has not written yet.
+constexpr float kShortestTap = 2.0f * FxTempoDelay::kChunk + 4.0f;
+// ...and at most this far short of the line's end: the read head's own headroom plus a chunk
+// at double speed, so a head gliding to the longest tap never laps the writer.
+constexpr float kLineMargin = DelayLine::kHeadroom + 2.0f * FxTempoDelay::kChunk;
+
+// The weight of the tap of step j when the length stands at x steps: 1 on the step, falling
+// to 0 at 5/6 of a step away, bulged so two neighbours halfway sum to more than 1.
+float stepWeight(float x, int j) {
+  const float v = std::max(1.0f - 1.2f * std::fabs(x - static_cast<float>(j)), 0.0f);
+  return v * (1.0f + 0.83f * (1.0f - v));
+}
+
+}  // namespace
+
 void FxTempoDelay::setup(Param* p) {
   p[0].init(Param::kLinear, 1.0f, 8.0f, 0.0f, "%.1f", "Length", 2.7f);
   p[1].init(Param::kLinear, 0.0f, 100.0f, 0.0f, "%.0f%%", "Feedback", 50.0f);
@@ -10,7 +37,17 @@ void FxTempoDelay::setup(Param* p) {
 }
 
 void FxTempoDelay::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
+  if (!isUsableSampleRate(rate)) return;
+  sampleRate = rate;
+  for (DelayLine& line : lines) line.init(sampleCount(kLineSeconds * rate));
+  for (DelayReadHead& h : stepHeads) h = DelayReadHead{};
+  for (int i = 0; i < 2; ++i)
+    rotationLines[i].init(sampleCount(std::exp2(-0.3f * static_cast<float>(i)) * 0.02f * rate));
+}
+
+void FxTempoDelay::reset() {
+  for (DelayLine& line : lines) line.clear();
+  for (DelayLine& line : rotationLines) line.clear();
 }
 
 // A tempo no host can mean leaves the last one in place.
@@ -18,10 +55,90 @@ void FxTempoDelay::setTempo(float bpm) {
   if (std::isfinite(bpm) && bpm > 0.0f) tempo = bpm;
 }
 
-// A send returns only its wet signal, so until the echoes are built the wet path is
-// silent and the slot adds nothing to the main bus.
-void FxTempoDelay::process(const float* const /*in*/[2], float* const out[2], int nFrames) {
+void FxTempoDelay::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
-  std::fill_n(out[0], nFrames, 0.0f);
-  std::fill_n(out[1], nFrames, 0.0f);
+  if (lines[0].buffer.empty()) {
+    std::fill_n(out[0], nFrames, 0.0f);
+    std::fill_n(out[1], nFrames, 0.0f);
+    return;
+  }
+  const float stepSamples = sampleRate * 60.0f / (4.0f * tempo);
+  // At most the steps of one second; below 15 beats per minute that would be none, so one
+  // step is always allowed (the taps are held inside the line further down).
+  const float mostSteps = std::max(std::floor(tempo * 4.0f / 60.0f), 1.0f);
+  const float wantedLength = std::min(std::max(paramValue(0), 1.0f), mostSteps);
+  const float wantedFeedback = clamp(paramValue(1) / 100.0f, 0.0f, 1.0f);
+  for (int done = 0; done < nFrames; done += kChunk) {
+    const int n = std::min(kChunk, nFrames - done);
+    processChunk(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, stepSamples,
+                 wantedLength, wantedFeedback);
+  }
+}
+
+void FxTempoDelay::addStep(float* const wet[2], int n, int j, float w0, float w1,
+                           float stepSamples) {
+  const int parity = j & 1;
+  if (w0 == 0.0f && w1 == 0.0f) {
+    // Silent taps let go of their heads, so the next step of this parity starts at its own
+    // delay instead of gliding there from far away.
+    stepHeads[parity] = DelayReadHead{};
+    stepHeads[2 + parity] = DelayReadHead{};
+    return;
+  }
+  const float longest = static_cast<float>(lines[0].length()) - kLineMargin;
+  const float weightStep = (w1 - w0) / static_cast<float>(n);
+  float tap[kChunk];
+  for (int i = 0; i < 2; ++i) {
+    const float s = polySine(wrapPhase(phase + 0.25f * static_cast<float>(i) + 0.5f * static_cast<float>(parity)));
+    const float delay = clamp(static_cast<float>(j) * stepSamples + s * kWobbleSeconds * sampleRate,
+                              kShortestTap, longest);
+    lines[i].readModulated(tap, n, delay, &stepHeads[2 * i + parity]);
+    float w = w0;
+    for (int k = 0; k < n; ++k) {
+      wet[i][k] += w * tap[k];
+      w += weightStep;
+    }
+  }
+}
+
+void FxTempoDelay::processChunk(const float* inL, const float* inR, float* outL, float* outR,
+                                int n, float stepSamples, float wantedLength,
+                                float wantedFeedback) {
+  float dry[2][kChunk], wetL[kChunk] = {}, wetR[kChunk] = {};
+  for (int k = 0; k < n; ++k) {
+    dry[0][k] = guardSample(inL[k]);
+    dry[1][k] = guardSample(inR[k]);
+  }
+  float* const wet[2] = {wetL, wetR};
+
+  phase = wrapPhase(phase + kWobbleHz * static_cast<float>(n) / sampleRate);
+  const float next = length + clamp(wantedLength - length, -kLengthGlide, kLengthGlide);
+  const int first = static_cast<int>(std::floor(length));
+  for (int j = first; j <= first + 1; ++j)
+    addStep(wet, n, j, stepWeight(length, j), stepWeight(next, j), stepSamples);
+  length = next;
+
+  for (DelayLine& line : rotationLines) line.rotate(wet, n, line.length(), 0.0f);
+
+  const float gainStep =
+      clamp((wantedFeedback - feedback) / static_cast<float>(n), -kFeedbackGlide, kFeedbackGlide);
+  for (int i = 0; i < 2; ++i) {
+    float a = fast[i], b = slow[i], g = feedback;
+    float* x = wet[i];
+    for (int k = 0; k < n; ++k) {
+      // Take out the top (a) and the lows (b) before the echo goes round again.
+      a = 0.2f * x[k] - 0.8f * a;
+      b += 0.01f * (x[k] - b);
+      const float y = x[k] - (a + b);
+      x[k] = y;
+      dry[i][k] += softClip(y * g);
+      g += gainStep;
+    }
+    fast[i] = a;
+    slow[i] = b;
+    lines[i].write(dry[i], n);
+  }
+  feedback += static_cast<float>(n) * gainStep;
+  std::copy_n(wetL, n, outL);
+  std::copy_n(wetR, n, outR);
 }

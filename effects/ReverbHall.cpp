@@ -1,6 +1,18 @@
 #include "effects/ReverbHall.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "engine/Clamp.h"
+#include "platform/RuntimeRandom.h"
+
+namespace {
+
+// The network's twelve lines: the shortest 1.6 ms, each next one 1.49 times longer.
+constexpr float kBaseSeconds = 0.0016f;
+constexpr float kLineRatio = 1.49f;
+
+}  // namespace
 
 void ReverbHall::declareLengthColor(Param* p) {
   p[0].init(Param::kLinear, 0.0f, 100.0f, 0.0f, "%.0f", "Length", 50.0f);
@@ -13,13 +25,32 @@ void ReverbHall::setup(Param* p) {
 }
 
 void ReverbHall::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
+  if (!isUsableSampleRate(rate)) return;
+  sampleRate = rate;
+  network.init(rate, kBaseSeconds, kLineRatio);
 }
 
-// A send returns only its wet signal, so until the network is built the wet path is
-// silent and the slot adds nothing to the main bus.
-void ReverbHall::process(const float* const /*in*/[2], float* const out[2], int nFrames) {
+int ReverbHall::nextRandom() {
+  randomState = randomState * 214013u + 2531011u;
+  return static_cast<int>((randomState >> 16) & 0x7FFFu);
+}
+
+void ReverbHall::reset() {
+  network.reset();
+  network.lfoPhase = static_cast<float>(nextRandom()) / static_cast<float>(kCrtRandMax);
+}
+
+void ReverbHall::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
-  std::fill_n(out[0], nFrames, 0.0f);
-  std::fill_n(out[1], nFrames, 0.0f);
+  const float length = std::max(paramValue(0) / 100.0f, 0.0f) + 0.5f;
+  const float l2 = length * length;
+  network.decayTime = 0.6f * l2 * l2;
+  // "Color" takes the loop from fully damped (below 3/8) to undamped (above 5/8); the
+  // high-pass rises from 50 Hz to 4.3 kHz and resonates only around the middle.
+  const float c = clamp(paramValue(1) / 100.0f, 0.0f, 1.0f);
+  network.damping = clamp(2.5f - 4.0f * c, 0.0f, 1.0f) * 100.0f;
+  const float bright = std::max(4.0f * c - 3.0f, 0.0f);
+  network.toneKHz = 4.0f * bright * bright + 0.3f - 0.25f * std::max(1.0f - 4.0f * c, 0.0f);
+  network.toneDamping = (2.0f * std::fabs(c - 0.5f) + 1.0f) * 60.0f + 20.0f;
+  network.process(in, out, nFrames);
 }

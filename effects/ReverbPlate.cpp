@@ -1,6 +1,22 @@
 #include "effects/ReverbPlate.h"
 
 #include <algorithm>
+#include <cmath>
+
+#include "effects/SampleCount.h"
+#include "effects/SampleGuard.h"
+#include "engine/Clamp.h"
+
+namespace {
+
+constexpr float kMaxStep = 0.01f;
+
+// The per-sample step that covers the distance within the chunk, at most kMaxStep.
+float rampStep(float target, float current, float invN) {
+  return clamp((target - current) * invN, -kMaxStep, kMaxStep);
+}
+
+}  // namespace
 
 void ReverbPlate::setup(Param* p) {
   p[0].init(Param::kLinear, 0.0f, 100.0f, 0.0f, "%.0f", "Length", 50.0f);
@@ -9,13 +25,120 @@ void ReverbPlate::setup(Param* p) {
 }
 
 void ReverbPlate::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
+  if (!isUsableSampleRate(rate)) return;
+  sampleRate = rate;
+  for (int k = 0; k < kLines; ++k) {
+    const int m = sampleCount(std::exp2(0.73f * static_cast<float>(k)) * 0.012f * rate + 0.5f);
+    // A line holds at least one chunk, so a chunk is read before any of it is overwritten.
+    feedbackLines[k].buffer.assign(static_cast<size_t>(std::max(m, kChunk)), 0.0f);
+    feedbackLines[k].readPos = 0;
+    feedbackLines[k].writePos = 0;
+  }
+  for (int i = 0; i < kRotations; ++i)
+    rotationLines[i].init(sampleCount(std::exp2(0.53f * static_cast<float>(i)) * 0.00145f * rate + 0.5f));
+  // Half a Hadamard matrix: orthogonal, so the mix neither adds nor loses energy.
+  static constexpr float kSigns[kLines][kLines] = {
+      {1, 1, 1, 1}, {1, -1, 1, -1}, {1, 1, -1, -1}, {1, -1, -1, 1}};
+  for (int r = 0; r < kLines; ++r)
+    for (int c = 0; c < kLines; ++c) matrix[r][c] = 0.5f * kSigns[r][c];
 }
 
-// A send returns only its wet signal, so until the network is built the wet path is
-// silent and the slot adds nothing to the main bus.
-void ReverbPlate::process(const float* const /*in*/[2], float* const out[2], int nFrames) {
+void ReverbPlate::reset() {
+  for (FeedbackLine& line : feedbackLines) std::fill(line.buffer.begin(), line.buffer.end(), 0.0f);
+  for (DelayLine& line : rotationLines) line.clear();
+}
+
+void ReverbPlate::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
-  std::fill_n(out[0], nFrames, 0.0f);
-  std::fill_n(out[1], nFrames, 0.0f);
+  if (feedbackLines[0].buffer.empty()) {
+    std::fill_n(out[0], nFrames, 0.0f);
+    std::fill_n(out[1], nFrames, 0.0f);
+    return;
+  }
+  // Every line's gain per pass is g = x / (1 + x) with x its length's share of G samples, so
+  // the level falls by about 1/e every G samples whatever the line; "Length" 50 gives G = a
+  // quarter of a second.
+  const float lengthShare = paramValue(0) / 100.0f;
+  const float decaySamples = std::exp2(4.0f * lengthShare - 2.0f) * sampleRate * 0.25f;
+  const float dullness = (1.0f - clamp(paramValue(1) / 100.0f, 0.0f, 1.0f)) * 32.0f;
+  float gainTarget[kLines], dampingTarget[kLines];
+  float meanGain = 0.0f;
+  for (int k = 0; k < kLines; ++k) {
+    const float m = static_cast<float>(feedbackLines[k].buffer.size());
+    const float x = decaySamples / m;
+    gainTarget[k] = x / (std::fabs(x) + 1.0f);
+    const float y = m * dullness / sampleRate;
+    dampingTarget[k] = 1.0f - y / (std::fabs(y) + 1.0f);
+    meanGain += 0.25f * gainTarget[k];
+  }
+  // What the loop keeps of the input's energy per pass is made up at the input.
+  const float inputTarget = 2.0f * std::sqrt(std::max(1.0f - meanGain * meanGain, 0.0f));
+
+  for (int done = 0; done < nFrames; done += kChunk) {
+    const int n = std::min(kChunk, nFrames - done);
+    processChunk(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, gainTarget,
+                 dampingTarget, inputTarget);
+  }
+}
+
+void ReverbPlate::processChunk(const float* inL, const float* inR, float* outL, float* outR,
+                               int n, const float* gainTarget, const float* dampingTarget,
+                               float inputTarget) {
+  float dryL[kChunk], dryR[kChunk];
+  for (int k = 0; k < n; ++k) {
+    dryL[k] = guardSample(inL[k]);
+    dryR[k] = guardSample(inR[k]);
+  }
+  const float invN = 1.0f / static_cast<float>(n);
+  const float inputStep = rampStep(inputTarget, inputGain, invN);
+
+  float work[kLines][kChunk];
+  for (int k = 0; k < kLines; ++k) {
+    FeedbackLine& line = feedbackLines[k];
+    const int m = static_cast<int>(line.buffer.size());
+    float* b = work[k];
+    for (int done = 0; done < n;) {
+      const int run = std::min(n - done, m - line.readPos);
+      std::copy_n(line.buffer.data() + line.readPos, run, b + done);
+      done += run;
+      line.readPos += run;
+      if (line.readPos == m) line.readPos = 0;
+    }
+    // Each line takes the input with its own signs, so the four carry different mixes.
+    const float signRight = static_cast<float>(k % 2) - 0.5f;
+    const float signLeft = static_cast<float>(k / 2) - 0.5f;
+    const float gainStep = rampStep(gainTarget[k], lineGain[k], invN);
+    const float dampingStep = rampStep(dampingTarget[k], damping[k], invN);
+    float w = inputGain, g = lineGain[k], d = damping[k], s = lowPass[k];
+    for (int i = 0; i < n; ++i) {
+      const float u = (signRight * dryR[i] + signLeft * dryL[i]) * w + g * b[i];
+      s += d * (u - s);
+      b[i] = s;
+      w += inputStep;
+      g += gainStep;
+      d += dampingStep;
+    }
+    lowPass[k] = s;
+    lineGain[k] = g;
+    damping[k] = d;
+  }
+  inputGain += static_cast<float>(n) * inputStep;
+
+  for (int i = 0; i < kRotations; ++i) {
+    float* const pair[2] = {work[i % kLines], work[(i + 1) % kLines]};
+    rotationLines[i].rotate(pair, n, rotationLines[i].length(), 0.0f);
+  }
+  std::copy_n(work[0], n, outL);
+  std::copy_n(work[1], n, outR);
+
+  for (int r = 0; r < kLines; ++r) {
+    FeedbackLine& line = feedbackLines[r];
+    const int m = static_cast<int>(line.buffer.size());
+    const float* row = matrix[r];
+    for (int i = 0; i < n; ++i) {
+      line.buffer[static_cast<size_t>(line.writePos)] =
+          row[0] * work[0][i] + row[1] * work[1][i] + row[2] * work[2][i] + row[3] * work[3][i];
+      if (++line.writePos == m) line.writePos = 0;
+    }
+  }
 }

@@ -89,8 +89,12 @@ struct Blob {
   // Seconds at a normalised time 0..1 of the blob's axis.
   static float secondsFromTime(float normalisedTime);
 
-  // Turns a recorded hit into the two grids and refreshes; true only when the grids were
-  // replaced.
+  // Turns a recorded hit (mono samples at any rate) into the two grids and refreshes; true
+  // only when the grids were replaced. Silence, a level too low to measure, or a sample rate
+  // that is not finite and positive leave the blob untouched and give false. Non-finite
+  // samples count as 0. lowCut lowers everything below about 140 Hz; frameOffset moves the
+  // analysis frames later into the hit (0 for an import). Only the first ~0.6 s after the hit's
+  // start reach the blob, so the cost hardly depends on the input's length.
   bool analyze(const std::vector<float>& samples, float sampleRate, bool lowCut, int32_t frameOffset);
 
   // Paint tools. Positions, motions and radii are normalised: x across the frequency axis

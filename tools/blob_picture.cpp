@@ -1,6 +1,10 @@
 // blob_picture: draws a ".blob" file as two PNG pictures, for checking blobs by eye.
 //
 //   blob_picture <file.blob> [output prefix] [--contrast c] [--morph m --with other.blob]
+//   blob_picture --import <sound.wav|.aif|.aiff|.flac> <out.blob> [output prefix] [--contrast c]
+//
+// --import analyses an audio file as the sound import does (mixed to mono, low cut on),
+// writes the blob to <out.blob> and draws it.
 //
 // <prefix>_map.png: the density map as the blob editor computes it (frequency from left to
 // right, time from top to bottom), shaded from black (empty) to white (densest), with the
@@ -21,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/AudioFileLoader.h"
 #include "engine/Blob.h"
 
 namespace {
@@ -176,20 +181,47 @@ Image drawWaveform(const Blob& a, const Blob* b, float morph) {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: blob_picture <file.blob> [output prefix] [--contrast c] [--morph m --with other.blob]\n");
+               "usage: blob_picture <file.blob> [output prefix] [--contrast c] [--morph m --with other.blob]\n"
+               "       blob_picture --import <sound file> <out.blob> [output prefix] [--contrast c]\n");
   return 2;
+}
+
+bool importSound(const char* soundPath, const char* blobPath, Blob& blob) {
+  float sampleRate = 0.0f;
+  const std::vector<float> samples = LoadAudioFileMono(soundPath, &sampleRate, true, nullptr);
+  if (sampleRate < 1.0f) {
+    std::fprintf(stderr, "%s: not a readable audio file\n", soundPath);
+    return false;
+  }
+  if (!blob.analyze(samples, sampleRate, true, 0)) {
+    std::fprintf(stderr, "%s: no hit found (silent or too quiet)\n", soundPath);
+    return false;
+  }
+  std::vector<uint8_t> bytes;
+  blob.toBytes(bytes);
+  std::ofstream out(blobPath, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) {
+    std::fprintf(stderr, "cannot write %s\n", blobPath);
+    return false;
+  }
+  std::printf("%s\n", blobPath);
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
-  const char* input = argv[1];
+  const bool import = std::strcmp(argv[1], "--import") == 0;
+  if (import && argc < 4) return usage();
+  const char* sound = import ? argv[2] : nullptr;
+  const char* input = import ? argv[3] : argv[1];
   std::string prefix;
   float contrast = 0.0f;
   float morph = 0.0f;
   const char* other = nullptr;
-  for (int i = 2; i < argc; ++i) {
+  for (int i = import ? 4 : 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--contrast") == 0 && i + 1 < argc) {
       contrast = std::strtof(argv[++i], nullptr);
     } else if (std::strcmp(argv[i], "--morph") == 0 && i + 1 < argc) {
@@ -209,7 +241,7 @@ int main(int argc, char** argv) {
   }
 
   Blob blob;
-  if (!loadBlob(input, blob)) return 1;
+  if (import ? !importSound(sound, input, blob) : !loadBlob(input, blob)) return 1;
   Blob second;
   if (other != nullptr && !loadBlob(other, second)) return 1;
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "effects/CompTape.h"
@@ -12,154 +13,153 @@
 
 // What the engine relies on from every effect of both lists: 0-frame blocks, in-place
 // processing, every output frame written, any block size, repeated rates and resets, broken
-// input, and no allocation while processing.
+// input, no allocation while processing, and stability at the extremes.
 namespace {
 
 using fxtest::Rig;
 using fxtest::Stereo;
 
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
 class EffectContract : public ::testing::TestWithParam<int> {
  protected:
   FxBase* prototype() const { return fxtest::allPrototypes()[static_cast<size_t>(GetParam())]; }
 
-  // The tape simulator draws from a generator shared by all instances: runs that are
-  // compared start from the same point of it.
-  static void sameRandomStart() { CompTape::sharedRandom().reseed(2024u); }
-
-  // Parameters away from the defaults, so that nothing passes by accident.
-  static void offDefault(Rig& rig) {
-    for (Param& p : rig.params) p.setValue(p.min + 0.7f * (p.max - p.min));
+  // A rig with its parameters away from the defaults, so that nothing passes by accident.
+  // The tape simulator draws from a generator shared by all instances: runs that are compared
+  // start from the same point of it.
+  std::unique_ptr<Rig> rig(float rate, bool offDefault = true) const {
+    CompTape::sharedRandom().reseed(2024u);
+    auto r = std::make_unique<Rig>(prototype(), rate);
+    if (offDefault)
+      for (Param& p : r->params) p.setValue(p.min + 0.7f * (p.max - p.min));
+    return r;
   }
 };
 
 TEST_P(EffectContract, ZeroFramesDoNothing) {
   const Stereo first = fxtest::noise(256, 0.5f, 1), second = fxtest::noise(256, 0.5f, 2);
-  sameRandomStart();
-  Rig plain(prototype(), 48000.0f);
-  offDefault(plain);
-  plain.run(first);
-  const Stereo expected = plain.run(second);
+  auto plain = rig(48000.0f);
+  plain->run(first);
+  const Stereo expected = plain->run(second);
 
-  sameRandomStart();
-  Rig rig(prototype(), 48000.0f);
-  offDefault(rig);
-  rig.run(first);
+  auto r = rig(48000.0f);
+  r->run(first);
   Stereo sentinel(8, 123.0f);
   const float* in[2] = {first.l.data(), first.r.data()};
   float* out[2] = {sentinel.l.data(), sentinel.r.data()};
-  rig.fx->process(in, out, 0);
-  rig.fx->process(in, out, -5);
+  r->fx->process(in, out, 0);
+  r->fx->process(in, out, -5);
   const float* const none[2] = {nullptr, nullptr};
   float* const nowhere[2] = {nullptr, nullptr};
-  rig.fx->process(none, nowhere, 0);
-  for (size_t i = 0; i < sentinel.size(); ++i) {
-    EXPECT_EQ(sentinel.l[i], 123.0f);
-    EXPECT_EQ(sentinel.r[i], 123.0f);
-  }
-  const Stereo after = rig.run(second);
-  EXPECT_EQ(after.l, expected.l);
-  EXPECT_EQ(after.r, expected.r);
+  r->fx->process(none, nowhere, 0);
+  EXPECT_TRUE(fxtest::same(sentinel, Stereo(8, 123.0f)));
+  EXPECT_TRUE(fxtest::same(r->run(second), expected));
 }
 
 TEST_P(EffectContract, InPlaceMatchesSeparateBuffers) {
   const Stereo in = fxtest::noise(4096, 0.8f, 3);
   for (int block : {1, 37, 64}) {
-    sameRandomStart();
-    Rig separate(prototype(), 44100.0f);
-    offDefault(separate);
-    const Stereo expected = separate.run(in, block);
-    sameRandomStart();
-    Rig inPlace(prototype(), 44100.0f);
-    offDefault(inPlace);
+    const Stereo expected = rig(44100.0f)->run(in, block);
     Stereo io = in;
-    inPlace.runInPlace(io, block);
-    EXPECT_EQ(io.l, expected.l) << block;
-    EXPECT_EQ(io.r, expected.r) << block;
+    rig(44100.0f)->process(io, io, block, [](size_t) {});
+    EXPECT_TRUE(fxtest::same(io, expected)) << block;
   }
 }
 
 TEST_P(EffectContract, WritesEveryFrameAtAnyBlockSize) {
-  for (int block : {1, 7, 64, 100, 4096}) {
-    Rig rig(prototype(), 96000.0f);
-    const Stereo in = fxtest::noise(8192, 1.0f, 4);
-    Stereo out(in.size(), std::numeric_limits<float>::quiet_NaN());
-    for (size_t pos = 0; pos < in.size(); pos += static_cast<size_t>(block)) {
-      const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), in.size() - pos));
-      const float* src[2] = {in.l.data() + pos, in.r.data() + pos};
-      float* dst[2] = {out.l.data() + pos, out.r.data() + pos};
-      rig.fx->process(src, dst, n);
-    }
-    EXPECT_TRUE(fxtest::allFinite(out)) << block;
-  }
+  for (int block : {1, 7, 64, 100, 4096})
+    EXPECT_TRUE(fxtest::allFinite(rig(96000.0f, false)->run(fxtest::noise(8192, 1.0f, 4), block, kNaN))) << block;
 }
 
+// Tempo, parameter and block size changes included.
 TEST_P(EffectContract, NoAllocationWhileProcessing) {
-  Rig rig(prototype(), 48000.0f);
+  auto r = rig(48000.0f, false);
   const Stereo in = fxtest::noise(4096, 0.5f, 5);
   Stereo out(in.size());
-  rig.fx->setTempo(97.0f);
-  rig.fx->reset();
+  r->fx->setTempo(97.0f);
+  r->fx->reset();
   AllocationCounter counter;
-  for (size_t pos = 0; pos < in.size(); pos += 64) {
-    const float* src[2] = {in.l.data() + pos, in.r.data() + pos};
-    float* dst[2] = {out.l.data() + pos, out.r.data() + pos};
-    rig.fx->setTempo(97.0f);
-    rig.fx->process(src, dst, 64);
+  for (int block : {64, 1, 4096}) {
+    r->process(in, out, block, [&](size_t pos) {
+      r->fx->setTempo(pos % 256 ? 97.0f : 140.0f);
+      if (pos % 1024 == 0) r->set(r->params[0].min + pos % 3 * 0.4f * (r->params[0].max - r->params[0].min),
+                                  r->params[1].max - pos % 5 * 0.2f * (r->params[1].max - r->params[1].min));
+    });
   }
-  rig.fx->reset();
+  r->fx->reset();
   EXPECT_EQ(counter.count(), 0);
 }
 
-// The engine tells installed effects every new rate, before or after a reset.
+// The engine tells installed effects every new rate, before or after a reset; a rate that
+// cannot be run at is not taken.
 TEST_P(EffectContract, SampleRateMoreThanOnce) {
-  Rig rig(prototype(), 44100.0f);
-  offDefault(rig);
+  auto r = rig(44100.0f);
   const Stereo in = fxtest::noise(4096, 0.7f, 6);
-  Stereo out = rig.run(in);
-  EXPECT_TRUE(fxtest::allFinite(out));
-  rig.fx->setSampleRate(96000.0f);
-  out = rig.run(in);
-  EXPECT_TRUE(fxtest::allFinite(out));
-  rig.fx->reset();
-  rig.fx->setSampleRate(22050.0f);
-  rig.fx->setSampleRate(22050.0f);
-  rig.fx->reset();
-  out = rig.run(in);
+  EXPECT_TRUE(fxtest::allFinite(r->run(in)));
+  r->fx->setSampleRate(96000.0f);
+  EXPECT_TRUE(fxtest::allFinite(r->run(in)));
+  r->fx->reset();
+  r->fx->setSampleRate(22050.0f);
+  r->fx->setSampleRate(22050.0f);
+  r->fx->reset();
+  const Stereo out = r->run(in);
   EXPECT_TRUE(fxtest::allFinite(out));
   EXPECT_LT(fxtest::peakOf(out), 1000.0f);
-  // A rate that cannot be run at is not taken.
-  for (float bad : {0.0f, -48000.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()})
-    rig.fx->setSampleRate(bad);
-  out = rig.run(in);
-  EXPECT_TRUE(fxtest::allFinite(out));
+  for (float bad : {0.0f, -48000.0f, kNaN, kInf}) r->fx->setSampleRate(bad);
+  EXPECT_TRUE(fxtest::allFinite(r->run(in)));
 }
 
 // A NaN sample is taken as silence and an infinite one as the loudest sample there is, so
 // the effect goes on exactly as if it had received those.
 TEST_P(EffectContract, NonFiniteInputDoesNotStick) {
-  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
   Stereo broken = fxtest::noise(24000, 0.5f, 7);
   Stereo guarded = broken;
-  const struct {
-    size_t at;
-    float value;
-  } hits[] = {{100, nan}, {101, -nan}, {3000, inf}, {3001, -inf}, {9000, nan}, {9001, inf}, {15000, 3e38f}};
-  for (const auto& h : hits) {
-    broken.l[h.at] = h.value;
-    broken.r[h.at + 7] = h.value;
-    guarded.l[h.at] = guardSample(h.value);
-    guarded.r[h.at + 7] = guardSample(h.value);
+  const std::pair<size_t, float> hits[] = {{100, kNaN},  {101, -kNaN}, {3000, kInf},   {3001, -kInf},
+                                           {9000, kNaN}, {9001, kInf}, {15000, 3e38f}};
+  for (const auto& [at, value] : hits) {
+    broken.l[at] = broken.r[at + 7] = value;
+    guarded.l[at] = guarded.r[at + 7] = guardSample(value);
   }
   for (int block : {64, 1}) {
-    sameRandomStart();
-    Rig a(prototype(), 48000.0f);
-    const Stereo outBroken = a.run(broken, block);
-    sameRandomStart();
-    Rig b(prototype(), 48000.0f);
-    const Stereo outGuarded = b.run(guarded, block);
-    EXPECT_EQ(outBroken.l, outGuarded.l);
-    EXPECT_EQ(outBroken.r, outGuarded.r);
-    EXPECT_TRUE(fxtest::allFinite(outBroken));
+    const Stereo out = rig(48000.0f, false)->run(broken, block);
+    EXPECT_TRUE(fxtest::same(out, rig(48000.0f, false)->run(guarded, block)));
+    EXPECT_TRUE(fxtest::allFinite(out));
+  }
+}
+
+// What reset clears, after two seconds of noise: the chorus and the dynamics keep their state,
+// so a reset changes nothing; the upward compressor answers afresh; the echo and the reverbs fall
+// silent, leaving at most the given share of the energy an un-reset copy still puts out (the
+// room keeps its filter states, the spring model its sample rings and so its last frame).
+TEST_P(EffectContract, ResetClearsWhatTheEffectClears) {
+  constexpr double kKeeps = 1.0, kFresh = 0.0;
+  const std::string name = prototype()->name();
+  const double leaves = name == "Tempo Delay" || name == "Diffuser" ? 1e-4
+                        : name == "Plate Reverb"                    ? 1e-3
+                        : name == "Room Reverb"                     ? 1e-2
+                        : name == "Spring Reverb"                   ? 0.5
+                        : name == "Upward Compressor"               ? kFresh
+                                                                    : kKeeps;
+  const bool fallsSilent = leaves != kKeeps && leaves != kFresh;
+  const Stereo before = fxtest::noise(96000, 0.5f, 11);
+  const Stereo probe = fallsSilent ? Stereo(48000) : fxtest::sine(9600, 200.0, 48000.0, 0.02f);
+  auto probed = [&](bool warm, bool reset) {
+    auto r = rig(48000.0f, false);
+    if (warm) r->run(before);
+    if (reset) r->fx->reset();
+    return r->run(probe);
+  };
+  const Stereo kept = probed(true, false), cleared = probed(true, true);
+  ASSERT_TRUE(fxtest::allFinite(cleared));
+  if (leaves == kFresh) {
+    EXPECT_FALSE(fxtest::same(cleared, kept));
+  }
+  if (fallsSilent) {
+    EXPECT_LT(fxtest::energyOf(cleared), leaves * fxtest::energyOf(kept));
+  } else {
+    EXPECT_TRUE(fxtest::same(cleared, leaves == kKeeps ? kept : probed(false, false)));
   }
 }
 
@@ -168,5 +168,48 @@ INSTANTIATE_TEST_SUITE_P(AllEffects, EffectContract,
                          [](const ::testing::TestParamInfo<int>& info) {
                            return fxtest::identifier(fxtest::allPrototypes()[static_cast<size_t>(info.param)]->name());
                          });
+
+// Every effect at every corner of its two parameters and at the default, at 22050 to 192000 Hz,
+// through noise at full scale, hot noise and silence: the output stays finite and bounded, and
+// dies away in the silence unless it is meant to ring on (the reverbs and the echo may ring for
+// tens of seconds at their longest settings; how their tails fall is checked with each of them).
+class EffectStability : public ::testing::TestWithParam<std::tuple<int, float>> {};
+
+TEST_P(EffectStability, FiniteAndBoundedAtTheExtremes) {
+  FxBase* proto = fxtest::allPrototypes()[static_cast<size_t>(std::get<0>(GetParam()))];
+  const float rate = std::get<1>(GetParam());
+  const std::string name = proto->name();
+  const bool ringsLong = name.find("Reverb") != std::string::npos || name == "Tempo Delay";
+  const size_t quarter = fxtest::frames(fxtest::scaledSeconds(2.5), rate);
+  Stereo in = fxtest::noise(4 * quarter, 1.0f, 17);
+  for (size_t i = quarter; i < in.size(); ++i) {
+    in.l[i] *= i < 2 * quarter ? 8.0f : 0.0f;
+    in.r[i] *= i < 2 * quarter ? 8.0f : 0.0f;
+  }
+  Param probe[2];
+  std::unique_ptr<FxBase>(proto->create())->setup(probe);
+  for (const auto& [p0, p1] : {std::pair(probe[0].min, probe[1].min), std::pair(probe[0].min, probe[1].max),
+                               std::pair(probe[0].max, probe[1].min), std::pair(probe[0].max, probe[1].max),
+                               std::pair(probe[0].defaultValue, probe[1].defaultValue)}) {
+    Rig rig(proto, rate);
+    rig.set(p0, p1);
+    const Stereo out = rig.run(in);
+    ASSERT_TRUE(fxtest::allFinite(out)) << p0 << ", " << p1;
+    // The most any effect may add is the optical leveller's 48 dB on a quiet detector.
+    EXPECT_LT(fxtest::peakOf(out), 8.0f * 260.0f) << p0 << ", " << p1;
+    if (!ringsLong) {
+      EXPECT_LT(fxtest::peakOf(out, in.size() - quarter / 4), 1e-3f) << p0 << ", " << p1;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllEffects, EffectStability,
+    ::testing::Combine(::testing::Range(0, static_cast<int>(fxtest::allPrototypes().size())),
+                       ::testing::Values(22050.0f, 44100.0f, 96000.0f, 192000.0f)),
+    [](const ::testing::TestParamInfo<std::tuple<int, float>>& info) {
+      return fxtest::identifier(fxtest::allPrototypes()[static_cast<size_t>(std::get<0>(info.param))]->name()) +
+             "_" + std::to_string(static_cast<int>(std::get<1>(info.param)));
+    });
 
 }  // namespace

@@ -17,6 +17,8 @@
 // sample rate, and stereo blocks of at most 64 frames.
 namespace fxtest {
 
+constexpr double kLog2PerDb = 0.16609640474436813;  // 1 / (20 log10 2)
+
 // Long signals run in full in optimised builds and cut short under the sanitizers and in
 // unoptimised builds, where they would take minutes.
 inline double scaledSeconds(double seconds) {
@@ -25,6 +27,12 @@ inline double scaledSeconds(double seconds) {
 #else
   return seconds;
 #endif
+}
+
+// y (1 + a + a^2) / (1 + a + a^2 + a^3), a = |y|, in double.
+inline double softClipRef(double y) {
+  const double a = std::fabs(y);
+  return y * (1 + a + a * a) / (1 + a + a * a + a * a * a);
 }
 
 struct Stereo {
@@ -48,6 +56,18 @@ class Noise {
   uint32_t mState;
 };
 
+// Sample t of x; silence before and after it.
+inline double sampleAt(const std::vector<float>& x, int64_t t) {
+  return t >= 0 && t < static_cast<int64_t>(x.size()) ? x[static_cast<size_t>(t)] : 0.0;
+}
+
+inline std::vector<float> noiseVector(size_t n, uint32_t seed = 1) {
+  Noise source(seed);
+  std::vector<float> v(n);
+  for (float& x : v) x = source.next();
+  return v;
+}
+
 inline Stereo noise(size_t n, float amplitude, uint32_t seed = 1) {
   Noise a(seed), b(seed * 7919u + 1u);
   Stereo s(n);
@@ -67,6 +87,20 @@ inline Stereo sine(size_t n, double hz, double rate, float amplitude) {
   return s;
 }
 
+// Every effect of both lists, sends first.
+inline std::vector<FxBase*> allPrototypes() {
+  const EffectRegistry& reg = getEffectRegistry();
+  std::vector<FxBase*> all = reg.sendList;
+  all.insert(all.end(), reg.mainList.begin(), reg.mainList.end());
+  return all;
+}
+
+inline FxBase* prototype(const std::string& name) {
+  for (FxBase* p : allPrototypes())
+    if (name == p->name()) return p;
+  return nullptr;
+}
+
 // An installed effect with its own parameter block, as a slot holds it.
 struct Rig {
   std::unique_ptr<FxBase> fx;
@@ -76,6 +110,7 @@ struct Rig {
     fx->setup(params);
     fx->setSampleRate(rate);
   }
+  Rig(const std::string& name, float rate) : Rig(prototype(name), rate) {}
   template <class Effect>
   static Rig of(float rate) {
     Effect proto;
@@ -85,32 +120,32 @@ struct Rig {
   Rig(const Rig&) = delete;
   Rig& operator=(const Rig&) = delete;
 
+  template <class Effect>
+  Effect& as() { return static_cast<Effect&>(*fx); }
+
   Rig& set(float p0, float p1) {
     params[0].setValue(p0);
     params[1].setValue(p1);
     return *this;
   }
 
-  // Runs the whole signal through the effect in blocks of `block` frames into separate
-  // buffers.
-  Stereo run(const Stereo& in, int block = 64) {
-    Stereo out(in.size());
+  // Runs `in` into `out` (which may be `in` itself) in blocks of `block` frames, calling
+  // before(position) ahead of each block.
+  template <class Before>
+  void process(const Stereo& in, Stereo& out, int block, Before before) {
     for (size_t pos = 0; pos < in.size(); pos += static_cast<size_t>(block)) {
       const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), in.size() - pos));
+      before(pos);
       const float* src[2] = {in.l.data() + pos, in.r.data() + pos};
       float* dst[2] = {out.l.data() + pos, out.r.data() + pos};
       fx->process(src, dst, n);
     }
-    return out;
   }
 
-  // The same in place, as the slots run when they are steadily on.
-  void runInPlace(Stereo& io, int block = 64) {
-    for (size_t pos = 0; pos < io.size(); pos += static_cast<size_t>(block)) {
-      const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(block), io.size() - pos));
-      float* buf[2] = {io.l.data() + pos, io.r.data() + pos};
-      fx->process(buf, buf, n);
-    }
+  Stereo run(const Stereo& in, int block = 64, float fill = 0.0f) {
+    Stereo out(in.size(), fill);
+    process(in, out, block, [](size_t) {});
+    return out;
   }
 };
 
@@ -122,18 +157,21 @@ inline float peakOf(const Stereo& s, size_t from = 0) {
   return p;
 }
 
+// Sum of squares of both channels over frames [from, to).
+inline double energyOf(const Stereo& s, size_t from = 0, size_t to = SIZE_MAX) {
+  double e = 0.0;
+  const size_t end = std::min(to, s.size());
+  for (size_t i = from; i < end; ++i)
+    e += static_cast<double>(s.l[i]) * s.l[i] + static_cast<double>(s.r[i]) * s.r[i];
+  return e;
+}
+
+inline bool same(const Stereo& a, const Stereo& b) { return a.l == b.l && a.r == b.r; }
+
 inline bool allFinite(const Stereo& s) {
   for (size_t i = 0; i < s.size(); ++i)
     if (!std::isfinite(s.l[i]) || !std::isfinite(s.r[i])) return false;
   return true;
-}
-
-// Every effect of both lists, sends first.
-inline std::vector<FxBase*> allPrototypes() {
-  const EffectRegistry& reg = getEffectRegistry();
-  std::vector<FxBase*> all = reg.sendList;
-  all.insert(all.end(), reg.mainList.begin(), reg.mainList.end());
-  return all;
 }
 
 // Test names from display names: letters and digits only.

@@ -26,6 +26,16 @@ void* allocateAligned(std::size_t size, std::align_val_t align) {
   return p;
 }
 
+// The nothrow forms: the same allocation, with failure as a null pointer.
+template <class Allocate>
+void* orNull(Allocate allocateNow) noexcept {
+  try {
+    return allocateNow();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 AllocationCounter::AllocationCounter() : mStart(tAllocations), mWasActive(tCounting) { tCounting = true; }
@@ -37,34 +47,18 @@ int64_t AllocationCounter::count() const { return tAllocations - mStart; }
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
+  return orNull([=] { return allocate(size); });
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
+  return orNull([=] { return allocate(size); });
 }
 void* operator new(std::size_t size, std::align_val_t align) { return allocateAligned(size, align); }
 void* operator new[](std::size_t size, std::align_val_t align) { return allocateAligned(size, align); }
 void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
-  try {
-    return allocateAligned(size, align);
-  } catch (...) {
-    return nullptr;
-  }
+  return orNull([=] { return allocateAligned(size, align); });
 }
 void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept {
-  try {
-    return allocateAligned(size, align);
-  } catch (...) {
-    return nullptr;
-  }
+  return orNull([=] { return allocateAligned(size, align); });
 }
 
 void operator delete(void* p) noexcept { std::free(p); }
