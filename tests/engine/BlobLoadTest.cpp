@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "BlobTestSupport.h"
+#include "EngineTestRig.h"
 #include "engine/BandSynth.h"
 #include "support/TestAudio.h"
 
@@ -75,6 +76,31 @@ TEST(BlobLoad, OnlyCompleteBlobFilesLoad) {
   e.loadBlob(8, 0, "kick");
   e.loadBlob(0, 2, "kick");
   e.loadBlob(-1, -1, "kick");
+}
+
+}  // namespace
+
+namespace {
+
+// A recorded hit, analysed into a blob, stored as a ".blob" file, loaded into a track and
+// played: the note sounds, and the sound stays finite.
+TEST(BlobLoad, AnalysedHitRoundTrip) {
+  testaudio::TempFolder folder;
+  Blob analysed;
+  ASSERT_TRUE(analysed.analyze(testaudio::kick(44100.0), 44100.0f, true, 0));
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(testaudio::writeFileBytes(folder.file("kick.blob"), analysed.toBytes(bytes)));
+
+  auto e = std::make_unique<BandSynth>();
+  e->blobFolder = folder.path() + "/";
+  e->loadBlob(3, 0, "kick");
+  e->tracks[3].blobs[1].present = 0;
+  ASSERT_EQ(e->tracks[3].blobs[0].name, "kick");
+  e->updateEffectTypes();
+  e->prepare(48000.0f, 2);
+  const engine_test::Channels out = engine_test::render(*e, 24000, 256, {{0, 39, 1.0f}});
+  EXPECT_TRUE(engine_test::allFinite(out, 100.0f));
+  EXPECT_GT(engine_test::energy(out[0]), 1.0);
 }
 
 }  // namespace
