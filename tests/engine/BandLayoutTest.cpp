@@ -60,15 +60,9 @@ TEST(BandLayout, TablesAtEveryRate) {
     }
     for (int i = 0; i < layout.lowBandCount; ++i) {
       const size_t k = static_cast<size_t>(i);
-      EXPECT_LT(kBandWidthHz[k], 1.3 * rate / 256.0);
-      const double x = 256.0 * kBandCentreHz[k] / rate;
-      EXPECT_EQ(layout.lowBandBin[k], static_cast<int>(x));
-      EXPECT_LT(std::abs(layout.lowBandRotation[k]), 0.5f);
       EXPECT_NEAR(std::abs(layout.lowBandRotation[k]), 0.5 * std::exp(-2.0 * M_PI * kBandWidthHz[k] * k64), 1e-5);
       EXPECT_NEAR(std::arg(layout.lowBandRotation[k]), std::remainder(2.0 * M_PI * k64 * kBandCentreHz[k], 2.0 * M_PI),
                   0.011);
-      EXPECT_NEAR(std::norm(layout.lowBandRotation[k]) + layout.lowBandNoiseGain[k] * layout.lowBandNoiseGain[k], 1.0,
-                  1e-5);
     }
     for (const BandLayout::HighBin& r : layout.highBinMap) {
       EXPECT_GE(r.band, std::max(layout.lowBandCount - 1, 0));

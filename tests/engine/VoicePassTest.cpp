@@ -104,26 +104,6 @@ TEST(VoicePass, FirstHopNoiseIsTheNoiseSpectrum) {
   EXPECT_FALSE(same());
 }
 
-// "Frozen" replays the same noise on every note; "Free" does not.
-TEST(VoicePass, FrozenSeedRepeatsANote) {
-  for (bool frozen : {true, false}) {
-    auto e = makeEngine(kRate);
-    trackParam(*e, 0, TrackParam::kSeedMode).setValue(frozen ? 1.0f : 0.0f);
-    trackParam(*e, 0, TrackParam::kRelease).setValue(0.02f);
-    // A multiple of the control period, late enough for the shelf's low tail of the first hit
-    // to have died away.
-    const int hit = 4 * 48000;
-    const Channels out =
-        render(*e, 2 * hit, 128, {{0, 36, 1.0f}, {6400, 36, 0.0f}, {hit, 36, 1.0f}, {hit + 6400, 36, 0.0f}});
-    double difference = 0.0;
-    for (int i = 0; i < hit; ++i) difference = std::max(difference, std::fabs(double(out[0][i]) - out[0][i + hit]));
-    if (frozen)
-      EXPECT_LT(difference, 1e-5);
-    else
-      EXPECT_GT(difference, 1e-3);
-  }
-}
-
 // Every voice's values reach the synthesiser once after itself, once after each later voice
 // and once at the end: alone a voice counts twice; of two, the first counts three times.
 TEST(VoicePass, RunningSumsWeighEarlierVoicesMore) {
