@@ -130,6 +130,8 @@ TEST(NoteHandling, LegatoAndGlideOnTheSynthTrack) {
 }
 
 TEST(NoteHandling, ResetSeedsEveryVoiceFromOneSequence) {
+  BandSynth unprepared;  // no synthesisers yet: a reset still works
+  unprepared.resetVoices(0);
   auto e = makeEngine(kRate);
   e->processNote(36, 1.0f, 0, 0);
   for (uint32_t seed : {0u, 2u, 0xDEADBEEFu}) {

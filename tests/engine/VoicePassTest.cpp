@@ -138,6 +138,35 @@ TEST(VoicePass, VelocityTimeScaleAtZero) {
   EXPECT_GT(e->tracks[0].voices[0].renderer.elapsed, 1.0f);
 }
 
+// A tonal peak in the top band stays at the top: the bins above the highest band centre read
+// that band's frequency, not a fraction of it, so nothing is moved down into the audible range.
+TEST(VoicePass, TopBandPeakStaysAtTheTop) {
+  BandLayout layout;
+  layout.build(44100.0f);
+  VoiceBandSynth synth;
+  synth.prepare(layout);
+  DrumVoice voice;
+  voice.sizeSpectra(layout.bandCount);
+  for (auto& frame : voice.frames) {
+    std::fill(frame, frame + DrumVoice::kFrameStride, 0.0f);
+    frame[80] = 1.0f;  // band 79
+    frame[81] = 1.5f;  // its guard value
+  }
+  DrumVoice* voices[1] = {&voice};
+  const float density = -1.0f;  // no noise: a band or bin without amplitude ends at exactly 0
+  const bool first = true;
+  synth.drumHops(layout, voices, &density, &first, 1);
+  int loud = 0;
+  for (int e = 0; e < layout.bandCount; ++e) {
+    const bool top = e >= layout.lowBandCount && layout.highBinMap[static_cast<size_t>(e - layout.lowBandCount)].band == 78;
+    if (!top) {
+      EXPECT_EQ(std::hypot(voice.stateRe[e], voice.stateIm[e]), 0.0f) << e;
+    }
+    loud += top && std::hypot(voice.stateRe[e], voice.stateIm[e]) > 0.0f;
+  }
+  EXPECT_GT(loud, 0);
+}
+
 class PartialHop : public ::testing::Test {
  protected:
   void SetUp() override {
