@@ -39,6 +39,31 @@ constexpr std::array<float, kBandCount> makeBandCentres() {
 
 inline constexpr std::array<float, kBandCount> kBandCentreHz = band_scale_detail::makeBandCentres();
 
+namespace band_scale_detail {
+
+// Band widths grow geometrically from 14.02 Hz to 1122.217 Hz, so that the top centre plus the
+// top width is 21122.217 Hz, the upper end of the synthesised range. Neighbouring bands tile
+// the spectrum: (width[i] + width[i + 1]) / 2 matches the distance of their centres to within
+// 0.03 %.
+constexpr double kLowWidthHz = 14.02;
+constexpr double kBandWidthRatio = 1.057043280971998;  // (1122.217 / 14.02)^(1/79)
+
+constexpr std::array<float, kBandCount> makeBandWidths() {
+  std::array<float, kBandCount> hz{};
+  double w = kLowWidthHz;
+  for (int32_t b = 0; b < kBandCount; ++b) {
+    hz[static_cast<std::size_t>(b)] = static_cast<float>(w);
+    w *= kBandWidthRatio;
+  }
+  return hz;
+}
+
+}  // namespace band_scale_detail
+
+inline constexpr std::array<float, kBandCount> kBandWidthHz = band_scale_detail::makeBandWidths();
+// The top centre plus the top width: nothing above it is synthesised.
+inline constexpr float kSynthesisTopHz = 21122.217f;
+
 // Hz at a fractional band position: linear between the two neighbouring centres, the lower one
 // at most band 78, so positions past either end extrapolate along the end widths.
 float bandPositionToHz(float position);

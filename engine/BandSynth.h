@@ -1,9 +1,11 @@
 #pragma once
 
+#include <complex>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/BandLayout.h"
 #include "engine/Blob.h"
 #include "engine/DrumTrack.h"
 #include "engine/FxSlot.h"
@@ -11,6 +13,7 @@
 #include "engine/ModSourceState.h"
 #include "engine/Param.h"
 #include "engine/PointCurve.h"
+#include "engine/VoiceBandSynth.h"
 
 // Positions of a parameter within its group member.
 namespace TrackParam {
@@ -123,6 +126,23 @@ class BandSynth {
   bool meteringOn = false;
   bool effectsReady = true;
 
+  // Rendering. Voices, LFOs and modulation run once per control period of 64 frames, on a
+  // countdown that carries over from one call to the next however the host cuts its blocks.
+  static constexpr int32_t kControlPeriod = 64;
+  static constexpr int32_t kMaxOutputChannels = 18;
+  static constexpr float kMinSampleRate = 8000.0f;
+  static constexpr float kMaxSampleRate = 768000.0f;
+  double tempo = 120.0;          // BPM; modMatrix.tempo holds a float copy
+  double beatPosition = -100.0;  // host position in quarter notes, read while playing
+  bool playing = false;
+  BandLayout bands;
+  int32_t controlCountdown = 0;  // frames left before the next control pass
+  int32_t renderCalls = 0;
+  int32_t renderedFrames = 0;
+  int64_t sampleCounter = 0;
+  float outputMeter[kMaxOutputChannels] = {};
+  int32_t lastTrack = 0;
+
   BandSynth();
   ~BandSynth();
   BandSynth(const BandSynth&) = delete;
@@ -150,6 +170,33 @@ class BandSynth {
   // Per sounding voice: the voice's own routes onto its track's parameters and the shared ones.
   void applyVoiceModulation(const DrumVoice& voice);
 
+  // Sets every rate-dependent table up, replaces the track synthesisers, tells the installed
+  // effects the rate and ends with resetVoices(seed). Rates outside kMinSampleRate ..
+  // kMaxSampleRate are ignored. Allocates: never on the audio thread.
+  void prepare(float rate, int32_t seed);
+  // Renders nFrames frames into outputs[c][startFrame ..] for c < nOutputChannels (at most
+  // 18 are written): the tracks, the synth track, the sends, the buses and the effect slots.
+  // Allocates nothing, locks nothing.
+  void processBlock(float** outputs, int32_t nFrames, int32_t nOutputChannels, int32_t startFrame);
+
+  // A note on (velocity above 0) or off. A note off with a negative channel matches every
+  // channel. frameOffset is not used: the caller cuts its block at the event.
+  void processNote(int32_t note, float velocity, int32_t frameOffset, int32_t channel);
+  // Every voice idle, voice v of track t seeded with the (8t + v)-th state of the generator
+  // sequence that starts at seed.
+  void resetVoices(uint32_t seed);
+  // id 0: pitch bend (-1..1), 1: channel pressure, 1001: mod wheel; other ids are ignored.
+  void setController(int32_t id, float value, int32_t channel);
+  void setPolyPressure(float pressure, int32_t note, int32_t channel);
+  // The track a note goes to, or -1 when it reaches none.
+  int32_t trackForNote(int32_t note) const;
+  // The chosen synth track, or -1 for none.
+  int32_t synthTrack() const;
+
+  // Loads blobFolder + name (".blob" added when missing) into slot 0 (A) or 1 (B) of a track.
+  // Anything but a complete blob file leaves the slot as it was.
+  void loadBlob(int32_t track, int32_t slot, const std::string& name);
+
   // The engine state block. serialize with a null buffer measures. Both return byte counts.
   int32_t serialize(uint8_t* buffer, int32_t size) const;
   int32_t deserialize(const uint8_t* buffer, int32_t size);
@@ -160,8 +207,36 @@ class BandSynth {
   // Declares a slot's two effect parameters as effect type `type` of its list declares them.
   void declareEffectParams(int32_t slot, int32_t type);
   float scalerValue(const DrumVoice& voice, int32_t scaler) const;
+  float paramValue(int32_t index) const { return params[static_cast<size_t>(index)].effectiveValue(); }
+  float trackValue(int32_t track, int32_t k) const { return paramValue(trackParam(track, k)); }
+  void renderTrackAudio(int32_t track, float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
+  void renderVoices(int32_t track, int32_t synth);
+  // Everything of one voice's hop up to its band frames; the synth path completes the hop. True
+  // when a drum hop is still to be made, with its density and whether it is the note's first.
+  bool renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA, bool presentB,
+                   float& hopDensity, bool& hopFirst);
+  void startVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, int32_t model, const Blob* blobA,
+                  const Blob* blobB, float weightB);
+  void renderPartials(DrumTrack& track, DrumVoice& voice, float density);
+  // After a voice's hop: its age, and its end once released or faded away.
+  void endHop(DrumVoice& voice);
+  void runEffectSlots(float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
   static bool contains(const std::vector<int32_t>& list, int32_t index);
 
   // The effect type whose ranges each slot's two effect records carry.
   int32_t mEffectParamTypes[kSlotCount] = {-1, -1, -1, -1};
+
+  VoiceBandSynth mVoiceBands;
+  // The drum voices of the track being rendered that wait for their band values.
+  DrumVoice* mPending[DrumTrack::kVoiceCount] = {};
+  float mPendingDensity[DrumTrack::kVoiceCount] = {};
+  bool mPendingFirstHop[DrumTrack::kVoiceCount] = {};
+  // The voices' running band sums (low bands, then high bins) and what all the additions of
+  // the sums come to.
+  std::vector<std::complex<float>> mHopSum;
+  std::vector<std::complex<float>> mHopTotal;
+  // A track's mono block, then its left and right.
+  float mScratch[3 * kControlPeriod] = {};
+  // The inputs of the two send slots: left 64, then right 64.
+  float mSendBus[2][2 * kControlPeriod] = {};
 };

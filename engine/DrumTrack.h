@@ -6,7 +6,9 @@
 
 #include "engine/Blob.h"
 #include "engine/DrumVoice.h"
+#include "engine/PanWidth.h"
 #include "engine/PointCurve.h"
+#include "engine/TrackClip.h"
 
 class SpectralSynth;
 
@@ -31,6 +33,16 @@ struct DrumTrack {
   Blob snapshotsB[kRingSize];
   std::atomic<int32_t> ringIndexA{0};
   std::atomic<int32_t> ringIndexB{0};
+
+  // Rendering state.
+  ClipState clip;
+  PanWidthState panWidth;
+  int32_t voiceCount = 0;  // voices 0..voiceCount - 1 may sound
+  float lastVelocity = 0.0f;
+  // For the editor, which reads them without a lock: whether the track is silent, and how
+  // many voices the last control pass rendered.
+  std::atomic<bool> silent{true};
+  std::atomic<int32_t> soundingVoices{0};
 
   DrumTrack();
   ~DrumTrack();

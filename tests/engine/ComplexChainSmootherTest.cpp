@@ -147,3 +147,45 @@ TEST(ComplexChainSmoother, InPlaceEmptyAndWithoutAllocation) {
   EXPECT_EQ(z, cf(5.0f, 5.0f));
   EXPECT_EQ(den, 7.0f);
 }
+
+namespace {
+
+// Chains side by side in lanes give, lane by lane, exactly the single chain's result.
+TEST(ComplexChainSmoother, LanesMatchSingleChainsExactly) {
+  std::mt19937 rng(5);
+  for (int groups : {1, 2}) {
+    for (int n : {1, 2, 7, 150}) {
+      const int lanes = 4 * groups;
+      std::vector<Chain> chains;
+      for (int l = 0; l < lanes; ++l) chains.push_back(randomChain(rng, n));
+      const size_t size = static_cast<size_t>(4 * groups * n);
+      std::vector<float> xr(size), xi(size), w(size), cr(size), ci(size), a(size), s(size), den(size);
+      auto at = [&](int l, int i) { return static_cast<size_t>(4 * (groups * i + l / 4) + l % 4); };
+      for (int l = 0; l < lanes; ++l) {
+        const Chain& ch = chains[static_cast<size_t>(l)];
+        for (int i = 0; i < n; ++i) {
+          const size_t k = static_cast<size_t>(i);
+          xr[at(l, i)] = ch.x[k].real();
+          xi[at(l, i)] = ch.x[k].imag();
+          w[at(l, i)] = ch.w[k];
+          if (i + 1 == n) continue;
+          cr[at(l, i)] = ch.c[k].real();
+          ci[at(l, i)] = ch.c[k].imag();
+          a[at(l, i)] = ch.a[k];
+          s[at(l, i)] = ch.s[k];
+        }
+      }
+      smoothComplexChainLanes(xr.data(), xi.data(), n, w.data(), cr.data(), ci.data(), a.data(), s.data(), xr.data(),
+                              xi.data(), den.data(), groups);
+      for (int l = 0; l < lanes; ++l) {
+        const std::vector<cf> want = chains[static_cast<size_t>(l)].smooth();
+        for (int i = 0; i < n; ++i) {
+          ASSERT_EQ(xr[at(l, i)], want[static_cast<size_t>(i)].real()) << groups << " " << n << " " << l << " " << i;
+          ASSERT_EQ(xi[at(l, i)], want[static_cast<size_t>(i)].imag()) << groups << " " << n << " " << l << " " << i;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+// Preparation for a sample rate and block rendering: control passes, the tracks' audio paths,
+// the sends and the effect slots.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "effects/FxBase.h"
+#include "engine/BandSynth.h"
+#include "engine/Clamp.h"
+#include "engine/FloatGrid.h"
+#include "engine/PeakMeters.h"
+#include "engine/SpectralSynth.h"
+#include "platform/DenormalGuard.h"
+
+namespace {
+
+constexpr int32_t kPeriod = BandSynth::kControlPeriod;
+// The track synthesisers: 256 points, one channel, a hop of one control period, and a shelf
+// that lifts the lowest frequencies (corner 2 Hz, gain 10).
+constexpr int32_t kSynthSize = BandLayout::kFftSize;
+constexpr float kShelfCornerHz = 2.0f;
+constexpr float kShelfGain = 10.0f;
+// Strip and send levels may reach four times their parameters' maximum (through modulation).
+constexpr float kLevelHeadroom = 4.0f;
+
+inline int32_t truncParam(float v) { return truncClamped(v, -1000000, 1000000); }
+
+inline void addInto(float* dst, const float* src, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) dst[i] += src[i];
+}
+
+inline void addScaled(float* dst, const float* src, float gain, int32_t n) {
+  for (int32_t i = 0; i < n; ++i) dst[i] += gain * src[i];
+}
+
+}  // namespace
+
+void BandSynth::prepare(float rate, int32_t seed) {
+  if (!(rate >= kMinSampleRate && rate <= kMaxSampleRate)) return;
+  sampleRate = rate;
+  tempo = 120.0;
+  modMatrix.tempo = 120.0f;
+  beatPosition = -100.0;
+  playing = false;
+
+  bands.build(rate);
+  mVoiceBands.prepare(bands);
+  mHopSum.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
+  mHopTotal.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
+  std::fill(std::begin(mScratch), std::end(mScratch), 0.0f);
+  for (float(&bus)[2 * kPeriod] : mSendBus) std::fill(std::begin(bus), std::end(bus), 0.0f);
+
+  const std::array<float, BandLayout::kFftSize>& window = synthWindow();
+  for (DrumTrack& track : tracks) {
+    track.processor = std::make_unique<SpectralSynth>(kSynthSize, 1, kPeriod);
+    track.processor->setSampleRate(rate, kShelfCornerHz, kShelfGain);
+    for (int32_t k = 0; k < kSynthSize; ++k) {
+      track.processor->window[static_cast<size_t>(k)] = window[static_cast<size_t>(k)] / static_cast<float>(kSynthSize);
+    }
+    for (DrumVoice& voice : track.voices) {
+      voice.sizeSpectra(bands.bandCount);
+      voice.goIdle();
+      voice.velocity = 0.0f;
+      voice.polyPressure = 0.0f;
+    }
+    track.voiceCount = 0;
+    track.clip.sampleRate = rate;
+  }
+
+  // Installed effects follow the new rate; a slot without an effect learns it when one is
+  // installed.
+  for (int32_t s = 0; s < kSlotCount; ++s) {
+    FxSlot& fx = slot(s);
+    if (FxBase* effect = fx.effect.load(std::memory_order_acquire)) {
+      effect->setSampleRate(rate);
+      fx.sampleRate.store(rate, std::memory_order_relaxed);
+    }
+  }
+
+  controlCountdown = 0;
+  std::fill(std::begin(outputMeter), std::end(outputMeter), 0.0f);
+  resetVoices(static_cast<uint32_t>(seed));
+}
+
+void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputChannels, int32_t startFrame) {
+  const DenormalGuard denormals;
+  // The counters wrap round (twelve hours at 48 kHz fill a 32-bit frame count) rather than
+  // overflow.
+  renderCalls = static_cast<int32_t>(static_cast<uint32_t>(renderCalls) + 1u);
+  renderedFrames = static_cast<int32_t>(static_cast<uint32_t>(renderedFrames) + static_cast<uint32_t>(nFrames));
+  if (nOutputChannels <= 0 || outputs == nullptr) return;
+  nFrames = std::max(nFrames, 0);
+  startFrame = std::max(startFrame, 0);
+  for (int32_t c = 0; c < nOutputChannels; ++c) {
+    if (outputs[c] != nullptr && nFrames > 0)
+      std::memset(outputs[c] + startFrame, 0, sizeof(float) * static_cast<size_t>(nFrames));
+  }
+
+  if (sampleRate > 0.0f) {
+    const int32_t synth = synthTrack();
+    const double seconds = static_cast<double>(kPeriod) / sampleRate;
+    int32_t pos = startFrame;
+    const int32_t end = startFrame + nFrames;
+    while (pos < end) {
+      const int32_t left = end - pos;
+      const bool control = controlCountdown < left;
+      const int32_t n = control ? controlCountdown : left;
+
+      for (float(&bus)[2 * kPeriod] : mSendBus) {
+        std::fill(bus, bus + n, 0.0f);
+        std::fill(bus + kPeriod, bus + kPeriod + n, 0.0f);
+      }
+      if (control) {
+        modMatrix.processLfos(globalSources, seconds, seconds * tempo / 60.0,
+                              playing ? beatPosition : ModMatrix::kNoBeatPosition, nullptr, false);
+        applyGlobalModulation();
+      }
+      for (int32_t t = 0; t < kTrackCount; ++t) {
+        renderTrackAudio(t, outputs, nOutputChannels, pos, n);
+        if (control) renderVoices(t, synth);
+      }
+      if (effectsReady) runEffectSlots(outputs, nOutputChannels, pos, n);
+
+      pos += n;
+      controlCountdown = control ? kPeriod : controlCountdown - n;
+    }
+  }
+
+  if (meteringOn && sampleRate > 0.0f) {
+    const int32_t channels = 2 * std::min(nOutputChannels / 2, kMaxOutputChannels / 2);
+    const float* from[kMaxOutputChannels];
+    bool complete = true;
+    for (int32_t c = 0; c < channels; ++c) {
+      from[c] = outputs[c] != nullptr ? outputs[c] + startFrame : nullptr;
+      complete = complete && from[c] != nullptr;
+    }
+    if (complete) updatePeakMeters(outputMeter, from, nFrames, channels, sampleRate);
+  }
+  if (meteringOn) {
+    for (int32_t i : modMatrix.exposedParams) {
+      Param& p = params[static_cast<size_t>(i)];
+      p.shownValue = p.changed != 0 ? p.modulatedValue : p.value;
+      p.shownModulated = p.changed;
+    }
+  }
+  sampleCounter += nFrames;
+}
+
+void BandSynth::renderTrackAudio(int32_t t, float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n) {
+  DrumTrack& track = tracks[t];
+  if (!track.processor) return;
+  float* mono = mScratch;
+  float* const stereo[2] = {mScratch + kPeriod, mScratch + 2 * kPeriod};
+  bool silent = true;
+  const int32_t m = track.processor->read(&mono, 0, n, 1, &silent);
+
+  const int32_t o = truncClamped(trackValue(t, TrackParam::kOutput), 0, kTrackCount);
+  if (silent || 2 * o + 1 >= nOutputChannels || outputs[2 * o] == nullptr || outputs[2 * o + 1] == nullptr) {
+    track.silent.store(true, std::memory_order_relaxed);
+    return;
+  }
+  track.silent.store(false, std::memory_order_relaxed);
+
+  const Param& amp = params[static_cast<size_t>(trackParam(t, TrackParam::kAmp))];
+  const float gain =
+      clampOrLow(isTrackAudible(t) ? amp.effectiveValue() : 0.0f, 0.0f, kLevelHeadroom * amp.fromNormalized(1.0f));
+  const float pan = clampOrLow(trackValue(t, TrackParam::kPan) * 0.01f, -1.0f, 1.0f);
+  const float width = clampOrLow(trackValue(t, TrackParam::kWidth) * 0.01f, 0.0f, 1.0f);
+  const Param& clipParam = params[static_cast<size_t>(trackParam(t, TrackParam::kClip))];
+  const float clipAmount = clampOrLow(clipParam.toNormalized(clipParam.effectiveValue()), 0.0f, 1.0f);
+
+  processClip(track.clip, mono, m, clipAmount);
+  processPanWidth(track.panWidth, mono, stereo, m, gain, pan, width);
+  addInto(outputs[2 * o] + pos, stereo[0], m);
+  addInto(outputs[2 * o + 1] + pos, stereo[1], m);
+
+  for (int32_t s = 0; s < 2; ++s) {
+    const Param& send = params[static_cast<size_t>(trackParam(t, s == 0 ? TrackParam::kSend1 : TrackParam::kSend2))];
+    const float level = clampOrLow(send.effectiveValue(), 0.0f, kLevelHeadroom * send.fromNormalized(1.0f));
+    if (!(level > 0.0f)) continue;
+    addScaled(mSendBus[s], stereo[0], level, m);
+    addScaled(mSendBus[s] + kPeriod, stereo[1], level, m);
+  }
+}
+
+void BandSynth::runEffectSlots(float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n) {
+  float* const mainLeft = outputs[0];
+  float* const mainRight = outputs[1 % nOutputChannels];
+  const bool haveMain = mainLeft != nullptr && mainRight != nullptr;
+  for (int32_t s = 0; s < kSlotCount; ++s) {
+    FxSlot& fx = slot(s);
+    const int32_t wanted = truncParam(paramValue(slotParam(s, SlotParam::kType)));
+    const bool power = paramValue(slotParam(s, SlotParam::kPower)) > 0.5f;
+    const bool send = s < 2;
+    if (!send) fx.dryPass = 1;
+    const bool live = fx.beginPass(wanted, power);
+    FxBase* effect = fx.effect.load(std::memory_order_acquire);
+    if (send && live && effect != nullptr) effect->setTempo(static_cast<float>(tempo));
+    // A pass of 0 frames (a control pass at a block boundary) has nothing to process.
+    if (n > 0 && fx.sampleRate.load(std::memory_order_relaxed) > 0.0f && haveMain) {
+      if (send && live) {
+        float* const bus[2] = {mSendBus[s], mSendBus[s] + kPeriod};
+        fx.process(bus, bus, n);
+        addInto(mainLeft + pos, bus[0], n);
+        addInto(mainRight + pos, bus[1], n);
+      } else if (!send) {
+        float* const main[2] = {mainLeft + pos, mainRight + pos};
+        fx.process(main, main, n);
+      }
+    }
+    fx.endPass();
+  }
+}
