@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "engine/Blob.h"
 
@@ -18,13 +17,9 @@ struct Noise {
   }
 };
 
-// Ramp of n points from 0 to range, in double.
-inline double rampPoint(int32_t i, int32_t n, double range) { return range * i / (n - 1); }
-
 // Every inner point moved by up to +-amount (endpoints kept), without refreshing.
 inline void perturb(Blob& blob, float amount, uint32_t seed) {
-  Noise noise;
-  noise.state = seed;
+  Noise noise{seed};
   for (FloatGrid* grid : {&blob.gridA, &blob.gridB})
     for (auto& curve : *grid)
       for (size_t i = 1; i + 1 < curve.size(); ++i) curve[i] += amount * noise.next();
