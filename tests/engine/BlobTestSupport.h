@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "engine/Blob.h"
 
@@ -11,10 +13,7 @@ namespace blob_test {
 // Deterministic noise in -1..1 from the engine's LCG recurrence.
 struct Noise {
   uint32_t state = 12345u;
-  float next() {
-    state = state * 1664525u + 1013904223u;
-    return static_cast<float>(static_cast<int32_t>(state)) * (1.0f / 2147483648.0f);
-  }
+  float next() { return static_cast<int32_t>(state = state * 1664525u + 1013904223u) * (1.0f / 2147483648.0f); }
 };
 
 // Every inner point moved by up to +-amount (endpoints kept), without refreshing.
@@ -26,10 +25,8 @@ inline void perturb(Blob& blob, float amount, uint32_t seed) {
 }
 
 inline bool allFinite(const FloatGrid& grid) {
-  for (const auto& row : grid)
-    for (float v : row)
-      if (!std::isfinite(v)) return false;
-  return true;
+  const auto finite = [](const std::vector<float>& row) { return std::all_of(row.begin(), row.end(), [](float v) { return std::isfinite(v); }); };
+  return std::all_of(grid.begin(), grid.end(), finite);
 }
 
 inline float maxDifference(const FloatGrid& a, const FloatGrid& b) {
@@ -37,6 +34,11 @@ inline float maxDifference(const FloatGrid& a, const FloatGrid& b) {
   for (size_t k = 0; k < a.size(); ++k)
     for (size_t i = 0; i < a[k].size(); ++i) worst = std::fmax(worst, std::fabs(a[k][i] - b[k][i]));
   return worst;
+}
+
+inline std::vector<uint8_t> bytesOf(const Blob& blob) {
+  std::vector<uint8_t> out;
+  return blob.toBytes(out);
 }
 
 }  // namespace blob_test
