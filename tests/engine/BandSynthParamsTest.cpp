@@ -116,7 +116,6 @@ TEST_F(BandSynthParams, EveryRecordMatchesTheTable) {
   for (const Row& r : kSynth) check("Synth", r, r.def);
   EXPECT_EQ(index, 281u);
   EXPECT_FLOAT_EQ(engine->params[223].shapeExponent, 2.0f);  // stored though a linear mapping ignores it
-  EXPECT_EQ(engine->params[279].minStateVersion, 4);
 
   // Groups: tracks, Global, envelopes, LFOs, rows, slots, Synth, and the end.
   const auto& g = engine->paramGroups;

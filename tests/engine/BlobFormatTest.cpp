@@ -1,13 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <numeric>
-#include <vector>
 
 #include "BlobTestSupport.h"
-#include "engine/Blob.h"
 
 namespace {
 

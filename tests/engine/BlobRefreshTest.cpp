@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <vector>
-
 #include "BlobTestSupport.h"
-#include "engine/Blob.h"
 #include "support/AllocationCounter.h"
 
 namespace {
