@@ -7,7 +7,6 @@
 #include "BlobTestSupport.h"
 #include "engine/AnalysisFilterBank.h"
 #include "engine/AnalysisStages.h"
-#include "engine/AudioFileLoader.h"
 #include "engine/BandScale.h"
 #include "support/TestAudio.h"
 
@@ -200,23 +199,4 @@ TEST(BlobAnalysis, AbsurdRatesAndOffsetsGiveBoundedWork) {
   ASSERT_TRUE(late.analyze(testaudio::tone(kRate, kBandCentreHz[30], 31.0), kRate, true, 30 * 44100));
   expectWellFormed(late, "late frames");
   EXPECT_NEAR(peakBand(late, 2), 30, 1);
-}
-
-TEST(BlobAnalysis, ImportedFilesRoundTripThroughBlobBytes) {
-  using testaudio::AudioFileFormat;
-  testaudio::TempFolder folder;
-  const std::vector<float> hit = testaudio::snare(kRate);
-  for (const auto format : {AudioFileFormat::kWav16, AudioFileFormat::kAiff24, AudioFileFormat::kFlac16,
-                            AudioFileFormat::kWavFloat}) {
-    const std::string path = folder.file("hit");
-    ASSERT_TRUE(testaudio::writeAudioFile(path, format, {hit, hit}, 48000));
-    float rate = 0.0f;
-    const std::vector<uint8_t> bytes = bytesOf(analysed(LoadAudioFileMono(path.c_str(), &rate, true, nullptr), 48000.0f));
-    ASSERT_EQ(rate, 48000.0f);
-    Blob reread;
-    ASSERT_EQ(reread.deserialize(bytes.data(), static_cast<int32_t>(bytes.size()), nullptr), Blob::kByteSize);
-    EXPECT_EQ(bytesOf(reread), bytes) << static_cast<int>(format);
-    // Two equal channels mix back to the very samples, which a float file keeps exactly.
-    EXPECT_TRUE(format != AudioFileFormat::kWavFloat || bytes == bytesOf(analysed(hit, 48000.0f)));
-  }
 }
