@@ -196,9 +196,6 @@ TEST_F(BandSynthParams, GainAndPanTextsStayInTheirBuffers) {
   std::memset(buffer, 'x', sizeof buffer);
   formatGain(-1.0f, buffer);
   EXPECT_LT(std::strlen(buffer), 10u);
-  ASSERT_NE(amp.valueTransform, nullptr);
-  EXPECT_NEAR(amp.valueTransform(-6.0f), std::pow(10.0, -0.3), 1e-6);
-  EXPECT_EQ(pan.valueTransform, nullptr);
 }
 
 TEST_F(BandSynthParams, MuteAndSolo) {

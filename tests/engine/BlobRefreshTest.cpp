@@ -40,10 +40,8 @@ double referenceEnergy(const Blob& blob) {
 // largest spacing refresh allows.
 Blob sparseTail() {
   Blob blob;
-  for (auto& curve : blob.gridA) {
-    for (int32_t i = 0; i <= 30; ++i) curve[i] = 36.0f * std::pow(i / 30.0f, 1.5f);
-    for (int32_t i = 31; i <= 40; ++i) curve[i] = 36.0f + 6.0f * (i - 30);
-  }
+  for (auto& curve : blob.gridA)
+    for (int32_t i = 0; i <= 40; ++i) curve[i] = i <= 30 ? 36.0f * std::pow(i / 30.0f, 1.5f) : 36.0f + 6.0f * (i - 30);
   return blob;
 }
 

@@ -175,7 +175,7 @@ TEST(Envelope, DamagedStepsAndSettingsTerminate) {
     for (float dt : {kNan, std::numeric_limits<float>::infinity(), 1e30f, -1.0f, 1.0f}) {
       EnvelopeState e;
       e.advance(dt, b == 0 ? EnvelopeSettings() : broken);
-      bool finite = std::isfinite(e.output) && std::isfinite(e.level);
+      const bool finite = std::isfinite(e.output) && std::isfinite(e.level);
       e.startRelease();
       e.advance(dt, b == 0 ? EnvelopeSettings() : broken);
       EXPECT_TRUE(b == 1 || (finite && std::isfinite(e.output))) << dt;
