@@ -117,8 +117,9 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
       }
       for (int32_t t = 0; t < kTrackCount; ++t) {
         renderTrackAudio(t, outputs, nOutputChannels, pos, n);
-        if (control) renderVoices(t, synth);
+        if (control) collectVoices(t, synth);
       }
+      if (control) finishVoicePass();
       if (effectsReady) runEffectSlots(outputs, nOutputChannels, pos, n);
 
       pos += n;

@@ -16,7 +16,11 @@
 #if OSKRA_LANES_SSE
 
 struct Lanes {
+  static constexpr int kWidth = 4;
   __m128 v;
+  static Lanes load(const float* p) { return {_mm_loadu_ps(p)}; }
+  static Lanes splat(float x) { return {_mm_set1_ps(x)}; }
+  static Lanes zero() { return {_mm_setzero_ps()}; }
 };
 
 inline Lanes lanesLoad(const float* p) { return {_mm_loadu_ps(p)}; }
@@ -48,7 +52,11 @@ inline float lanesFirst(Lanes a) { return _mm_cvtss_f32(a.v); }
 #else
 
 struct Lanes {
+  static constexpr int kWidth = 4;
   float v[4];
+  static Lanes load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+  static Lanes splat(float x) { return {{x, x, x, x}}; }
+  static Lanes zero() { return {{0.0f, 0.0f, 0.0f, 0.0f}}; }
 };
 
 inline Lanes lanesLoad(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
