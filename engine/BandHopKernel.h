@@ -63,9 +63,10 @@ struct BandHopWork {
   const float* tonalScale = nullptr;  // per lane: sqrt(1 - max(density, 0)²)
 };
 
-// bandhop::run for WideLanes; only where OSKRA_HAVE_WIDE_LANES, and only while
-// wideLanesEnabled().
+// bandhop::run for WideLanes and WiderLanes; only where OSKRA_HAVE_WIDE_LANES, and only while
+// laneWidth() is their width.
 void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, int32_t groups, int32_t count);
+void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, int32_t groups, int32_t count);
 
 namespace bandhop {
 

@@ -6,29 +6,30 @@
 
 namespace {
 
-bool detectWideLanes() {
+int32_t detectLaneWidth() {
 #if OSKRA_HAVE_WIDE_LANES
-  // Also checks that the operating system saves the wide registers.
-  return __builtin_cpu_supports("avx2") != 0;
-#else
-  return false;
+  // These also check that the operating system saves the wide registers.
+  if (__builtin_cpu_supports("avx512f")) return 16;
+  if (__builtin_cpu_supports("avx2")) return 8;
 #endif
+  return 4;
 }
 
-std::atomic<bool>& wideLanesSwitch() {
-  static std::atomic<bool> on{wideLanesSupported()};
-  return on;
-}
+std::atomic<int32_t> gLimit{16};
 
 }  // namespace
 
-bool wideLanesSupported() {
-  static const bool supported = detectWideLanes();
-  return supported;
+int32_t supportedLaneWidth() {
+  static const int32_t width = detectLaneWidth();
+  return width;
 }
 
-bool wideLanesEnabled() { return wideLanesSwitch().load(std::memory_order_relaxed); }
+int32_t laneWidth() {
+  const int32_t limit = gLimit.load(std::memory_order_relaxed);
+  const int32_t supported = supportedLaneWidth();
+  return limit < supported ? limit : supported;
+}
 
-void setWideLanesEnabled(bool enabled) {
-  wideLanesSwitch().store(enabled && wideLanesSupported(), std::memory_order_relaxed);
+void setLaneWidthLimit(int32_t width) {
+  gLimit.store(width == 4 || width == 8 ? width : 16, std::memory_order_relaxed);
 }

@@ -264,7 +264,9 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   work.tonalScale = laneTonalScale;
 
 #if OSKRA_HAVE_WIDE_LANES
-  if (width == WideLanes::kWidth) {
+  if (width == WiderLanes::kWidth) {
+    runBandHopsWider(tables, work, groups, count);
+  } else if (width == WideLanes::kWidth) {
     runBandHopsWide(tables, work, groups, count);
   } else {
     bandhop::run<Lanes>(tables, work, groups, count);
@@ -291,11 +293,8 @@ void VoiceBandSynth::drumHops(const BandLayout& layout, DrumVoice* const* voices
     if (static_cast<int32_t>(voices[l]->stateRe.size()) < mStride) return;
   }
   for (int32_t l = 0; l < count; ++l) updateNoise(layout, *voices[l], firstHop[l]);
-#if OSKRA_HAVE_WIDE_LANES
-  const int32_t width = wideLanesEnabled() ? WideLanes::kWidth : Lanes::kWidth;
-#else
-  const int32_t width = Lanes::kWidth;
-#endif
+  // A few voices fill the narrower lanes: wider ones would only carry copies.
+  const int32_t width = std::min(laneWidth(), count <= 4 ? 4 : (count <= 8 ? 8 : 16));
   for (int32_t first = 0; first < count; first += kMaxVoices) {
     hops(layout, voices + first, density + first, std::min(count - first, kMaxVoices), width);
   }

@@ -10,6 +10,8 @@
 #if OSKRA_HAVE_WIDE_LANES
 
 #pragma GCC push_options
+// Fused multiply-adds would round differently from the four-lane kernels.
+#pragma GCC optimize("fp-contract=off")
 #pragma GCC target("avx2")
 #include "engine/BandHopKernel.h"
 #include "engine/ComplexChainLanes.h"

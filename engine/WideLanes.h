@@ -15,6 +15,8 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
+
 struct WideLanes {
   static constexpr int kWidth = 8;
   __m256 v;
@@ -45,4 +47,39 @@ OSKRA_WIDE_TARGET inline WideLanes lanesWrap(WideLanes x) {
 
 #else
 #define OSKRA_HAVE_WIDE_LANES 0
+#endif
+
+// Sixteen lanes (an AVX-512 register), the same operations again. Compiled for AVX-512F and
+// only run after wideLanesEnabled() chose this width.
+#if OSKRA_HAVE_WIDE_LANES
+#define OSKRA_WIDER_TARGET __attribute__((target("avx512f")))
+
+struct WiderLanes {
+  static constexpr int kWidth = 16;
+  __m512 v;
+  OSKRA_WIDER_TARGET static WiderLanes load(const float* p) { return {_mm512_loadu_ps(p)}; }
+  OSKRA_WIDER_TARGET static WiderLanes splat(float x) { return {_mm512_set1_ps(x)}; }
+  OSKRA_WIDER_TARGET static WiderLanes zero() { return {_mm512_setzero_ps()}; }
+};
+
+OSKRA_WIDER_TARGET inline void lanesStore(float* p, WiderLanes a) { _mm512_storeu_ps(p, a.v); }
+OSKRA_WIDER_TARGET inline WiderLanes operator+(WiderLanes a, WiderLanes b) { return {_mm512_add_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator-(WiderLanes a, WiderLanes b) { return {_mm512_sub_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator*(WiderLanes a, WiderLanes b) { return {_mm512_mul_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator/(WiderLanes a, WiderLanes b) { return {_mm512_div_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator-(WiderLanes a) {
+  return {_mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(a.v), _mm512_set1_epi32(INT32_MIN)))};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesSqrt(WiderLanes a) { return {_mm512_sqrt_ps(a.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes lanesMin(WiderLanes a, WiderLanes b) { return {_mm512_min_ps(b.v, a.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes lanesMax(WiderLanes a, WiderLanes b) { return {_mm512_max_ps(b.v, a.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes lanesAbs(WiderLanes a) {
+  return {_mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(a.v), _mm512_set1_epi32(INT32_MAX)))};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesWrap(WiderLanes x) {
+  const __mmask16 inRange = _mm512_cmp_ps_mask(lanesAbs(x).v, _mm512_set1_ps(8388608.0f), _CMP_LT_OQ);
+  __m512 t = _mm512_cvtepi32_ps(_mm512_cvttps_epi32(x.v));
+  t = _mm512_mask_sub_ps(t, _mm512_cmp_ps_mask(t, x.v, _CMP_GT_OQ), t, _mm512_set1_ps(1.0f));
+  return {_mm512_maskz_sub_ps(inRange, x.v, t)};
+}
 #endif
