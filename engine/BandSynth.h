@@ -248,7 +248,10 @@ class BandSynth {
   TrackPass mTrackPass[kTrackCount];
   // The voices' running band sums (low bands, then high bins) and what all the additions of
   // the sums come to.
-  std::vector<std::complex<float>> mHopSum;
+  std::vector<float> mHopSumRe;
+  std::vector<float> mHopSumIm;
+  std::vector<float> mHopTotalRe;
+  std::vector<float> mHopTotalIm;
   std::vector<std::complex<float>> mHopTotal;
   // A track's mono block, then its left and right.
   float mScratch[3 * kControlPeriod] = {};

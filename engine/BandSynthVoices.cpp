@@ -8,6 +8,7 @@
 #include "engine/BandSynth.h"
 #include "engine/Clamp.h"
 #include "engine/FloatGrid.h"
+#include "engine/SimdLanes.h"
 #include "engine/SpectralSynth.h"
 
 namespace {
@@ -72,22 +73,34 @@ void BandSynth::finishVoicePass() {
     // count once after every voice and once more after the last: earlier voices weigh more,
     // the balance stored sounds were made with. The synthesiser is linear, so what all these
     // additions come to goes in at once.
-    std::complex<float>* sum = mHopSum.data();
-    std::complex<float>* total = mHopTotal.data();
-    std::fill(sum, sum + n, std::complex<float>(0.0f, 0.0f));
-    std::fill(total, total + n, std::complex<float>(0.0f, 0.0f));
+    // Real and imaginary parts apart, four entries at a time (n is padded to whole lane
+    // groups); each part is added exactly as the complex sums would add it.
+    const int32_t padded = (n + 3) & ~3;
+    float* sumRe = mHopSumRe.data();
+    float* sumIm = mHopSumIm.data();
+    float* totalRe = mHopTotalRe.data();
+    float* totalIm = mHopTotalIm.data();
+    std::fill(sumRe, sumRe + padded, 0.0f);
+    std::fill(sumIm, sumIm + padded, 0.0f);
+    std::fill(totalRe, totalRe + padded, 0.0f);
+    std::fill(totalIm, totalIm + padded, 0.0f);
     for (int32_t p = pass.firstPending; p < pass.firstPending + pass.pendingCount; ++p) {
       DrumVoice& voice = *mPending[p];
       const float* re = voice.stateRe.data();
       const float* im = voice.stateIm.data();
-      for (int32_t e = 0; e < n; ++e) {
-        sum[e] += std::complex<float>(re[e], im[e]);
-        total[e] += sum[e];
+      for (int32_t e = 0; e < padded; e += 4) {
+        const Lanes r = lanesLoad(sumRe + e) + lanesLoad(re + e);
+        const Lanes i = lanesLoad(sumIm + e) + lanesLoad(im + e);
+        lanesStore(sumRe + e, r);
+        lanesStore(sumIm + e, i);
+        lanesStore(totalRe + e, lanesLoad(totalRe + e) + r);
+        lanesStore(totalIm + e, lanesLoad(totalIm + e) + i);
       }
       endHop(voice);
     }
     if (pass.visited > 0) {
-      for (int32_t e = 0; e < n; ++e) total[e] += sum[e];
+      std::complex<float>* total = mHopTotal.data();
+      for (int32_t e = 0; e < n; ++e) total[e] = {totalRe[e] + sumRe[e], totalIm[e] + sumIm[e]};
       const std::complex<float>* lowTotal[1] = {total};
       const std::complex<float>* highTotal[1] = {total + low};
       processor->addBands(bands.lowBandBin.data(), bands.lowBandWeight0.data(), bands.lowBandWeight1.data(), lowTotal,
