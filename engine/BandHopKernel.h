@@ -192,13 +192,16 @@ void run(const BandHopTables& tables, const BandHopWork& work, int32_t groups, i
   auto setEntry = [&](int32_t e, int32_t g, L amplitude, L tonal, L transient, L share, L frequency,
                       L offset) __attribute__((always_inline)) {
     put(amplitudes, e, g, amplitude);
-    put(entryTonal, e, g, tonal);
+    // Only the high bins' peaks move, so only they keep their tonality and frequency.
+    if (e >= low) {
+      put(entryTonal, e, g, tonal);
+      put(entryFrequency, e, g, frequency);
+    }
     const L wt = lanesMax(tonal + L::splat(0.3f), L::splat(0.2f));
     const L wq = lanesMax(transient + L::splat(0.4f), L::splat(0.2f));
     put(transientWeight, e, g, wq * wq);
     const L d = L::load(density + W * g);
     put(noiseAmount, e, g, (lanesAbs(d) - one) * share + lanesMin(d, zero) + one);
-    put(entryFrequency, e, g, frequency);
     L re;
     L im;
     unitPhasor(offset, re, im);

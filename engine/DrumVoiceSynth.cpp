@@ -313,18 +313,24 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
   // Column frequencies: each column's position among the frequency curves, interpolated
   // between the rows of its two neighbouring time curves.
   float* columns = columnFrequencies.data();
+  // The rows' addresses, read once: the stores into the columns could otherwise alias them.
+  const float* rowsA[kFrequencyCurves];
+  const float* rowsB[kFrequencyCurves];
+  for (int32_t r = 0; r < kFrequencyCurves; ++r) {
+    rowsA[r] = a.gridB[static_cast<size_t>(r)].data();
+    rowsB[r] = b.gridB[static_cast<size_t>(r)].data();
+  }
+  float reached[kCurves];
+  for (int32_t k = 0; k < kCurves; ++k) reached[k] = curveRows[static_cast<size_t>(k)];
   for (int32_t m = 0; m + 1 < kCurves; ++m) {
     for (int32_t step = 0; step < Blob::kCurveSpacing; ++step) {
       const int32_t j = m * Blob::kCurveSpacing + step;
       const float u = static_cast<float>(step) / static_cast<float>(Blob::kCurveSpacing);
-      const float rho =
-          (1.0f - u) * curveRows[static_cast<size_t>(m)] + u * curveRows[static_cast<size_t>(m) + 1];
+      const float rho = (1.0f - u) * reached[m] + u * reached[m + 1];
       const int32_t i = truncClamped(rho, 0, kFrequencyCurves - 2);
       const float g = rho - static_cast<float>(i);
-      const size_t lo = static_cast<size_t>(i);
-      const size_t at = static_cast<size_t>(j);
-      const float f0 = (1.0f - x) * a.gridB[lo][at] + x * b.gridB[lo][at];
-      const float f1 = (1.0f - x) * a.gridB[lo + 1][at] + x * b.gridB[lo + 1][at];
+      const float f0 = (1.0f - x) * rowsA[i][j] + x * rowsB[i][j];
+      const float f1 = (1.0f - x) * rowsA[i + 1][j] + x * rowsB[i + 1][j];
       columns[j] = (1.0f - g) * f0 + g * f1;
     }
   }

@@ -10,8 +10,6 @@
 #pragma GCC push_options
 // Fused multiply-adds would round differently from the four-lane kernels.
 #pragma GCC optimize("fp-contract=off")
-// The compiler's own AVX-512 headers leave some registers formally undefined on purpose.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC target("avx512f")
 #include "engine/BandHopKernel.h"
 #include "engine/ComplexChainLanes.h"

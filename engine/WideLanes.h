@@ -40,8 +40,9 @@ OSKRA_WIDE_TARGET inline WideLanes lanesAbs(WideLanes a) { return {_mm256_andnot
 // x - floor(x); 0 for NaN, infinities and magnitudes from 2^23 up.
 OSKRA_WIDE_TARGET inline WideLanes lanesWrap(WideLanes x) {
   const __m256 inRange = _mm256_cmp_ps(lanesAbs(x).v, _mm256_set1_ps(8388608.0f), _CMP_LT_OQ);
-  __m256 t = _mm256_cvtepi32_ps(_mm256_cvttps_epi32(x.v));
-  t = _mm256_sub_ps(t, _mm256_and_ps(_mm256_cmp_ps(t, x.v, _CMP_GT_OQ), _mm256_set1_ps(1.0f)));
+  // The floor; adding 0 turns a -0 into +0, as the four-lane form's truncation does.
+  const __m256 t =
+      _mm256_add_ps(_mm256_round_ps(x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC), _mm256_setzero_ps());
   return {_mm256_and_ps(inRange, _mm256_sub_ps(x.v, t))};
 }
 
@@ -70,16 +71,25 @@ OSKRA_WIDER_TARGET inline WiderLanes operator/(WiderLanes a, WiderLanes b) { ret
 OSKRA_WIDER_TARGET inline WiderLanes operator-(WiderLanes a) {
   return {_mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(a.v), _mm512_set1_epi32(INT32_MIN)))};
 }
-OSKRA_WIDER_TARGET inline WiderLanes lanesSqrt(WiderLanes a) { return {_mm512_sqrt_ps(a.v)}; }
-OSKRA_WIDER_TARGET inline WiderLanes lanesMin(WiderLanes a, WiderLanes b) { return {_mm512_min_ps(b.v, a.v)}; }
-OSKRA_WIDER_TARGET inline WiderLanes lanesMax(WiderLanes a, WiderLanes b) { return {_mm512_max_ps(b.v, a.v)}; }
+// The all-lanes masked forms: the plain ones are written with a formally undefined register
+// that the compiler warns about.
+constexpr __mmask16 kAllWiderLanes = 0xFFFF;
+OSKRA_WIDER_TARGET inline WiderLanes lanesSqrt(WiderLanes a) { return {_mm512_maskz_sqrt_ps(kAllWiderLanes, a.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes lanesMin(WiderLanes a, WiderLanes b) {
+  return {_mm512_maskz_min_ps(kAllWiderLanes, b.v, a.v)};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesMax(WiderLanes a, WiderLanes b) {
+  return {_mm512_maskz_max_ps(kAllWiderLanes, b.v, a.v)};
+}
 OSKRA_WIDER_TARGET inline WiderLanes lanesAbs(WiderLanes a) {
   return {_mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(a.v), _mm512_set1_epi32(INT32_MAX)))};
 }
 OSKRA_WIDER_TARGET inline WiderLanes lanesWrap(WiderLanes x) {
   const __mmask16 inRange = _mm512_cmp_ps_mask(lanesAbs(x).v, _mm512_set1_ps(8388608.0f), _CMP_LT_OQ);
-  __m512 t = _mm512_cvtepi32_ps(_mm512_cvttps_epi32(x.v));
-  t = _mm512_mask_sub_ps(t, _mm512_cmp_ps_mask(t, x.v, _CMP_GT_OQ), t, _mm512_set1_ps(1.0f));
+  // The floor; adding 0 turns a -0 into +0, as the four-lane form's truncation does.
+  const __m512 t =
+      _mm512_add_ps(_mm512_maskz_roundscale_ps(kAllWiderLanes, x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC),
+                    _mm512_setzero_ps());
   return {_mm512_maskz_sub_ps(inRange, x.v, t)};
 }
 #endif

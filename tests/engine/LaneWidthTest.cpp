@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "EngineTestRig.h"
 #include "engine/LaneWidth.h"
+#include "engine/SimdLanes.h"
+#include "engine/WideLanes.h"
 
 namespace {
 
@@ -53,6 +56,46 @@ TEST(LaneWidth, LimitNeverWidensBeyondSupport) {
   setLaneWidthLimit(0);
   EXPECT_EQ(laneWidth(), supportedLaneWidth());
   EXPECT_TRUE(laneWidth() == 4 || laneWidth() == 8 || laneWidth() == 16);
+}
+
+}  // namespace
+
+namespace {
+
+// The wrap to the unit interval at its edges: signed zeros, values just below whole numbers,
+// the end of the exact float range, NaN and infinities, at every width.
+const float kWrapInputs[16] = {-0.0f, 0.0f, -0.5f, -1.0f, -1e-30f, 0.99999994f, 8388607.5f, -8388607.5f,
+                               8388608.0f, NAN, INFINITY, -INFINITY, 3.75f, -3.75f, 1e10f, -2.0000002f};
+
+void wrapFour(float* out) {
+  for (int32_t i = 0; i < 16; i += 4) lanesStore(out + i, lanesWrap(Lanes::load(kWrapInputs + i)));
+}
+
+#if OSKRA_HAVE_WIDE_LANES
+OSKRA_WIDE_TARGET void wrapEight(float* out) {
+  for (int32_t i = 0; i < 16; i += 8) lanesStore(out + i, lanesWrap(WideLanes::load(kWrapInputs + i)));
+}
+OSKRA_WIDER_TARGET void wrapSixteen(float* out) { lanesStore(out, lanesWrap(WiderLanes::load(kWrapInputs))); }
+#endif
+
+TEST(LaneWidth, WrapGivesTheSameBitsAtEveryWidth) {
+  float four[16];
+  wrapFour(four);
+  EXPECT_EQ(std::signbit(four[0]), true);  // -0 wraps to -0
+  EXPECT_EQ(four[2], 0.5f);
+  EXPECT_EQ(four[9], 0.0f);  // NaN
+  EXPECT_EQ(four[13], 0.25f);
+#if OSKRA_HAVE_WIDE_LANES
+  float wide[16];
+  if (supportedLaneWidth() >= 8) {
+    wrapEight(wide);
+    EXPECT_EQ(std::memcmp(wide, four, sizeof four), 0);
+  }
+  if (supportedLaneWidth() >= 16) {
+    wrapSixteen(wide);
+    EXPECT_EQ(std::memcmp(wide, four, sizeof four), 0);
+  }
+#endif
 }
 
 }  // namespace
