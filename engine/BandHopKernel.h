@@ -94,9 +94,12 @@ inline void unitPhasor(L x, L& re, L& im) {
 
 // One hop for `groups` groups of voices; count lanes carry voices (the others repeat one and
 // are ignored by the peak moves, which are the only step that looks at single lanes).
-template <class L>
-void run(const BandHopTables& tables, const BandHopWork& work, int32_t groups, int32_t count) {
+// FixedGroups > 0 states the group count at compile time (the common single group), so the
+// lane addresses need no multiplication.
+template <class L, int FixedGroups = 0>
+void run(const BandHopTables& tables, const BandHopWork& work, int32_t groupCount, int32_t count) {
   constexpr int32_t W = L::kWidth;
+  const int32_t groups = FixedGroups > 0 ? FixedGroups : groupCount;
   const int32_t n = tables.bandCount;
   const int32_t low = tables.lowCount;
   const int32_t high = tables.highCount;
@@ -274,8 +277,13 @@ void run(const BandHopTables& tables, const BandHopWork& work, int32_t groups, i
     }
   }
 
-  chainlanes::smoothChains<L>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower, transientWeight,
-                              stateRe, stateIm, work.pivots, groups);
+  if (FixedGroups == 1) {
+    chainlanes::smoothGroups<L, 1, 1>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
+                                      transientWeight, stateRe, stateIm, work.pivots, 1, 0);
+  } else {
+    chainlanes::smoothChains<L>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower, transientWeight,
+                                stateRe, stateIm, work.pivots, groups);
+  }
 
   // Magnitude from the frame (after the peak moves), the tonal part scaled back as the density
   // rises, plus noise.

@@ -13,10 +13,13 @@ namespace chainlanes {
 
 // Groups g0 .. g0 + C - 1 at once: their chains are independent, so the divisions of one wait
 // while the others' run, and C = 4 keeps the elimination from waiting on its own latency.
-template <class L, int C>
+// FixedGroups > 0 states the total group count at compile time, so the lane addresses need no
+// multiplication.
+template <class L, int C, int FixedGroups = 0>
 void smoothGroups(const float* xRe, const float* xIm, int32_t n, const float* w, const float* cRe, const float* cIm,
-                  const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t groups, int32_t g0) {
+                  const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t groupCount, int32_t g0) {
   constexpr int32_t W = L::kWidth;
+  const int32_t groups = FixedGroups > 0 ? FixedGroups : groupCount;
   const L eps = L::splat(1e-30f);
   const L one = L::splat(1.0f);
   auto at = [groups, g0](const float* p, int32_t i, int32_t g) { return L::load(p + W * (groups * i + g0 + g)); };

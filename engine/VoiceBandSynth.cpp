@@ -268,11 +268,17 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
     runBandHopsWider(tables, work, groups, count);
   } else if (width == WideLanes::kWidth) {
     runBandHopsWide(tables, work, groups, count);
+  } else if (groups == 1) {
+    bandhop::run<Lanes, 1>(tables, work, 1, count);
   } else {
     bandhop::run<Lanes>(tables, work, groups, count);
   }
 #else
-  bandhop::run<Lanes>(tables, work, groups, count);
+  if (groups == 1) {
+    bandhop::run<Lanes, 1>(tables, work, 1, count);
+  } else {
+    bandhop::run<Lanes>(tables, work, groups, count);
+  }
 #endif
 
   float* re[kMaxVoices];
