@@ -210,7 +210,11 @@ class BandSynth {
   float paramValue(int32_t index) const { return params[static_cast<size_t>(index)].effectiveValue(); }
   float trackValue(int32_t track, int32_t k) const { return paramValue(trackParam(track, k)); }
   void renderTrackAudio(int32_t track, float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
-  void renderVoices(int32_t track, int32_t synth);
+  // The voice pass in two steps: every track's voices render their band frames (in track
+  // order, as the modulation and the shared generators require), then the band values of all
+  // drum voices of all tracks are made at once and each track's synthesiser takes its hop.
+  void collectVoices(int32_t track, int32_t synth);
+  void finishVoicePass();
   // Everything of one voice's hop up to its band frames; the synth path completes the hop. True
   // when a drum hop is still to be made, with its density and whether it is the note's first.
   bool renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA, bool presentB,
@@ -227,13 +231,27 @@ class BandSynth {
   int32_t mEffectParamTypes[kSlotCount] = {-1, -1, -1, -1};
 
   VoiceBandSynth mVoiceBands;
-  // The drum voices of the track being rendered that wait for their band values.
-  DrumVoice* mPending[DrumTrack::kVoiceCount] = {};
-  float mPendingDensity[DrumTrack::kVoiceCount] = {};
-  bool mPendingFirstHop[DrumTrack::kVoiceCount] = {};
+  // The drum voices of this control pass that wait for their band values, track by track.
+  static constexpr int32_t kMaxPending = kTrackCount * DrumTrack::kVoiceCount;
+  DrumVoice* mPending[kMaxPending] = {};
+  float mPendingDensity[kMaxPending] = {};
+  bool mPendingFirstHop[kMaxPending] = {};
+  int32_t mPendingCount = 0;
+  // Per track in this control pass: whether its voice pass ran, the voices it visited, and
+  // where its drum voices start in mPending.
+  struct TrackPass {
+    bool active = false;
+    int32_t visited = 0;
+    int32_t firstPending = 0;
+    int32_t pendingCount = 0;
+  };
+  TrackPass mTrackPass[kTrackCount];
   // The voices' running band sums (low bands, then high bins) and what all the additions of
   // the sums come to.
-  std::vector<std::complex<float>> mHopSum;
+  std::vector<float> mHopSumRe;
+  std::vector<float> mHopSumIm;
+  std::vector<float> mHopTotalRe;
+  std::vector<float> mHopTotalIm;
   std::vector<std::complex<float>> mHopTotal;
   // A track's mono block, then its left and right.
   float mScratch[3 * kControlPeriod] = {};

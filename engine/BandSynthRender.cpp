@@ -45,7 +45,8 @@ void BandSynth::prepare(float rate, int32_t seed) {
 
   bands.build(rate);
   mVoiceBands.prepare(bands);
-  mHopSum.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
+  const size_t paddedBands = static_cast<size_t>((std::max(bands.bandCount, 0) + 3) & ~3);
+  for (std::vector<float>* v : {&mHopSumRe, &mHopSumIm, &mHopTotalRe, &mHopTotalIm}) v->assign(paddedBands, 0.0f);
   mHopTotal.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
   std::fill(std::begin(mScratch), std::end(mScratch), 0.0f);
   for (float(&bus)[2 * kPeriod] : mSendBus) std::fill(std::begin(bus), std::end(bus), 0.0f);
@@ -117,8 +118,9 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
       }
       for (int32_t t = 0; t < kTrackCount; ++t) {
         renderTrackAudio(t, outputs, nOutputChannels, pos, n);
-        if (control) renderVoices(t, synth);
+        if (control) collectVoices(t, synth);
       }
+      if (control) finishVoicePass();
       if (effectsReady) runEffectSlots(outputs, nOutputChannels, pos, n);
 
       pos += n;

@@ -8,6 +8,7 @@
 #include "engine/BandSynth.h"
 #include "engine/Clamp.h"
 #include "engine/FloatGrid.h"
+#include "engine/SimdLanes.h"
 #include "engine/SpectralSynth.h"
 
 namespace {
@@ -27,15 +28,16 @@ constexpr float kUnitPerDraw = 2.3283e-10f;
 
 }  // namespace
 
-void BandSynth::renderVoices(int32_t t, int32_t synth) {
+void BandSynth::collectVoices(int32_t t, int32_t synth) {
   DrumTrack& track = tracks[t];
-  SpectralSynth* processor = track.processor.get();
-  if (processor == nullptr) return;
+  TrackPass& pass = mTrackPass[t];
+  pass = TrackPass();
+  if (track.processor == nullptr) return;
+  pass.active = true;
+  pass.firstPending = mPendingCount;
   const bool presentA = track.blobs[0].present > 0;
   const bool presentB = track.blobs[1].present > 0;
 
-  int32_t visited = 0;
-  int32_t pending = 0;
   if (track.voiceCount > 0 && !presentA && !presentB) {
     // Without a sound the voices stop for good; left as they were they would come back with
     // the next sound, mid-note.
@@ -45,49 +47,71 @@ void BandSynth::renderVoices(int32_t t, int32_t synth) {
   for (int32_t i = 0; i < track.voiceCount; ++i) {
     DrumVoice& voice = track.voices[i];
     if (voice.state == DrumVoice::kIdle || voice.track >= kTrackCount) continue;
-    ++visited;
-    if (renderVoice(track, t, voice, synth, presentA, presentB, mPendingDensity[pending], mPendingFirstHop[pending])) {
-      mPending[pending++] = &voice;
+    ++pass.visited;
+    const int32_t p = mPendingCount;
+    if (p < kMaxPending &&
+        renderVoice(track, t, voice, synth, presentA, presentB, mPendingDensity[p], mPendingFirstHop[p])) {
+      mPending[mPendingCount++] = &voice;
     }
   }
+  pass.pendingCount = mPendingCount - pass.firstPending;
+}
 
-  // The drum voices' band values, all voices of the track side by side.
-  for (int32_t first = 0; first < pending; first += VoiceBandSynth::kMaxVoices) {
-    const int32_t count = std::min(pending - first, VoiceBandSynth::kMaxVoices);
-    mVoiceBands.drumHops(bands, mPending + first, mPendingDensity + first, mPendingFirstHop + first, count);
-  }
-  // In voice order each voice's values join the running sums, and the sums as they stand count
-  // once after every voice and once more after the last: earlier voices weigh more, the balance
-  // stored sounds were made with. The synthesiser is linear, so what all these additions come
-  // to goes in at once.
+void BandSynth::finishVoicePass() {
+  // The drum voices' band values, all voices of all tracks side by side.
+  mVoiceBands.drumHops(bands, mPending, mPendingDensity, mPendingFirstHop, mPendingCount);
+  mPendingCount = 0;
+
   const int32_t low = bands.lowBandCount;
   const int32_t n = bands.bandCount;
-  std::complex<float>* sum = mHopSum.data();
-  std::complex<float>* total = mHopTotal.data();
-  std::fill(sum, sum + n, std::complex<float>(0.0f, 0.0f));
-  std::fill(total, total + n, std::complex<float>(0.0f, 0.0f));
-  for (int32_t p = 0; p < pending; ++p) {
-    DrumVoice& voice = *mPending[p];
-    const float* re = voice.stateRe.data();
-    const float* im = voice.stateIm.data();
-    for (int32_t e = 0; e < n; ++e) {
-      sum[e] += std::complex<float>(re[e], im[e]);
-      total[e] += sum[e];
+  for (int32_t t = 0; t < kTrackCount; ++t) {
+    DrumTrack& track = tracks[t];
+    const TrackPass& pass = mTrackPass[t];
+    if (!pass.active) continue;
+    SpectralSynth* processor = track.processor.get();
+    // In voice order each voice's values join the running sums, and the sums as they stand
+    // count once after every voice and once more after the last: earlier voices weigh more,
+    // the balance stored sounds were made with. The synthesiser is linear, so what all these
+    // additions come to goes in at once.
+    // Real and imaginary parts apart, four entries at a time (n is padded to whole lane
+    // groups); each part is added exactly as the complex sums would add it.
+    const int32_t padded = (n + 3) & ~3;
+    float* sumRe = mHopSumRe.data();
+    float* sumIm = mHopSumIm.data();
+    float* totalRe = mHopTotalRe.data();
+    float* totalIm = mHopTotalIm.data();
+    std::fill(sumRe, sumRe + padded, 0.0f);
+    std::fill(sumIm, sumIm + padded, 0.0f);
+    std::fill(totalRe, totalRe + padded, 0.0f);
+    std::fill(totalIm, totalIm + padded, 0.0f);
+    for (int32_t p = pass.firstPending; p < pass.firstPending + pass.pendingCount; ++p) {
+      DrumVoice& voice = *mPending[p];
+      const float* re = voice.stateRe.data();
+      const float* im = voice.stateIm.data();
+      for (int32_t e = 0; e < padded; e += 4) {
+        const Lanes r = lanesLoad(sumRe + e) + lanesLoad(re + e);
+        const Lanes i = lanesLoad(sumIm + e) + lanesLoad(im + e);
+        lanesStore(sumRe + e, r);
+        lanesStore(sumIm + e, i);
+        lanesStore(totalRe + e, lanesLoad(totalRe + e) + r);
+        lanesStore(totalIm + e, lanesLoad(totalIm + e) + i);
+      }
+      endHop(voice);
     }
-    endHop(voice);
-  }
-  if (visited > 0) {
-    for (int32_t e = 0; e < n; ++e) total[e] += sum[e];
-    const std::complex<float>* lowTotal[1] = {total};
-    const std::complex<float>* highTotal[1] = {total + low};
-    processor->addBands(bands.lowBandBin.data(), bands.lowBandWeight0.data(), bands.lowBandWeight1.data(), lowTotal,
-                        low, 1);
-    processor->addBins(highTotal, bands.firstHighBin, bands.highBinCount, 1);
-  }
-  processor->synthesizeFrame(1);
+    if (pass.visited > 0) {
+      std::complex<float>* total = mHopTotal.data();
+      for (int32_t e = 0; e < n; ++e) total[e] = {totalRe[e] + sumRe[e], totalIm[e] + sumIm[e]};
+      const std::complex<float>* lowTotal[1] = {total};
+      const std::complex<float>* highTotal[1] = {total + low};
+      processor->addBands(bands.lowBandBin.data(), bands.lowBandWeight0.data(), bands.lowBandWeight1.data(), lowTotal,
+                          low, 1);
+      processor->addBins(highTotal, bands.firstHighBin, bands.highBinCount, 1);
+    }
+    processor->synthesizeFrame(1);
 
-  while (track.voiceCount > 0 && track.voices[track.voiceCount - 1].state == DrumVoice::kIdle) --track.voiceCount;
-  track.soundingVoices.store(visited, std::memory_order_relaxed);
+    while (track.voiceCount > 0 && track.voices[track.voiceCount - 1].state == DrumVoice::kIdle) --track.voiceCount;
+    track.soundingVoices.store(pass.visited, std::memory_order_relaxed);
+  }
 }
 
 bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32_t synth, bool presentA, bool presentB,

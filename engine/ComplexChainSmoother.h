@@ -16,10 +16,10 @@ void smoothComplexChain(const std::complex<float>* x, int32_t n, const float* w,
                         const float* a, const float* s, std::complex<float>* z, float* den);
 
 // Independent chains side by side, four per group of lanes: every array holds value i of
-// group g (1 or 2 groups) at [4·(groups·i + g)], lanes 0..3 of the group in order, with the
-// complex values split into real and imaginary arrays. Each lane's result is exactly what
+// group g (any number of groups) at [4·(groups·i + g)], lanes 0..3 of the group in order, with
+// the complex values split into real and imaginary arrays. Each lane's result is exactly what
 // smoothComplexChain gives for that lane's chain alone; the groups' chains overlap in time, so
-// two groups cost little more than one. In place (x == z) as above.
+// several groups cost little more than one. In place (x == z) as above.
 void smoothComplexChainLanes(const float* xRe, const float* xIm, int32_t n, const float* w, const float* cRe,
                              const float* cIm, const float* a, const float* s, float* zRe, float* zIm, float* den,
                              int32_t groups);

@@ -8,6 +8,7 @@
 #include "engine/FloatGrid.h"
 #include "engine/KnotIntegrator.h"
 #include "engine/ReferenceModel.h"
+#include "engine/SimdLanes.h"
 
 namespace {
 
@@ -112,6 +113,87 @@ bool hasVoiceShape(const Blob* blob) {
 
 // Square root of a blob's energy; a damaged (negative or NaN) energy counts as none.
 float rootEnergy(const Blob& blob) { return blob.energy > 0.0f ? std::sqrt(blob.energy) : 0.0f; }
+
+
+// Loudness in time at each band: the row rates of the time curves around the band's column
+// position, times the band's column density above the baseline (kept in scratch when given).
+// density may be out itself. The walk over the columns comes first; the arithmetic then runs
+// four bands at a time, each lane exactly as a band alone.
+void bandAmplitudes(const float* columns, const float* rates, float s, int32_t first, int32_t end,
+                    const float* density, float* out, float* scratch) {
+  constexpr int32_t kRoom = DrumVoiceSynth::kBands + 4;
+  const int32_t count = end - first;
+  const int32_t padded = (count + 3) & ~3;
+  int32_t bandIndex[kRoom];
+  int32_t column[kRoom];
+  float below[kRoom];
+  float above[kRoom];
+  int32_t j = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t band = first + i;
+    const float p = static_cast<float>(band) - s;
+    while (j < DrumVoiceSynth::kColumns - 1 && p > columns[j + 1]) ++j;
+    bandIndex[i] = band;
+    column[i] = j;
+    below[i] = columns[j];
+    above[i] = columns[j + 1];
+  }
+  for (int32_t i = count; i < padded; ++i) {
+    bandIndex[i] = bandIndex[count - 1];
+    column[i] = column[count - 1];
+    below[i] = below[count - 1];
+    above[i] = above[count - 1];
+  }
+
+  // Held on the last span between time curves: past the top column (lowered by a model) the
+  // band still reads curves 5 and 6, never beyond.
+  const Lanes zero = Lanes::zero();
+  const Lanes lastCurve = Lanes::splat(static_cast<float>(DrumVoiceSynth::kCurves - 1));
+  const Lanes lastSpan = Lanes::splat(static_cast<float>(DrumVoiceSynth::kCurves - 2));
+  const Lanes shift = Lanes::splat(s);
+  float weight[kRoom];
+  int32_t curve[kRoom];
+  for (int32_t i = 0; i < padded; i += 4) {
+    const Lanes p = lanesFromInt(bandIndex + i) - shift;
+    const Lanes lo = Lanes::load(below + i);
+    const Lanes gap = Lanes::load(above + i) - lo;
+    const Lanes j4 = lanesFromInt(column + i);
+    const Lanes q = lanesSelect(lanesLess(zero, gap), (p - lo) / gap + j4, j4);
+    Lanes kappa = q * Lanes::splat(0.125f);
+    kappa = lanesSelect(lanesLessEqual(zero, kappa), kappa, zero);
+    kappa = lanesSelect(lanesLess(lastCurve, kappa), lastCurve, kappa);
+    int32_t truncated[4];
+    lanesStoreInt(truncated, kappa);
+    const Lanes k = lanesMin(lanesFromInt(truncated), lastSpan);
+    lanesStore(weight + i, kappa - k);
+    lanesStoreInt(curve + i, k);
+  }
+  float rateBelow[kRoom];
+  float rateAbove[kRoom];
+  for (int32_t i = 0; i < padded; ++i) {
+    rateBelow[i] = rates[curve[i]];
+    rateAbove[i] = rates[curve[i] + 1];
+  }
+  const Lanes baseline = Lanes::splat(Blob::kFrequencyDensityBaseline);
+  const Lanes one = Lanes::splat(1.0f);
+  float amplitude[kRoom];
+  float excess[kRoom];
+  int32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const Lanes d = lanesMax(Lanes::load(density + first + i) - baseline, zero);
+    const Lanes w = Lanes::load(weight + i);
+    lanesStore(amplitude + i, d * ((one - w) * Lanes::load(rateBelow + i) + w * Lanes::load(rateAbove + i)));
+    lanesStore(excess + i, d);
+  }
+  for (; i < count; ++i) {
+    const float d = std::max(density[first + i] - Blob::kFrequencyDensityBaseline, 0.0f);
+    const float w = weight[i];
+    amplitude[i] = d * ((1.0f - w) * rateBelow[i] + w * rateAbove[i]);
+    excess[i] = d;
+  }
+  std::copy(amplitude, amplitude + count, out + first);
+  if (scratch != nullptr) std::copy(excess, excess + count, scratch + first);
+}
 
 }  // namespace
 
@@ -231,18 +313,24 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
   // Column frequencies: each column's position among the frequency curves, interpolated
   // between the rows of its two neighbouring time curves.
   float* columns = columnFrequencies.data();
+  // The rows' addresses, read once: the stores into the columns could otherwise alias them.
+  const float* rowsA[kFrequencyCurves];
+  const float* rowsB[kFrequencyCurves];
+  for (int32_t r = 0; r < kFrequencyCurves; ++r) {
+    rowsA[r] = a.gridB[static_cast<size_t>(r)].data();
+    rowsB[r] = b.gridB[static_cast<size_t>(r)].data();
+  }
+  float reached[kCurves];
+  for (int32_t k = 0; k < kCurves; ++k) reached[k] = curveRows[static_cast<size_t>(k)];
   for (int32_t m = 0; m + 1 < kCurves; ++m) {
     for (int32_t step = 0; step < Blob::kCurveSpacing; ++step) {
       const int32_t j = m * Blob::kCurveSpacing + step;
       const float u = static_cast<float>(step) / static_cast<float>(Blob::kCurveSpacing);
-      const float rho =
-          (1.0f - u) * curveRows[static_cast<size_t>(m)] + u * curveRows[static_cast<size_t>(m) + 1];
+      const float rho = (1.0f - u) * reached[m] + u * reached[m + 1];
       const int32_t i = truncClamped(rho, 0, kFrequencyCurves - 2);
       const float g = rho - static_cast<float>(i);
-      const size_t lo = static_cast<size_t>(i);
-      const size_t at = static_cast<size_t>(j);
-      const float f0 = (1.0f - x) * a.gridB[lo][at] + x * b.gridB[lo][at];
-      const float f1 = (1.0f - x) * a.gridB[lo + 1][at] + x * b.gridB[lo + 1][at];
+      const float f0 = (1.0f - x) * rowsA[i][j] + x * rowsB[i][j];
+      const float f1 = (1.0f - x) * rowsA[i + 1][j] + x * rowsB[i + 1][j];
       columns[j] = (1.0f - g) * f0 + g * f1;
     }
   }
@@ -277,23 +365,7 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
     resampleKnotDensity(columns, kColumns, density + first, end - first, 1.0f, static_cast<float>(first) - s, 1.0f);
     columns[kSentinel] = kSentinelFrequency;
 
-    // Loudness in time at each band: the row rates of the time curves around the band's
-    // column position.
-    int32_t j = 0;
-    for (int32_t band = first; band < end; ++band) {
-      const float p = static_cast<float>(band) - s;
-      while (j < kColumns - 1 && p > columns[j + 1]) ++j;
-      const float gap = columns[j + 1] - columns[j];
-      const float q = gap > 0.0f ? (p - columns[j]) / gap + static_cast<float>(j) : static_cast<float>(j);
-      // Held on the last span between time curves: past the top column (lowered by a model)
-      // the band still reads curves 5 and 6, never beyond.
-      const float kappa = clampNaNLow(q * 0.125f, 0.0f, static_cast<float>(kCurves - 1));
-      const int32_t k = std::min(static_cast<int32_t>(kappa), kCurves - 2);
-      const float w = kappa - static_cast<float>(k);
-      const float d = std::max(density[band] - Blob::kFrequencyDensityBaseline, 0.0f);
-      out[band] = d * ((1.0f - w) * rowRates[static_cast<size_t>(k)] + w * rowRates[static_cast<size_t>(k) + 1]);
-      if (scratch != nullptr) scratch[band] = d;
-    }
+    bandAmplitudes(columns, rowRates.data(), s, first, end, density, out, scratch);
 
     applyContrast(out + first, end - first, contrast);
     for (int32_t band = first; band < end; ++band) out[band] *= gain;

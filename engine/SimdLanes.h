@@ -6,6 +6,8 @@
 // need no particular alignment. Defining OSKRA_SCALAR_LANES forces the portable version (used
 // to check it on x86-64).
 
+#include <cstdint>
+
 #if !defined(OSKRA_SCALAR_LANES) && (defined(__SSE__) || defined(__x86_64__) || defined(_M_X64))
 #define OSKRA_LANES_SSE 1
 #include <xmmintrin.h>
@@ -16,7 +18,11 @@
 #if OSKRA_LANES_SSE
 
 struct Lanes {
+  static constexpr int kWidth = 4;
   __m128 v;
+  static Lanes load(const float* p) { return {_mm_loadu_ps(p)}; }
+  static Lanes splat(float x) { return {_mm_set1_ps(x)}; }
+  static Lanes zero() { return {_mm_setzero_ps()}; }
 };
 
 inline Lanes lanesLoad(const float* p) { return {_mm_loadu_ps(p)}; }
@@ -48,7 +54,11 @@ inline float lanesFirst(Lanes a) { return _mm_cvtss_f32(a.v); }
 #else
 
 struct Lanes {
+  static constexpr int kWidth = 4;
   float v[4];
+  static Lanes load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+  static Lanes splat(float x) { return {{x, x, x, x}}; }
+  static Lanes zero() { return {{0.0f, 0.0f, 0.0f, 0.0f}}; }
 };
 
 inline Lanes lanesLoad(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
@@ -111,6 +121,20 @@ inline Lanes lanesWrap(Lanes x) {
   return {_mm_and_ps(inRange, _mm_sub_ps(x.v, t))};
 }
 
+// Comparisons give masks (all bits set where true); lanesSelect takes a where the mask is set.
+inline Lanes lanesLess(Lanes a, Lanes b) { return {_mm_cmplt_ps(a.v, b.v)}; }
+inline Lanes lanesLessEqual(Lanes a, Lanes b) { return {_mm_cmple_ps(a.v, b.v)}; }
+inline Lanes lanesSelect(Lanes mask, Lanes a, Lanes b) {
+  return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
+}
+// Truncation toward zero into four integers (the value must fit), and back.
+inline void lanesStoreInt(int32_t* p, Lanes a) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_cvttps_epi32(a.v));
+}
+inline Lanes lanesFromInt(const int32_t* p) {
+  return {_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
+}
+
 #else
 
 #include <cmath>
@@ -148,6 +172,28 @@ inline Lanes lanesWrap(Lanes x) {
     r.v[i] = v - t;
   }
   return r;
+}
+
+inline Lanes lanesLess(Lanes a, Lanes b) {
+  Lanes r;
+  for (int i = 0; i < 4; ++i) r.v[i] = a.v[i] < b.v[i] ? 1.0f : 0.0f;
+  return r;
+}
+inline Lanes lanesLessEqual(Lanes a, Lanes b) {
+  Lanes r;
+  for (int i = 0; i < 4; ++i) r.v[i] = a.v[i] <= b.v[i] ? 1.0f : 0.0f;
+  return r;
+}
+inline Lanes lanesSelect(Lanes mask, Lanes a, Lanes b) {
+  Lanes r;
+  for (int i = 0; i < 4; ++i) r.v[i] = mask.v[i] != 0.0f ? a.v[i] : b.v[i];
+  return r;
+}
+inline void lanesStoreInt(int32_t* p, Lanes a) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<int32_t>(a.v[i]);
+}
+inline Lanes lanesFromInt(const int32_t* p) {
+  return {{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), static_cast<float>(p[3])}};
 }
 
 #endif

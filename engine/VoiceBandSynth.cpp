@@ -4,20 +4,18 @@
 #include <array>
 #include <cmath>
 
+#include "engine/BandHopKernel.h"
 #include "engine/BandNoise.h"
-#include "engine/ComplexChainSmoother.h"
+#include "engine/LaneWidth.h"
 #include "engine/Lcg.h"
 #include "engine/OscillatorTables.h"
 #include "engine/PaddedBandScale.h"
 #include "engine/SimdLanes.h"
+#include "engine/WideLanes.h"
 
 namespace {
 
 constexpr int32_t kBands = VoiceBandSynth::kBands;
-constexpr float kTiny = 1e-30f;
-// A peak this far from its bin (cycles per hop) starts to move to the bins around it.
-constexpr float kRelocationSlack = 0.4f;
-constexpr float kMinRelocatedAmplitude = 1e-9f;
 constexpr float kPartialLimitHz = 21091.66f;
 constexpr float kPartialLimitOfRate = 0.46f;
 constexpr float kUnitPerDraw = 2.3283e-10f;
@@ -50,42 +48,31 @@ inline const float* ringFrame(const DrumVoice& voice, int32_t back) {
   return voice.frames[(voice.ringIndex - back + 2 * DrumVoice::kFrameRing) & (DrumVoice::kFrameRing - 1)];
 }
 
-// The unit phasor of 2π·x (x in cycles): approxCosSin on the wrapped phase, normalised.
-inline void unitPhasor(Lanes x, Lanes& re, Lanes& im) {
-  const Lanes p = lanesWrap(x);
-  const Lanes q = lanesSplat(4.0f) * p * (lanesSplat(1.0f) - p);
-  const Lanes q2 = q * q;
-  const Lanes c = lanesSplat(1.0f) - (lanesSplat(0.5268947f) * q2 + lanesSplat(1.4731053f)) * q2;
-  const Lanes s =
-      (lanesSplat(0.5f) - p) * q * ((lanesSplat(1.2080399f) * q + lanesSplat(1.7851804f)) * q + lanesSplat(3.320247f));
-  const Lanes inv = lanesSplat(1.0f) / lanesSqrt(c * c + s * s);
-  re = c * inv;
-  im = s * inv;
-}
-
-// Lane arrays of G groups of four voices: value i of group g at [4·(G·i + g)]. They are filled
-// from, and emptied into, per-voice arrays of n values (n a multiple of 4) by 4 × 4 transposes.
-template <int G>
-void interleave(DrumVoice* const* voices, const float* (*source)(const DrumVoice&), float* dst, int32_t n) {
-  for (int32_t g = 0; g < G; ++g) {
+// Lane arrays of `groups` groups of `width` voices: value i of voice v at
+// [width·(groups·i + v / width) + v % width]. They are filled from, and emptied into, per-voice
+// arrays of n values (n a multiple of 4) by 4 × 4 transposes, four voices at a time.
+void interleave(DrumVoice* const* voices, const float* (*source)(const DrumVoice&), float* dst, int32_t n,
+                int32_t groups, int32_t width) {
+  for (int32_t v = 0; v < groups * width; v += 4) {
     const float* src[4];
-    for (int32_t l = 0; l < 4; ++l) src[l] = source(*voices[4 * g + l]);
+    for (int32_t l = 0; l < 4; ++l) src[l] = source(*voices[v + l]);
+    float* const base = dst + width * (v / width) + v % width;
     for (int32_t e = 0; e < n; e += 4) {
       Lanes r[4] = {lanesLoad(src[0] + e), lanesLoad(src[1] + e), lanesLoad(src[2] + e), lanesLoad(src[3] + e)};
       lanesTranspose(r[0], r[1], r[2], r[3]);
-      for (int32_t k = 0; k < 4; ++k) lanesStore(dst + 4 * (G * (e + k) + g), r[k]);
+      for (int32_t k = 0; k < 4; ++k) lanesStore(base + width * groups * (e + k), r[k]);
     }
   }
 }
 
-template <int G>
-void deinterleave(const float* src, float* const* dst, int32_t n, int32_t count) {
-  for (int32_t g = 0; g < G && 4 * g < count; ++g) {
+void deinterleave(const float* src, float* const* dst, int32_t n, int32_t count, int32_t groups, int32_t width) {
+  for (int32_t v = 0; v < count; v += 4) {
+    const float* const base = src + width * (v / width) + v % width;
     for (int32_t e = 0; e < n; e += 4) {
       Lanes r[4];
-      for (int32_t k = 0; k < 4; ++k) r[k] = lanesLoad(src + 4 * (G * (e + k) + g));
+      for (int32_t k = 0; k < 4; ++k) r[k] = lanesLoad(base + width * groups * (e + k));
       lanesTranspose(r[0], r[1], r[2], r[3]);
-      for (int32_t l = 0; l < 4 && 4 * g + l < count; ++l) lanesStore(dst[4 * g + l] + e, r[l]);
+      for (int32_t l = 0; l < 4 && v + l < count; ++l) lanesStore(dst[v + l] + e, r[l]);
     }
   }
 }
@@ -192,261 +179,130 @@ void VoiceBandSynth::updateNoise(const BandLayout& layout, DrumVoice& voice, boo
   }
 }
 
-template <int G>
-void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* lane, const float* density, int32_t count) {
-  const int32_t n = layout.bandCount;
-  const int32_t low = layout.lowBandCount;
-  const int32_t high = layout.highBinCount;
-  // Vector stores may alias anything, so the arrays are reached through local pointers: the
-  // compiler then keeps them in registers instead of reloading them after every store.
-  auto at = [](const float* v, int32_t i, int32_t g) { return lanesLoad(v + 4 * (G * i + g)); };
-  auto put = [](float* v, int32_t i, int32_t g, Lanes x) { lanesStore(v + 4 * (G * i + g), x); };
-  float* const frame0 = mFrames[0].data();
-  float* const frame1 = mFrames[1].data();
-  float* const frame2 = mFrames[2].data();
-  float* const sum = mSum.data();
-  float* const bandFrequency = mFrequency.data();
-  float* const bandOffset = mOffset.data();
-  float* const bandTonal = mTonal.data();
-  float* const bandTransient = mTransient.data();
-  float* const bandShare = mShare.data();
-  float* const amplitudes = mAmplitude.data();
-  float* const moved = mMoved.data();
-  float* const entryTonal = mEntryTonal.data();
-  float* const tonalWeight = mTonalWeight.data();
-  float* const transientWeight = mTransientWeight.data();
-  float* const noiseAmount = mNoiseAmount.data();
-  float* const entryFrequency = mEntryFrequency.data();
-  float* const phasorRe = mPhasorRe.data();
-  float* const phasorIm = mPhasorIm.data();
-  float* const phasorPower = mPhasorPower.data();
-  float* const stateRe = mStateRe.data();
-  float* const stateIm = mStateIm.data();
-  float* const noiseRe = mNoiseRe.data();
-  float* const noiseIm = mNoiseIm.data();
-  const float* const curve0 = mCurve[0].data();
-  const float* const curve1 = mCurve[1].data();
-  const float* const curve2 = mCurve[2].data();
-  const Lanes tiny = lanesSplat(kTiny);
-  const Lanes zero = lanesZero();
-  const Lanes one = lanesSplat(1.0f);
-
-  interleave<G>(
-      lane, [](const DrumVoice& v) { return ringFrame(v, 3); }, frame0, DrumVoice::kFrameStride);
-  interleave<G>(
-      lane, [](const DrumVoice& v) { return ringFrame(v, 2); }, frame1, DrumVoice::kFrameStride);
-  interleave<G>(
-      lane, [](const DrumVoice& v) { return ringFrame(v, 1); }, frame2, DrumVoice::kFrameStride);
-  interleave<G>(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateRe.data()); }, stateRe, mStride);
-  interleave<G>(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateIm.data()); }, stateIm, mStride);
-  interleave<G>(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseRe.data()); }, noiseRe, mStride);
-  interleave<G>(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseIm.data()); }, noiseIm, mStride);
-
-  // Per band: the peak's frequency on the band's curve and its offset in time, how tonal
-  // (standing out of its neighbours in frequency) and how transient (standing out in time).
-  const BandMeasureTables& tables = bandMeasureTables();
-  for (int32_t i = 0; i < DrumVoice::kFrameStride; ++i)
-    for (int32_t g = 0; g < G; ++g) put(sum, i, g, at(frame0, i, g) + at(frame1, i, g));
-  for (int32_t k = 0; k < kBands; ++k) {
-    const size_t b = static_cast<size_t>(k);
-    for (int32_t g = 0; g < G; ++g) {
-      const Lanes below = at(sum, k, g);
-      const Lanes centre = at(sum, k + 1, g);
-      const Lanes above = at(sum, k + 2, g);
-      const Lanes delta =
-          (above - below) / ((above + below) * lanesSplat(0.4249418f) + centre * lanesSplat(1.026078f) + tiny);
-      put(bandFrequency, k, g, lanesSplat(curve0[b]) + (lanesSplat(curve1[b]) + lanesSplat(curve2[b]) * delta) * delta);
-      const Lanes p0 = at(frame0, k + 1, g) + at(frame0, k + 2, g);
-      const Lanes p1 = at(frame1, k + 1, g) + at(frame1, k + 2, g);
-      const Lanes p2 = at(frame2, k + 1, g) + at(frame2, k + 2, g);
-      put(bandOffset, k, g,
-          (p2 - p0) / ((p2 + p0) * lanesSplat(0.51741993f) + p1 * lanesSplat(1.1453495f) + tiny) *
-              lanesSplat(tables.timeOffsetScale[b]) * lanesSplat(-0.25f));
-      const Lanes total = below + centre + above + tiny;
-      const Lanes r = centre / total;
-      const Lanes q = lanesAbs(below - above) / total;
-      const Lanes tonal = lanesMax((r * r - lanesSplat(0.112f)) * lanesSplat(3.0308092f) +
-                                       (r - lanesSplat(0.333f)) * lanesSplat(3.8979936f) +
-                                       q * q * lanesSplat(2.8152032f) + lanesSplat(tables.tonalBias[b]),
-                                   zero);
-      const Lanes totalTime = p0 + p1 + p2 + tiny;
-      const Lanes rt = p1 / totalTime;
-      const Lanes qt = lanesAbs(p0 - p2) / totalTime;
-      const Lanes transient =
-          lanesMax(((rt * rt - lanesSplat(0.112f)) * lanesSplat(1.8380917f) +
-                    (rt - lanesSplat(0.333f)) * lanesSplat(3.5223093f) + qt * qt * lanesSplat(2.5911577f)) *
-                       lanesSplat(tables.transientScale[b]),
-                   zero);
-      put(bandTonal, k, g, tonal);
-      put(bandTransient, k, g, transient);
-      put(bandShare, k, g, lanesMin(tonal + transient, one));
-    }
-  }
-  // The top band has no neighbour above: it takes the measures of the band below.
-  for (int32_t g = 0; g < G; ++g) {
-    put(bandTonal, kBands - 1, g, at(bandTonal, kBands - 2, g));
-    put(bandTransient, kBands - 1, g, at(bandTransient, kBands - 2, g));
-    put(bandShare, kBands - 1, g, at(bandShare, kBands - 2, g));
+void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, const float* density, int32_t count,
+                          int32_t width) {
+  const int32_t groups = (count + width - 1) / width;
+  // Lanes without a voice repeat the first voice; their results are dropped.
+  DrumVoice* lane[kMaxVoices];
+  float laneDensity[kMaxVoices];
+  float laneTonalScale[kMaxVoices];
+  for (int32_t l = 0; l < groups * width; ++l) {
+    const int32_t v = l < count ? l : 0;
+    lane[l] = voices[v];
+    const float d = density[v];
+    laneDensity[l] = d;
+    // The tonal part is scaled back as the density rises above 0.
+    const float positive = d < 0.0f ? 0.0f : d;
+    laneTonalScale[l] = std::sqrt(1.0f - positive * positive);
   }
 
-  // What each synthesis band or bin takes into the hop: amplitude, the weights of the
-  // coupling, the noise amount, the frequency and the time phasor. Low bands read their own
-  // band; high bins the two bands around them.
-  Lanes densityMagnitude[G];
-  Lanes densityBelow[G];
-  for (int32_t g = 0; g < G; ++g) {
-    const Lanes d = lanesLoad(density + 4 * g);
-    densityMagnitude[g] = lanesAbs(d);
-    densityBelow[g] = lanesMin(d, zero);
-  }
-  auto setEntry = [&](int32_t e, int32_t g, Lanes amplitude, Lanes tonal, Lanes transient, Lanes share, Lanes frequency,
-                      Lanes offset) {
-    put(amplitudes, e, g, amplitude);
-    put(entryTonal, e, g, tonal);
-    const Lanes wt = lanesMax(tonal + lanesSplat(0.3f), lanesSplat(0.2f));
-    const Lanes wq = lanesMax(transient + lanesSplat(0.4f), lanesSplat(0.2f));
-    put(tonalWeight, e, g, wt * wt);
-    put(transientWeight, e, g, wq * wq);
-    put(noiseAmount, e, g, (densityMagnitude[g] - one) * share + densityBelow[g] + one);
-    put(entryFrequency, e, g, frequency);
-    Lanes re;
-    Lanes im;
-    unitPhasor(offset, re, im);
-    put(phasorRe, e, g, re);
-    put(phasorIm, e, g, im);
-    put(phasorPower, e, g, re * re + im * im);
-  };
-  for (int32_t k = 0; k < low; ++k) {
-    for (int32_t g = 0; g < G; ++g) {
-      setEntry(k, g, at(frame1, k + 1, g), at(bandTonal, k, g), at(bandTransient, k, g), at(bandShare, k, g),
-               at(bandFrequency, k, g), at(bandOffset, k, g));
-    }
-  }
-  for (int32_t j = 0; j < high; ++j) {
-    const size_t i = static_cast<size_t>(j);
-    const int32_t b = mHighBand[i];
-    const Lanes wl = lanesSplat(mHighWeightLow[i]);
-    const Lanes wh = lanesSplat(mHighWeightHigh[i]);
-    const Lanes pl = lanesSplat(mHighPositionLow[i]);
-    const Lanes ph = lanesSplat(mHighPositionHigh[i]);
-    const Lanes norm = lanesSplat(mHighNorm[i]);
-    for (int32_t g = 0; g < G; ++g) {
-      auto mix = [&](const float* v, Lanes lo, Lanes hi) { return lo * at(v, b, g) + hi * at(v, b + 1, g); };
-      const Lanes amplitude = (wl * at(frame1, b + 1, g) + wh * at(frame1, b + 2, g)) * norm;
-      setEntry(low + j, g, amplitude, mix(bandTonal, wl, wh), mix(bandTransient, wl, wh), mix(bandShare, wl, wh),
-               mix(bandFrequency, pl, ph), mix(bandOffset, pl, ph));
-    }
-  }
+  interleave(
+      lane, [](const DrumVoice& v) { return ringFrame(v, 3); }, mFrames[0].data(), DrumVoice::kFrameStride, groups,
+      width);
+  interleave(
+      lane, [](const DrumVoice& v) { return ringFrame(v, 2); }, mFrames[1].data(), DrumVoice::kFrameStride, groups,
+      width);
+  interleave(
+      lane, [](const DrumVoice& v) { return ringFrame(v, 1); }, mFrames[2].data(), DrumVoice::kFrameStride, groups,
+      width);
+  interleave(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateRe.data()); }, mStateRe.data(), mStride,
+      groups, width);
+  interleave(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateIm.data()); }, mStateIm.data(), mStride,
+      groups, width);
+  interleave(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseRe.data()); }, mNoiseRe.data(), mStride,
+      groups, width);
+  interleave(
+      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseIm.data()); }, mNoiseIm.data(), mStride,
+      groups, width);
 
-  // A tonal peak that lies away from its high bin moves its share of the bin's amplitude to
-  // the two bins around the peak. Every move is worked out from the amplitudes before any
-  // move; a peak outside the high bins stays where it is.
-  const int32_t first = layout.firstHighBin;
-  std::fill(moved + 4 * G * low, moved + 4 * G * n, 0.0f);
-  bool anyMoved = false;
-  for (int32_t j = 0; j < high; ++j) {
-    const int32_t e = low + j;
-    const Lanes binFrequency = lanesSplat(static_cast<float>(first + j) * 0.25f);
-    for (int32_t g = 0; g < G; ++g) {
-      const Lanes away = lanesAbs(at(entryFrequency, e, g) - binFrequency) - lanesSplat(kRelocationSlack);
-      const Lanes share = lanesMin(lanesMax(away * lanesSplat(5.0f), zero) * at(entryTonal, e, g), one);
-      float shares[4];
-      lanesStore(shares, share);
-      for (int32_t l = 0; l < 4 && 4 * g + l < count; ++l) {
-        if (!(shares[l] > 0.0f)) continue;
-        const size_t at0 = static_cast<size_t>(4 * (G * e + g) + l);
-        const float a = amplitudes[at0];
-        if (!(a > kMinRelocatedAmplitude)) continue;
-        const float position = entryFrequency[at0] * 4.0f;  // in bins
-        if (!(position >= static_cast<float>(first) && position < static_cast<float>(first + high - 1))) continue;
-        const int32_t to = static_cast<int32_t>(position);
-        const float frac = position - static_cast<float>(to);
-        const float taken = shares[l] * a;
-        const size_t target = static_cast<size_t>(4 * (G * (low + to - first) + g) + l);
-        moved[at0] -= taken;
-        moved[target] += taken * (1.0f - frac);
-        moved[target + 4 * G] += taken * frac;
-        anyMoved = true;
-      }
-    }
-  }
-  if (anyMoved) {
-    for (int32_t e = low; e < n; ++e)
-      for (int32_t g = 0; g < G; ++g) put(amplitudes, e, g, at(amplitudes, e, g) + at(moved, e, g));
-  }
+  const BandMeasureTables& measures = bandMeasureTables();
+  BandHopTables tables;
+  tables.bandCount = layout.bandCount;
+  tables.lowCount = layout.lowBandCount;
+  tables.highCount = layout.highBinCount;
+  tables.firstHighBin = layout.firstHighBin;
+  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
+  tables.timeOffsetScale = measures.timeOffsetScale.data();
+  tables.tonalBias = measures.tonalBias.data();
+  tables.transientScale = measures.transientScale.data();
+  tables.highBand = mHighBand.data();
+  tables.highWeightLow = mHighWeightLow.data();
+  tables.highWeightHigh = mHighWeightHigh.data();
+  tables.highPositionLow = mHighPositionLow.data();
+  tables.highPositionHigh = mHighPositionHigh.data();
+  tables.highNorm = mHighNorm.data();
 
-  // Each state turns at its band's frequency; a state that has died away barely counts as
-  // tonal, so the coupling rebuilds it from its neighbours.
-  for (int32_t e = 0; e < n; ++e) {
-    for (int32_t g = 0; g < G; ++g) {
-      Lanes wr;
-      Lanes wi;
-      unitPhasor(at(entryFrequency, e, g), wr, wi);
-      const Lanes sr = at(stateRe, e, g);
-      const Lanes si = at(stateIm, e, g);
-      const Lanes zr = sr * wr - si * wi;
-      const Lanes zi = sr * wi + si * wr;
-      put(tonalWeight, e, g,
-          at(tonalWeight, e, g) * lanesMin((zr * zr + zi * zi) * lanesSplat(1e20f) + lanesSplat(0.001f), one));
-      put(stateRe, e, g, zr + lanesSplat(1e-30f));
-      put(stateIm, e, g, zi + lanesSplat(1e-10f));
-    }
-  }
-  smoothComplexChainLanes(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower, transientWeight, stateRe,
-                          stateIm, mPivots.data(), G);
+  BandHopWork work;
+  work.frame0 = mFrames[0].data();
+  work.frame1 = mFrames[1].data();
+  work.frame2 = mFrames[2].data();
+  work.sum = mSum.data();
+  work.bandFrequency = mFrequency.data();
+  work.bandOffset = mOffset.data();
+  work.bandTonal = mTonal.data();
+  work.bandTransient = mTransient.data();
+  work.bandShare = mShare.data();
+  work.amplitude = mAmplitude.data();
+  work.moved = mMoved.data();
+  work.entryTonal = mEntryTonal.data();
+  work.tonalWeight = mTonalWeight.data();
+  work.transientWeight = mTransientWeight.data();
+  work.noiseAmount = mNoiseAmount.data();
+  work.entryFrequency = mEntryFrequency.data();
+  work.phasorRe = mPhasorRe.data();
+  work.phasorIm = mPhasorIm.data();
+  work.phasorPower = mPhasorPower.data();
+  work.stateRe = mStateRe.data();
+  work.stateIm = mStateIm.data();
+  work.noiseRe = mNoiseRe.data();
+  work.noiseIm = mNoiseIm.data();
+  work.pivots = mPivots.data();
+  work.density = laneDensity;
+  work.tonalScale = laneTonalScale;
 
-  // Magnitude from the frame, the tonal part scaled back as the density rises, plus noise.
-  Lanes tonalScale[G];
-  for (int32_t g = 0; g < G; ++g) {
-    const Lanes positive = lanesMax(lanesLoad(density + 4 * g), zero);
-    tonalScale[g] = lanesSqrt(one - positive * positive);
+#if OSKRA_HAVE_WIDE_LANES
+  if (width == WiderLanes::kWidth) {
+    runBandHopsWider(tables, work, groups, count);
+  } else if (width == WideLanes::kWidth) {
+    runBandHopsWide(tables, work, groups, count);
+  } else if (groups == 1) {
+    bandhop::run<Lanes, 1>(tables, work, 1, count);
+  } else {
+    bandhop::run<Lanes>(tables, work, groups, count);
   }
-  for (int32_t e = 0; e < n; ++e) {
-    for (int32_t g = 0; g < G; ++g) {
-      const Lanes a = at(amplitudes, e, g);
-      const Lanes v = a * at(noiseAmount, e, g);
-      const Lanes zr = at(stateRe, e, g);
-      const Lanes zi = at(stateIm, e, g);
-      const Lanes gain = (v + a) * tonalScale[g] / (lanesSqrt(zr * zr + zi * zi) + v + tiny);
-      put(stateRe, e, g, zr * gain + at(noiseRe, e, g) * v);
-      put(stateIm, e, g, zi * gain + at(noiseIm, e, g) * v);
-    }
+#else
+  if (groups == 1) {
+    bandhop::run<Lanes, 1>(tables, work, 1, count);
+  } else {
+    bandhop::run<Lanes>(tables, work, groups, count);
   }
+#endif
 
   float* re[kMaxVoices];
   float* im[kMaxVoices];
   for (int32_t l = 0; l < count; ++l) {
-    re[l] = lane[l]->stateRe.data();
-    im[l] = lane[l]->stateIm.data();
+    re[l] = voices[l]->stateRe.data();
+    im[l] = voices[l]->stateIm.data();
   }
-  deinterleave<G>(stateRe, re, mStride, count);
-  deinterleave<G>(stateIm, im, mStride, count);
+  deinterleave(mStateRe.data(), re, mStride, count, groups, width);
+  deinterleave(mStateIm.data(), im, mStride, count, groups, width);
 }
 
 void VoiceBandSynth::drumHops(const BandLayout& layout, DrumVoice* const* voices, const float* density,
                               const bool* firstHop, int32_t count) {
   const int32_t n = layout.bandCount;
-  count = std::min(count, kMaxVoices);
   if (n <= 0 || count <= 0 || mStride != ((n + 3) & ~3)) return;
   for (int32_t l = 0; l < count; ++l) {
     if (static_cast<int32_t>(voices[l]->stateRe.size()) < mStride) return;
   }
   for (int32_t l = 0; l < count; ++l) updateNoise(layout, *voices[l], firstHop[l]);
-  // Lanes without a voice repeat the first voice; their results are dropped.
-  DrumVoice* lane[kMaxVoices];
-  float laneDensity[kMaxVoices];
-  for (int32_t l = 0; l < kMaxVoices; ++l) {
-    lane[l] = voices[l < count ? l : 0];
-    laneDensity[l] = density[l < count ? l : 0];
-  }
-  if (count <= kLanes) {
-    hops<1>(layout, lane, laneDensity, count);
-  } else {
-    hops<2>(layout, lane, laneDensity, count);
+  // A few voices fill the narrower lanes: wider ones would only carry copies.
+  const int32_t width = std::min(laneWidth(), count <= 4 ? 4 : (count <= 8 ? 8 : 16));
+  for (int32_t first = 0; first < count; first += kMaxVoices) {
+    hops(layout, voices + first, density + first, std::min(count - first, kMaxVoices), width);
   }
 }
 

@@ -18,21 +18,24 @@ struct PartialSettings {
 };
 
 // The voice pass's arithmetic: one hop of band values per voice. Drum voices are worked side
-// by side, each in its own lane of the vector arithmetic; a lane gives exactly what the same
-// voice would give alone. The work space is sized once per sample rate and shared by every
-// voice in turn, so a hop allocates nothing.
+// by side, each in its own lane of the vector arithmetic, eight to a register where the
+// processor allows and four otherwise; a lane gives exactly what the same voice would give
+// alone. The work space is sized once per sample rate and shared by every voice in turn, so a
+// hop allocates nothing.
 class VoiceBandSynth {
  public:
   static constexpr int32_t kBands = DrumVoiceSynth::kBands;
-  static constexpr int32_t kLanes = 4;
-  static constexpr int32_t kMaxVoices = 8;
+  // Voices worked at once: every voice of every track, so the independent chains of many
+  // voices overlap in time.
+  static constexpr int32_t kMaxVoices = 64;
 
   // Sizes the work space for the layout. Allocates.
   void prepare(const BandLayout& layout);
 
-  // Drum voices (count 1..8): turns the three latest frames of each voice's ring into its
-  // complex band states (low bands, then high bins). firstHop[v] starts voice v's noise from
-  // the layout's noise spectrum; density[v] is its "Density" (-1..1).
+  // Drum voices (any count; more than kMaxVoices go in turns): turns the three latest frames
+  // of each voice's ring into its complex band states (low bands, then high bins). firstHop[v]
+  // starts voice v's noise from the layout's noise spectrum; density[v] is its "Density"
+  // (-1..1).
   void drumHops(const BandLayout& layout, DrumVoice* const* voices, const float* density, const bool* firstHop,
                 int32_t count);
 
@@ -44,9 +47,8 @@ class VoiceBandSynth {
 
  private:
   void updateNoise(const BandLayout& layout, DrumVoice& voice, bool firstHop);
-  // The hop of G groups of four voices, worked side by side.
-  template <int G>
-  void hops(const BandLayout& layout, DrumVoice* const* lane, const float* density, int32_t count);
+  // Up to kMaxVoices voices in lanes of the given width.
+  void hops(const BandLayout& layout, DrumVoice* const* voices, const float* density, int32_t count, int32_t width);
 
   int32_t mStride = 0;  // entries per lane vector array: the band count rounded up to 4
   // Layout tables apart by component.
@@ -56,15 +58,13 @@ class VoiceBandSynth {
   std::vector<float> mNoiseGain;
   std::vector<float> mNoiseSpectrumRe;
   std::vector<float> mNoiseSpectrumIm;
-  // Per high bin: the band below it, the raw weights of the two bands, the weights of
-  // positions (adding up to 1) and the amplitude normalisation.
   std::vector<int32_t> mHighBand;
   std::vector<float> mHighWeightLow;
   std::vector<float> mHighWeightHigh;
   std::vector<float> mHighPositionLow;
   std::vector<float> mHighPositionHigh;
   std::vector<float> mHighNorm;
-  // Lane arrays for up to 8 voices.
+  // Lane arrays for up to kMaxVoices voices.
   std::vector<float> mFrames[3];  // oldest, middle, newest
   std::vector<float> mSum;
   std::vector<float> mFrequency;  // per band

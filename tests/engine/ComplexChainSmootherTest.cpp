@@ -153,7 +153,7 @@ namespace {
 // Chains side by side in lanes give, lane by lane, exactly the single chain's result.
 TEST(ComplexChainSmoother, LanesMatchSingleChainsExactly) {
   std::mt19937 rng(5);
-  for (int groups : {1, 2}) {
+  for (int groups : {1, 2, 5}) {
     for (int n : {1, 2, 7, 150}) {
       const int lanes = 4 * groups;
       std::vector<Chain> chains;

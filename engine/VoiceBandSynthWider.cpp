@@ -1,0 +1,23 @@
+// The sixteen-lane instantiation of the voice pass's band arithmetic, compiled for AVX-512F
+// alone; see the eight-lane one for why the includes come first.
+#include <cstdint>
+
+#include "engine/SimdLanes.h"
+#include "engine/WideLanes.h"
+
+#if OSKRA_HAVE_WIDE_LANES
+
+#pragma GCC push_options
+// Fused multiply-adds would round differently from the four-lane kernels.
+#pragma GCC optimize("fp-contract=off")
+#pragma GCC target("avx512f")
+#include "engine/BandHopKernel.h"
+#include "engine/ComplexChainLanes.h"
+
+void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, int32_t groups, int32_t count) {
+  bandhop::run<WiderLanes>(tables, work, groups, count);
+}
+
+#pragma GCC pop_options
+
+#endif

@@ -1,0 +1,95 @@
+#pragma once
+
+// Eight float lanes processed as one value (an AVX register), with the same operations as the
+// four-lane Lanes, so a kernel written once for Lanes can be instantiated for either width.
+// Every operation gives in each lane exactly what Lanes gives (no fused multiply-add is
+// enabled), so the two widths produce the same bits.
+//
+// The processor may lack AVX: everything here is compiled for AVX2 alone and may only run
+// after wideLanesEnabled() (LaneWidth.h) said yes. Code that uses WideLanes must itself be
+// compiled for that target (see the kernels' wide translation units).
+
+#if defined(__x86_64__) && !defined(OSKRA_SCALAR_LANES)
+#define OSKRA_HAVE_WIDE_LANES 1
+#define OSKRA_WIDE_TARGET __attribute__((target("avx2")))
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+struct WideLanes {
+  static constexpr int kWidth = 8;
+  __m256 v;
+  OSKRA_WIDE_TARGET static WideLanes load(const float* p) { return {_mm256_loadu_ps(p)}; }
+  OSKRA_WIDE_TARGET static WideLanes splat(float x) { return {_mm256_set1_ps(x)}; }
+  OSKRA_WIDE_TARGET static WideLanes zero() { return {_mm256_setzero_ps()}; }
+};
+
+OSKRA_WIDE_TARGET inline void lanesStore(float* p, WideLanes a) { _mm256_storeu_ps(p, a.v); }
+OSKRA_WIDE_TARGET inline WideLanes operator+(WideLanes a, WideLanes b) { return {_mm256_add_ps(a.v, b.v)}; }
+OSKRA_WIDE_TARGET inline WideLanes operator-(WideLanes a, WideLanes b) { return {_mm256_sub_ps(a.v, b.v)}; }
+OSKRA_WIDE_TARGET inline WideLanes operator*(WideLanes a, WideLanes b) { return {_mm256_mul_ps(a.v, b.v)}; }
+OSKRA_WIDE_TARGET inline WideLanes operator/(WideLanes a, WideLanes b) { return {_mm256_div_ps(a.v, b.v)}; }
+OSKRA_WIDE_TARGET inline WideLanes operator-(WideLanes a) { return {_mm256_xor_ps(a.v, _mm256_set1_ps(-0.0f))}; }
+OSKRA_WIDE_TARGET inline WideLanes lanesSqrt(WideLanes a) { return {_mm256_sqrt_ps(a.v)}; }
+// std::min(a, b): b < a ? b : a.
+OSKRA_WIDE_TARGET inline WideLanes lanesMin(WideLanes a, WideLanes b) { return {_mm256_min_ps(b.v, a.v)}; }
+// std::max(a, b): a < b ? b : a.
+OSKRA_WIDE_TARGET inline WideLanes lanesMax(WideLanes a, WideLanes b) { return {_mm256_max_ps(b.v, a.v)}; }
+OSKRA_WIDE_TARGET inline WideLanes lanesAbs(WideLanes a) { return {_mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v)}; }
+// x - floor(x); 0 for NaN, infinities and magnitudes from 2^23 up.
+OSKRA_WIDE_TARGET inline WideLanes lanesWrap(WideLanes x) {
+  const __m256 inRange = _mm256_cmp_ps(lanesAbs(x).v, _mm256_set1_ps(8388608.0f), _CMP_LT_OQ);
+  // The floor; adding 0 turns a -0 into +0, as the four-lane form's truncation does.
+  const __m256 t =
+      _mm256_add_ps(_mm256_round_ps(x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC), _mm256_setzero_ps());
+  return {_mm256_and_ps(inRange, _mm256_sub_ps(x.v, t))};
+}
+
+#else
+#define OSKRA_HAVE_WIDE_LANES 0
+#endif
+
+// Sixteen lanes (an AVX-512 register), the same operations again. Compiled for AVX-512F and
+// only run after wideLanesEnabled() chose this width.
+#if OSKRA_HAVE_WIDE_LANES
+#define OSKRA_WIDER_TARGET __attribute__((target("avx512f")))
+
+struct WiderLanes {
+  static constexpr int kWidth = 16;
+  __m512 v;
+  OSKRA_WIDER_TARGET static WiderLanes load(const float* p) { return {_mm512_loadu_ps(p)}; }
+  OSKRA_WIDER_TARGET static WiderLanes splat(float x) { return {_mm512_set1_ps(x)}; }
+  OSKRA_WIDER_TARGET static WiderLanes zero() { return {_mm512_setzero_ps()}; }
+};
+
+OSKRA_WIDER_TARGET inline void lanesStore(float* p, WiderLanes a) { _mm512_storeu_ps(p, a.v); }
+OSKRA_WIDER_TARGET inline WiderLanes operator+(WiderLanes a, WiderLanes b) { return {_mm512_add_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator-(WiderLanes a, WiderLanes b) { return {_mm512_sub_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator*(WiderLanes a, WiderLanes b) { return {_mm512_mul_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator/(WiderLanes a, WiderLanes b) { return {_mm512_div_ps(a.v, b.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes operator-(WiderLanes a) {
+  return {_mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(a.v), _mm512_set1_epi32(INT32_MIN)))};
+}
+// The all-lanes masked forms: the plain ones are written with a formally undefined register
+// that the compiler warns about.
+constexpr __mmask16 kAllWiderLanes = 0xFFFF;
+OSKRA_WIDER_TARGET inline WiderLanes lanesSqrt(WiderLanes a) { return {_mm512_maskz_sqrt_ps(kAllWiderLanes, a.v)}; }
+OSKRA_WIDER_TARGET inline WiderLanes lanesMin(WiderLanes a, WiderLanes b) {
+  return {_mm512_maskz_min_ps(kAllWiderLanes, b.v, a.v)};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesMax(WiderLanes a, WiderLanes b) {
+  return {_mm512_maskz_max_ps(kAllWiderLanes, b.v, a.v)};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesAbs(WiderLanes a) {
+  return {_mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(a.v), _mm512_set1_epi32(INT32_MAX)))};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesWrap(WiderLanes x) {
+  const __mmask16 inRange = _mm512_cmp_ps_mask(lanesAbs(x).v, _mm512_set1_ps(8388608.0f), _CMP_LT_OQ);
+  // The floor; adding 0 turns a -0 into +0, as the four-lane form's truncation does.
+  const __m512 t =
+      _mm512_add_ps(_mm512_maskz_roundscale_ps(kAllWiderLanes, x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC),
+                    _mm512_setzero_ps());
+  return {_mm512_maskz_sub_ps(inRange, x.v, t)};
+}
+#endif
