@@ -7,6 +7,7 @@
 
 #include "engine/ByteStream.h"
 #include "engine/Param.h"
+#include "platform/DebugOutput.h"
 #include "support/AllocationCounter.h"
 
 namespace {
@@ -32,10 +33,14 @@ std::string display(const Param& p, float v, int32_t size = 32) {
 }
 
 template <class F>
-std::string captured(F f) {
+std::string captured(F f, bool enabled = true) {
+  const bool was = debugOutputEnabled();
+  setDebugOutputEnabled(enabled);
   testing::internal::CaptureStdout();
   f();
-  return testing::internal::GetCapturedStdout();
+  std::string out = testing::internal::GetCapturedStdout();
+  setDebugOutputEnabled(was);
+  return out;
 }
 
 }  // namespace
@@ -93,6 +98,8 @@ TEST(Param, InitAndSetValue) {
 
   EXPECT_EQ(captured([&] { EXPECT_EQ(p.setNormalized(1.5f), 100.0f); }), "Warning: check is false!\n");
   EXPECT_EQ(captured([&] { EXPECT_EQ(p.setNormalized(0.25f), -50.0f); }), "");
+  // Switched off (the plug-in's default), a failed check writes nothing and still clamps.
+  EXPECT_EQ(captured([&] { EXPECT_EQ(p.setNormalized(-3.0f), -100.0f); }, false), "");
 
   Param falling = make(Param::kLinear, 10, -10, 0, 0);  // a range given backwards still clamps
   falling.setValue(20.0f);
