@@ -250,21 +250,30 @@ void run(const BandHopTables& tables, const BandHopWork& work, int32_t groupCoun
   const int32_t first = tables.firstHighBin;
   for (int32_t i = W * groups * low; i < W * groups * n; ++i) moved[i] = 0.0f;
   bool anyMoved = false;
+  // The lanes that move are picked out in lanes first: most bins have none.
+  const L lowestBin = L::splat(static_cast<float>(first));
+  const L highestBin = L::splat(static_cast<float>(first + high - 1));
+  const L minAmplitude = L::splat(kMinRelocatedAmplitude);
   for (int32_t j = 0; j < high; ++j) {
     const int32_t e = low + j;
     const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
     for (int32_t g = 0; g < groups; ++g) {
-      const L away = lanesAbs(at(entryFrequency, e, g) - binFrequency) - L::splat(kRelocationSlack);
+      const L frequency = at(entryFrequency, e, g);
+      const L away = lanesAbs(frequency - binFrequency) - L::splat(kRelocationSlack);
       const L share = lanesMin(lanesMax(away * L::splat(5.0f), zero) * at(entryTonal, e, g), one);
+      const L position = frequency * L::splat(4.0f);  // in bins
+      const int32_t voicesHere = count - W * g;
+      uint32_t moving = lanesBitsLess(zero, share) & lanesBitsLess(minAmplitude, at(amplitudes, e, g)) &
+                        lanesBitsLessEqual(lowestBin, position) & lanesBitsLess(position, highestBin);
+      if (voicesHere < W) moving &= (1u << voicesHere) - 1u;
+      if (moving == 0) continue;
       float shares[W];
       lanesStore(shares, share);
-      for (int32_t l = 0; l < W && W * g + l < count; ++l) {
-        if (!(shares[l] > 0.0f)) continue;
+      for (; moving != 0; moving &= moving - 1u) {
+        const int32_t l = __builtin_ctz(moving);
         const int32_t at0 = W * (groups * e + g) + l;
         const float a = amplitudes[at0];
-        if (!(a > kMinRelocatedAmplitude)) continue;
-        const float position = entryFrequency[at0] * 4.0f;  // in bins
-        if (!(position >= static_cast<float>(first) && position < static_cast<float>(first + high - 1))) continue;
+        const float position = entryFrequency[at0] * 4.0f;
         const int32_t to = static_cast<int32_t>(position);
         const float frac = position - static_cast<float>(to);
         const float taken = shares[l] * a;

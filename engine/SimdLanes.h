@@ -127,6 +127,12 @@ inline Lanes lanesLessEqual(Lanes a, Lanes b) { return {_mm_cmple_ps(a.v, b.v)};
 inline Lanes lanesSelect(Lanes mask, Lanes a, Lanes b) {
   return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
 }
+// The same comparisons as bits, lane i in bit i: for picking out the few lanes that need
+// scalar work. NaN compares false.
+inline uint32_t lanesBitsLess(Lanes a, Lanes b) { return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmplt_ps(a.v, b.v))); }
+inline uint32_t lanesBitsLessEqual(Lanes a, Lanes b) {
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmple_ps(a.v, b.v)));
+}
 // Truncation toward zero into four integers (the value must fit), and back.
 inline void lanesStoreInt(int32_t* p, Lanes a) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_cvttps_epi32(a.v));
@@ -188,6 +194,16 @@ inline Lanes lanesSelect(Lanes mask, Lanes a, Lanes b) {
   Lanes r;
   for (int i = 0; i < 4; ++i) r.v[i] = mask.v[i] != 0.0f ? a.v[i] : b.v[i];
   return r;
+}
+inline uint32_t lanesBitsLess(Lanes a, Lanes b) {
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= a.v[i] < b.v[i] ? 1u << i : 0u;
+  return bits;
+}
+inline uint32_t lanesBitsLessEqual(Lanes a, Lanes b) {
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= a.v[i] <= b.v[i] ? 1u << i : 0u;
+  return bits;
 }
 inline void lanesStoreInt(int32_t* p, Lanes a) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<int32_t>(a.v[i]);

@@ -45,6 +45,12 @@ OSKRA_WIDE_TARGET inline WideLanes lanesWrap(WideLanes x) {
       _mm256_add_ps(_mm256_round_ps(x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC), _mm256_setzero_ps());
   return {_mm256_and_ps(inRange, _mm256_sub_ps(x.v, t))};
 }
+OSKRA_WIDE_TARGET inline uint32_t lanesBitsLess(WideLanes a, WideLanes b) {
+  return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)));
+}
+OSKRA_WIDE_TARGET inline uint32_t lanesBitsLessEqual(WideLanes a, WideLanes b) {
+  return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(a.v, b.v, _CMP_LE_OQ)));
+}
 
 #else
 #define OSKRA_HAVE_WIDE_LANES 0
@@ -91,5 +97,11 @@ OSKRA_WIDER_TARGET inline WiderLanes lanesWrap(WiderLanes x) {
       _mm512_add_ps(_mm512_maskz_roundscale_ps(kAllWiderLanes, x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC),
                     _mm512_setzero_ps());
   return {_mm512_maskz_sub_ps(inRange, x.v, t)};
+}
+OSKRA_WIDER_TARGET inline uint32_t lanesBitsLess(WiderLanes a, WiderLanes b) {
+  return _mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ);
+}
+OSKRA_WIDER_TARGET inline uint32_t lanesBitsLessEqual(WiderLanes a, WiderLanes b) {
+  return _mm512_cmp_ps_mask(a.v, b.v, _CMP_LE_OQ);
 }
 #endif
