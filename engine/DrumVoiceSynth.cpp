@@ -9,6 +9,12 @@
 #include "engine/KnotIntegrator.h"
 #include "engine/ReferenceModel.h"
 #include "engine/SimdLanes.h"
+#include "engine/VoiceFrameKernels.h"
+
+static_assert(voiceframe::kCurves == DrumVoiceSynth::kCurves && voiceframe::kFrequencyRows == DrumVoiceSynth::kFrequencyCurves &&
+                  voiceframe::kCurveSpacing == Blob::kCurveSpacing &&
+                  voiceframe::kMixedColumns + 1 == DrumVoiceSynth::kColumns,
+              "the frame kernels' mesh is the voice's");
 
 namespace {
 
@@ -320,20 +326,8 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
     rowsA[r] = a.gridB[static_cast<size_t>(r)].data();
     rowsB[r] = b.gridB[static_cast<size_t>(r)].data();
   }
-  float reached[kCurves];
-  for (int32_t k = 0; k < kCurves; ++k) reached[k] = curveRows[static_cast<size_t>(k)];
-  for (int32_t m = 0; m + 1 < kCurves; ++m) {
-    for (int32_t step = 0; step < Blob::kCurveSpacing; ++step) {
-      const int32_t j = m * Blob::kCurveSpacing + step;
-      const float u = static_cast<float>(step) / static_cast<float>(Blob::kCurveSpacing);
-      const float rho = (1.0f - u) * reached[m] + u * reached[m + 1];
-      const int32_t i = truncClamped(rho, 0, kFrequencyCurves - 2);
-      const float g = rho - static_cast<float>(i);
-      const float f0 = (1.0f - x) * rowsA[i][j] + x * rowsB[i][j];
-      const float f1 = (1.0f - x) * rowsA[i + 1][j] + x * rowsB[i + 1][j];
-      columns[j] = (1.0f - g) * f0 + g * f1;
-    }
-  }
+  const VoiceFrameKernels& kernels = voiceFrameKernels();
+  kernels.columnFrequencies(rowsA, rowsB, curveRows.data(), x, columns);
   columns[kColumns - 1] = kTopColumnFrequency;
 
   // Model pitch: an offset per time curve, spread over the columns by a quadratic B-spline.

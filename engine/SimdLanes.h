@@ -15,10 +15,15 @@
 #define OSKRA_LANES_SSE 0
 #endif
 
+struct LanesTable;
+
 #if OSKRA_LANES_SSE
 
 struct Lanes {
   static constexpr int kWidth = 4;
+  // Tables read at a position per lane; see LanesTable.
+  using Table = LanesTable;
+  using SmallTable = LanesTable;
   __m128 v;
   static Lanes load(const float* p) { return {_mm_loadu_ps(p)}; }
   static Lanes splat(float x) { return {_mm_set1_ps(x)}; }
@@ -55,6 +60,8 @@ inline float lanesFirst(Lanes a) { return _mm_cvtss_f32(a.v); }
 
 struct Lanes {
   static constexpr int kWidth = 4;
+  using Table = LanesTable;
+  using SmallTable = LanesTable;
   float v[4];
   static Lanes load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
   static Lanes splat(float x) { return {{x, x, x, x}}; }
@@ -140,6 +147,8 @@ inline void lanesStoreInt(int32_t* p, Lanes a) {
 inline Lanes lanesFromInt(const int32_t* p) {
   return {_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
 }
+// Truncation toward zero, kept as floats (the value must fit an integer).
+inline Lanes lanesTruncate(Lanes a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
 
 #else
 
@@ -211,5 +220,27 @@ inline void lanesStoreInt(int32_t* p, Lanes a) {
 inline Lanes lanesFromInt(const int32_t* p) {
   return {{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), static_cast<float>(p[3])}};
 }
+inline Lanes lanesTruncate(Lanes a) {
+  Lanes r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(static_cast<int32_t>(a.v[i]));
+  return r;
+}
 
 #endif
+
+// A table of values read at a position per lane: lane i of at(index) is values[index lane i].
+// The positions are whole numbers inside the table. Four lanes have no lookup instruction, so
+// the values are read one by one; the wider lane types hold small tables in registers.
+struct LanesTable {
+  const float* values;
+  LanesTable(const float* tableValues, int32_t /*size*/) : values(tableValues) {}
+  Lanes at(Lanes index) const {
+    int32_t i[4];
+    lanesStoreInt(i, index);
+#if OSKRA_LANES_SSE
+    return {_mm_setr_ps(values[i[0]], values[i[1]], values[i[2]], values[i[3]])};
+#else
+    return {{values[i[0]], values[i[1]], values[i[2]], values[i[3]]}};
+#endif
+  }
+};
