@@ -13,7 +13,8 @@
 
 static_assert(voiceframe::kCurves == DrumVoiceSynth::kCurves && voiceframe::kFrequencyRows == DrumVoiceSynth::kFrequencyCurves &&
                   voiceframe::kCurveSpacing == Blob::kCurveSpacing &&
-                  voiceframe::kMixedColumns + 1 == DrumVoiceSynth::kColumns,
+                  voiceframe::kMixedColumns + 1 == DrumVoiceSynth::kColumns && voiceframe::kBands == DrumVoiceSynth::kBands &&
+                  voiceframe::kDensityBaseline == Blob::kFrequencyDensityBaseline,
               "the frame kernels' mesh is the voice's");
 
 namespace {
@@ -120,86 +121,6 @@ bool hasVoiceShape(const Blob* blob) {
 // Square root of a blob's energy; a damaged (negative or NaN) energy counts as none.
 float rootEnergy(const Blob& blob) { return blob.energy > 0.0f ? std::sqrt(blob.energy) : 0.0f; }
 
-
-// Loudness in time at each band: the row rates of the time curves around the band's column
-// position, times the band's column density above the baseline (kept in scratch when given).
-// density may be out itself. The walk over the columns comes first; the arithmetic then runs
-// four bands at a time, each lane exactly as a band alone.
-void bandAmplitudes(const float* columns, const float* rates, float s, int32_t first, int32_t end,
-                    const float* density, float* out, float* scratch) {
-  constexpr int32_t kRoom = DrumVoiceSynth::kBands + 4;
-  const int32_t count = end - first;
-  const int32_t padded = (count + 3) & ~3;
-  int32_t bandIndex[kRoom];
-  int32_t column[kRoom];
-  float below[kRoom];
-  float above[kRoom];
-  int32_t j = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t band = first + i;
-    const float p = static_cast<float>(band) - s;
-    while (j < DrumVoiceSynth::kColumns - 1 && p > columns[j + 1]) ++j;
-    bandIndex[i] = band;
-    column[i] = j;
-    below[i] = columns[j];
-    above[i] = columns[j + 1];
-  }
-  for (int32_t i = count; i < padded; ++i) {
-    bandIndex[i] = bandIndex[count - 1];
-    column[i] = column[count - 1];
-    below[i] = below[count - 1];
-    above[i] = above[count - 1];
-  }
-
-  // Held on the last span between time curves: past the top column (lowered by a model) the
-  // band still reads curves 5 and 6, never beyond.
-  const Lanes zero = Lanes::zero();
-  const Lanes lastCurve = Lanes::splat(static_cast<float>(DrumVoiceSynth::kCurves - 1));
-  const Lanes lastSpan = Lanes::splat(static_cast<float>(DrumVoiceSynth::kCurves - 2));
-  const Lanes shift = Lanes::splat(s);
-  float weight[kRoom];
-  int32_t curve[kRoom];
-  for (int32_t i = 0; i < padded; i += 4) {
-    const Lanes p = lanesFromInt(bandIndex + i) - shift;
-    const Lanes lo = Lanes::load(below + i);
-    const Lanes gap = Lanes::load(above + i) - lo;
-    const Lanes j4 = lanesFromInt(column + i);
-    const Lanes q = lanesSelect(lanesLess(zero, gap), (p - lo) / gap + j4, j4);
-    Lanes kappa = q * Lanes::splat(0.125f);
-    kappa = lanesSelect(lanesLessEqual(zero, kappa), kappa, zero);
-    kappa = lanesSelect(lanesLess(lastCurve, kappa), lastCurve, kappa);
-    int32_t truncated[4];
-    lanesStoreInt(truncated, kappa);
-    const Lanes k = lanesMin(lanesFromInt(truncated), lastSpan);
-    lanesStore(weight + i, kappa - k);
-    lanesStoreInt(curve + i, k);
-  }
-  float rateBelow[kRoom];
-  float rateAbove[kRoom];
-  for (int32_t i = 0; i < padded; ++i) {
-    rateBelow[i] = rates[curve[i]];
-    rateAbove[i] = rates[curve[i] + 1];
-  }
-  const Lanes baseline = Lanes::splat(Blob::kFrequencyDensityBaseline);
-  const Lanes one = Lanes::splat(1.0f);
-  float amplitude[kRoom];
-  float excess[kRoom];
-  int32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const Lanes d = lanesMax(Lanes::load(density + first + i) - baseline, zero);
-    const Lanes w = Lanes::load(weight + i);
-    lanesStore(amplitude + i, d * ((one - w) * Lanes::load(rateBelow + i) + w * Lanes::load(rateAbove + i)));
-    lanesStore(excess + i, d);
-  }
-  for (; i < count; ++i) {
-    const float d = std::max(density[first + i] - Blob::kFrequencyDensityBaseline, 0.0f);
-    const float w = weight[i];
-    amplitude[i] = d * ((1.0f - w) * rateBelow[i] + w * rateAbove[i]);
-    excess[i] = d;
-  }
-  std::copy(amplitude, amplitude + count, out + first);
-  if (scratch != nullptr) std::copy(excess, excess + count, scratch + first);
-}
 
 }  // namespace
 
@@ -359,7 +280,7 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
     resampleKnotDensity(columns, kColumns, density + first, end - first, 1.0f, static_cast<float>(first) - s, 1.0f);
     columns[kSentinel] = kSentinelFrequency;
 
-    bandAmplitudes(columns, rowRates.data(), s, first, end, density, out, scratch);
+    kernels.bandAmplitudes(columns, rowRates.data(), s, first, end, density, out, scratch);
 
     applyContrast(out + first, end - first, contrast);
     for (int32_t band = first; band < end; ++band) out[band] *= gain;

@@ -28,6 +28,8 @@ struct Lanes {
   static Lanes load(const float* p) { return {_mm_loadu_ps(p)}; }
   static Lanes splat(float x) { return {_mm_set1_ps(x)}; }
   static Lanes zero() { return {_mm_setzero_ps()}; }
+  // Integers to floats.
+  static Lanes fromInt(const int32_t* p);
 };
 
 inline Lanes lanesLoad(const float* p) { return {_mm_loadu_ps(p)}; }
@@ -66,6 +68,7 @@ struct Lanes {
   static Lanes load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
   static Lanes splat(float x) { return {{x, x, x, x}}; }
   static Lanes zero() { return {{0.0f, 0.0f, 0.0f, 0.0f}}; }
+  static Lanes fromInt(const int32_t* p);
 };
 
 inline Lanes lanesLoad(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
@@ -147,6 +150,7 @@ inline void lanesStoreInt(int32_t* p, Lanes a) {
 inline Lanes lanesFromInt(const int32_t* p) {
   return {_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
 }
+inline Lanes Lanes::fromInt(const int32_t* p) { return lanesFromInt(p); }
 // Truncation toward zero, kept as floats (the value must fit an integer).
 inline Lanes lanesTruncate(Lanes a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
 
@@ -220,6 +224,7 @@ inline void lanesStoreInt(int32_t* p, Lanes a) {
 inline Lanes lanesFromInt(const int32_t* p) {
   return {{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), static_cast<float>(p[3])}};
 }
+inline Lanes Lanes::fromInt(const int32_t* p) { return lanesFromInt(p); }
 inline Lanes lanesTruncate(Lanes a) {
   Lanes r;
   for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(static_cast<int32_t>(a.v[i]));
@@ -232,6 +237,8 @@ inline Lanes lanesTruncate(Lanes a) {
 // The positions are whole numbers inside the table. Four lanes have no lookup instruction, so
 // the values are read one by one; the wider lane types hold small tables in registers.
 struct LanesTable {
+  // Read one value at a time: kernels do better to copy the values in plain loops.
+  static constexpr bool kInRegisters = false;
   const float* values;
   LanesTable(const float* tableValues, int32_t /*size*/) : values(tableValues) {}
   Lanes at(Lanes index) const {

@@ -13,6 +13,8 @@ constexpr int32_t kCurves = 7;           // time curves
 constexpr int32_t kFrequencyRows = 6;    // frequency curves
 constexpr int32_t kCurveSpacing = 8;     // mesh columns from one time curve to the next
 constexpr int32_t kMixedColumns = (kCurves - 1) * kCurveSpacing;  // 48: all but the top column
+constexpr int32_t kBands = 80;
+constexpr float kDensityBaseline = 0.25220588f;  // the column density of an even blob
 
 }  // namespace voiceframe
 
@@ -23,6 +25,13 @@ struct VoiceFrameKernels {
   // position reached by the two time curves around the column (reached: seven positions).
   void (*columnFrequencies)(const float* const* rowsA, const float* const* rowsB, const float* reached, float x,
                             float* columns);
+  // Loudness in time for the bands first .. end - 1 (at most 80), shifted down by s: the row
+  // rates (seven) of the time curves around each band's column position, times the band's
+  // column density above the baseline. columns holds the 49 column frequencies and a sentinel
+  // above them. Writes out[band] and, when scratch is given, scratch[band] = the density above
+  // the baseline; density may be out itself.
+  void (*bandAmplitudes)(const float* columns, const float* rates, float s, int32_t first, int32_t end,
+                         const float* density, float* out, float* scratch);
 };
 
 // The kernels for the lane width in use (LaneWidth.h).

@@ -58,9 +58,130 @@ void columnFrequencies(const float* const* rowsA, const float* const* rowsB, con
   }
 }
 
+// The lanes' positions 0 .. 15, for counting bands.
+inline constexpr float kLaneIndex[16] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f,
+                                         8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 14.0f, 15.0f};
+
+template <class L>
+void bandAmplitudes(const float* columns, const float* rates, float s, int32_t first, int32_t end, const float* density,
+                    float* out, float* scratch) {
+  constexpr int32_t W = L::kWidth;
+  constexpr int32_t kRoom = kBands + W;
+  const int32_t count = end - first;
+  const int32_t padded = (count + W - 1) / W * W;
+  // Tables the lanes cannot read at once are read one value at a time in plain loops, which
+  // beats picking lanes out of registers.
+  constexpr bool kColumnsInLanes = L::Table::kInRegisters;
+  constexpr bool kRatesInLanes = L::SmallTable::kInRegisters;
+
+  // The column below each band comes from a walk over both lists; the arithmetic then runs a
+  // lane group of bands at a time. Past the last band the groups repeat it.
+  int32_t column[kRoom];
+  float below[kColumnsInLanes ? 1 : kRoom];
+  float above[kColumnsInLanes ? 1 : kRoom];
+  int32_t j = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    const float p = static_cast<float>(first + i) - s;
+    while (j < kMixedColumns && p > columns[j + 1]) ++j;
+    column[i] = j;
+    if constexpr (!kColumnsInLanes) {
+      below[i] = columns[j];
+      above[i] = columns[j + 1];
+    }
+  }
+  for (int32_t i = count; i < padded; ++i) {
+    column[i] = j;
+    if constexpr (!kColumnsInLanes) {
+      below[i] = columns[j];
+      above[i] = columns[j + 1];
+    }
+  }
+
+  // Each band's place among the time curves: the span below it and how far into it.
+  const L zero = L::zero();
+  const L one = L::splat(1.0f);
+  // Held on the last span between time curves: past the top column (lowered by a model) the
+  // band still reads the last two curves, never beyond.
+  const L lastCurve = L::splat(static_cast<float>(kCurves - 1));
+  const L lastSpan = L::splat(static_cast<float>(kCurves - 2));
+  const L shift = L::splat(s);
+  const L lane = L::load(kLaneIndex);
+  [[maybe_unused]] const typename L::Table columnAt(columns, kMixedColumns + 2);
+  float span[kRoom];
+  float weight[kRoom];
+  for (int32_t i = 0; i < padded; i += W) {
+    const L p = (L::splat(static_cast<float>(first + i)) + lane) - shift;
+    const L j4 = L::fromInt(column + i);
+    L lo;
+    L hi;
+    if constexpr (kColumnsInLanes) {
+      lo = columnAt.at(j4);
+      hi = columnAt.at(j4 + one);
+    } else {
+      lo = L::load(below + i);
+      hi = L::load(above + i);
+    }
+    const L gap = hi - lo;
+    const L q = lanesSelect(lanesLess(zero, gap), (p - lo) / gap + j4, j4);
+    L kappa = q * L::splat(0.125f);
+    kappa = lanesSelect(lanesLessEqual(zero, kappa), kappa, zero);
+    kappa = lanesSelect(lanesLess(lastCurve, kappa), lastCurve, kappa);
+    const L k = lanesMin(lanesTruncate(kappa), lastSpan);
+    lanesStore(span + i, k);
+    lanesStore(weight + i, kappa - k);
+  }
+  float rateBelow[kRatesInLanes ? 1 : kRoom];
+  float rateAbove[kRatesInLanes ? 1 : kRoom];
+  if constexpr (!kRatesInLanes) {
+    for (int32_t i = 0; i < padded; ++i) {
+      const int32_t k = static_cast<int32_t>(span[i]);
+      rateBelow[i] = rates[k];
+      rateAbove[i] = rates[k + 1];
+    }
+  }
+
+  // The rates between the two curves, times the density above the baseline.
+  const L baseline = L::splat(kDensityBaseline);
+  [[maybe_unused]] const typename L::SmallTable rateAt(rates, kCurves);
+  for (int32_t i = 0; i < padded; i += W) {
+    // A last, partial group works on copies, so nothing past the bands is read or written.
+    const int32_t here = count - i < W ? count - i : W;
+    float densityCopy[W];
+    float amplitudeCopy[W];
+    float excessCopy[W];
+    const float* densityIn = density + first + i;
+    float* amplitudeOut = out + first + i;
+    float* excessOut = scratch != nullptr ? scratch + first + i : excessCopy;
+    if (here < W) {
+      for (int32_t l = 0; l < W; ++l) densityCopy[l] = densityIn[l < here ? l : here - 1];
+      densityIn = densityCopy;
+      amplitudeOut = amplitudeCopy;
+      excessOut = excessCopy;
+    }
+    L low;
+    L high;
+    if constexpr (kRatesInLanes) {
+      const L k = L::load(span + i);
+      low = rateAt.at(k);
+      high = rateAt.at(k + one);
+    } else {
+      low = L::load(rateBelow + i);
+      high = L::load(rateAbove + i);
+    }
+    const L w = L::load(weight + i);
+    const L d = lanesMax(L::load(densityIn) - baseline, zero);
+    lanesStore(amplitudeOut, d * ((one - w) * low + w * high));
+    lanesStore(excessOut, d);
+    for (int32_t l = 0; here < W && l < here; ++l) {
+      out[first + i + l] = amplitudeCopy[l];
+      if (scratch != nullptr) scratch[first + i + l] = excessCopy[l];
+    }
+  }
+}
+
 template <class L>
 constexpr VoiceFrameKernels kernelsFor() {
-  return {&columnFrequencies<L>};
+  return {&columnFrequencies<L>, &bandAmplitudes<L>};
 }
 
 }  // namespace voiceframe

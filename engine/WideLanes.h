@@ -28,6 +28,9 @@ struct WideLanes {
   OSKRA_WIDE_TARGET static WideLanes load(const float* p) { return {_mm256_loadu_ps(p)}; }
   OSKRA_WIDE_TARGET static WideLanes splat(float x) { return {_mm256_set1_ps(x)}; }
   OSKRA_WIDE_TARGET static WideLanes zero() { return {_mm256_setzero_ps()}; }
+  OSKRA_WIDE_TARGET static WideLanes fromInt(const int32_t* p) {
+    return {_mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)))};
+  }
 };
 
 OSKRA_WIDE_TARGET inline void lanesStore(float* p, WideLanes a) { _mm256_storeu_ps(p, a.v); }
@@ -65,6 +68,7 @@ OSKRA_WIDE_TARGET inline WideLanes lanesTruncate(WideLanes a) { return {_mm256_c
 // eight values fit a register and are picked by one permutation; longer tables are read one
 // value at a time, which beats the gather instruction on current processors.
 struct WideSmallTable {
+  static constexpr bool kInRegisters = true;
   __m256 values;
   OSKRA_WIDE_TARGET WideSmallTable(const float* tableValues, int32_t size) {
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -76,6 +80,7 @@ struct WideSmallTable {
 };
 
 struct WideTable {
+  static constexpr bool kInRegisters = false;
   const float* values;
   OSKRA_WIDE_TARGET WideTable(const float* tableValues, int32_t /*size*/) : values(tableValues) {}
   OSKRA_WIDE_TARGET WideLanes at(WideLanes index) const {
@@ -113,6 +118,8 @@ struct WiderLanes {
   OSKRA_WIDER_TARGET static WiderLanes load(const float* p) { return {_mm512_loadu_ps(p)}; }
   OSKRA_WIDER_TARGET static WiderLanes splat(float x) { return {_mm512_set1_ps(x)}; }
   OSKRA_WIDER_TARGET static WiderLanes zero() { return {_mm512_setzero_ps()}; }
+  // Integers to floats.
+  OSKRA_WIDER_TARGET static WiderLanes fromInt(const int32_t* p);
 };
 
 OSKRA_WIDER_TARGET inline void lanesStore(float* p, WiderLanes a) { _mm512_storeu_ps(p, a.v); }
@@ -160,6 +167,9 @@ OSKRA_WIDER_TARGET inline WiderLanes lanesSelect(WiderMask mask, WiderLanes a, W
 OSKRA_WIDER_TARGET inline __m512i widerIndex(WiderLanes index) {
   return _mm512_maskz_cvttps_epi32(kAllWiderLanes, index.v);
 }
+OSKRA_WIDER_TARGET inline WiderLanes WiderLanes::fromInt(const int32_t* p) {
+  return {_mm512_maskz_cvtepi32_ps(kAllWiderLanes, _mm512_loadu_si512(p))};
+}
 OSKRA_WIDER_TARGET inline WiderLanes lanesTruncate(WiderLanes a) {
   return {_mm512_maskz_cvtepi32_ps(kAllWiderLanes, widerIndex(a))};
 }
@@ -167,6 +177,7 @@ OSKRA_WIDER_TARGET inline WiderLanes lanesTruncate(WiderLanes a) {
 // Tables read at a position per lane (whole numbers inside the table), as LanesTable, held in
 // registers: up to 16 values are picked by one permutation, up to 64 by two and a blend.
 struct WiderSmallTable {
+  static constexpr bool kInRegisters = true;
   __m512 values;
   OSKRA_WIDER_TARGET WiderSmallTable(const float* tableValues, int32_t size) {
     values = _mm512_maskz_loadu_ps(static_cast<__mmask16>((1u << (size < 16 ? size : 16)) - 1u), tableValues);
@@ -177,6 +188,7 @@ struct WiderSmallTable {
 };
 
 struct WiderTable {
+  static constexpr bool kInRegisters = true;
   static constexpr int32_t kCapacity = 64;
   __m512 part[4];
   OSKRA_WIDER_TARGET WiderTable(const float* tableValues, int32_t size) {
