@@ -5,6 +5,7 @@
 
 #include "engine/Clamp.h"
 #include "engine/SimdLanes.h"
+#include "engine/VoiceFrameKernels.h"
 
 namespace {
 
@@ -122,19 +123,9 @@ namespace {
 // at index s + 1, every field formed by exactly the operations the walk uses, so F comes out
 // bit for bit the same. The divisions, which dominate the walk, no longer wait for each other
 // and run four segments at a time.
-constexpr int32_t kMaxTableKnots = 64;
+constexpr int32_t kMaxTableKnots = KnotSegments::kMaxKnots;
 
-struct SegmentTable {
-  float width[kMaxTableKnots + 2];  // one more: the last segment's next is itself
-  float start[kMaxTableKnots + 1];
-  float base[kMaxTableKnots + 1];
-  float a[kMaxTableKnots + 1];
-  float b[kMaxTableKnots + 1];
-  float d[kMaxTableKnots + 1];
-  float mean[kMaxTableKnots + 1];
-};
-
-void buildSegments(const float* knots, int32_t n, SegmentTable& t) {
+void buildSegments(const float* knots, int32_t n, KnotSegments& t) {
   // Segment s >= 0 spans width[s + 1] = gap min(s, n - 2); the one after it is gap
   // min(s + 1, n - 2), the one before it gap s - 1 (the first gap for segment 0).
   const int32_t segments = n + 1;
@@ -218,76 +209,32 @@ void resampleKnotDensity(const float* knots, int32_t n, float* out, int32_t bins
     return;
   }
 
-  SegmentTable table;
+  KnotSegments table;
   buildSegments(knots, n, table);
-  // The walk gives each grid position its segment; F is then evaluated four positions at a
-  // time with the walk's arithmetic. Long grids walk and evaluate in one go.
-  constexpr int32_t kRoom = 132;
-  if (bins + 1 > kRoom - 4) {
-    int32_t segment = 0;
-    auto integral = [&](float t) {
-      while (segment < n && t >= table.start[segment] + table.width[segment]) ++segment;
-      const float width = table.width[segment];
-      float u = t - table.start[segment];
-      u = u > 0.0f ? u : 0.0f;
-      const float a = table.a[segment];
-      const float mean = table.mean[segment];
-      const float linear = u <= width ? a * (width - u) + mean * u : a * width + (mean - a) * u;
-      return table.base[segment] + linear * width * u / (u * table.d[segment] * (width - u) + width * width);
-    };
-    float t = t0;
-    float f0 = integral(t);
-    for (int32_t i = 0; i < bins; ++i) {
-      t += step;
-      const float f1 = integral(t);
-      out[i] = (f1 - f0) * scale;
-      f0 = f1;
-    }
+  if (bins <= VoiceFrameKernels::kMaxDensityBins) {
+    voiceFrameKernels().knotDensity(table, n, out, bins, scale, t0, step);
     return;
   }
-  float width[kRoom];
-  float u[kRoom];
-  float base[kRoom];
-  float a[kRoom];
-  float mean[kRoom];
-  float d[kRoom];
+  // Long grids walk and evaluate in one go.
   int32_t segment = 0;
-  float t = t0;
-  const int32_t count = bins + 1;
-  for (int32_t i = 0; i < count; ++i) {
+  auto integral = [&](float t) {
     while (segment < n && t >= table.start[segment] + table.width[segment]) ++segment;
-    width[i] = table.width[segment];
-    u[i] = t - table.start[segment];
-    base[i] = table.base[segment];
-    a[i] = table.a[segment];
-    mean[i] = table.mean[segment];
-    d[i] = table.d[segment];
+    const float width = table.width[segment];
+    float u = t - table.start[segment];
+    u = u > 0.0f ? u : 0.0f;
+    const float a = table.a[segment];
+    const float mean = table.mean[segment];
+    const float linear = u <= width ? a * (width - u) + mean * u : a * width + (mean - a) * u;
+    return table.base[segment] + linear * width * u / (u * table.d[segment] * (width - u) + width * width);
+  };
+  float t = t0;
+  float f0 = integral(t);
+  for (int32_t i = 0; i < bins; ++i) {
     t += step;
+    const float f1 = integral(t);
+    out[i] = (f1 - f0) * scale;
+    f0 = f1;
   }
-  const int32_t padded = (count + 3) & ~3;
-  for (int32_t i = count; i < padded; ++i) {
-    width[i] = width[count - 1];
-    u[i] = u[count - 1];
-    base[i] = base[count - 1];
-    a[i] = a[count - 1];
-    mean[i] = mean[count - 1];
-    d[i] = d[count - 1];
-  }
-  float f[kRoom];
-  const Lanes zero = Lanes::zero();
-  for (int32_t i = 0; i < padded; i += 4) {
-    const Lanes w = Lanes::load(width + i);
-    Lanes ui = Lanes::load(u + i);
-    ui = lanesSelect(lanesLess(zero, ui), ui, zero);
-    const Lanes ai = Lanes::load(a + i);
-    const Lanes mi = Lanes::load(mean + i);
-    const Lanes linear = lanesSelect(lanesLessEqual(ui, w), ai * (w - ui) + mi * ui, ai * w + (mi - ai) * ui);
-    lanesStore(f + i, Lanes::load(base + i) + linear * w * ui / (ui * Lanes::load(d + i) * (w - ui) + w * w));
-  }
-  const Lanes scaleLanes = Lanes::splat(scale);
-  int32_t i = 0;
-  for (; i + 4 <= bins; i += 4) lanesStore(out + i, (Lanes::load(f + i + 1) - Lanes::load(f + i)) * scaleLanes);
-  for (; i < bins; ++i) out[i] = (f[i + 1] - f[i]) * scale;
 }
 
 float knotsFromDensity(const float* density, int32_t n, float* knots, int32_t m, float share) {

@@ -180,8 +180,88 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
 }
 
 template <class L>
+void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins, float scale, float t0, float step) {
+  constexpr int32_t W = L::kWidth;
+  constexpr int32_t kRoom = VoiceFrameKernels::kMaxDensityBins + 1 + W;
+  const int32_t count = bins + 1;
+  const int32_t padded = (count + W - 1) / W * W;
+  // The walk gives each grid position its segment; F is then evaluated a lane group of
+  // positions at a time with the walk's arithmetic. Lanes that cannot look the segment's
+  // values up at once get them copied by the walk.
+  constexpr bool kLookUp = L::Table::kInRegisters;
+  constexpr int32_t kCopied = kLookUp ? 1 : kRoom;
+  float position[kRoom];
+  int32_t segmentOf[kLookUp ? kRoom : 1];
+  float width[kCopied];
+  float start[kCopied];
+  float base[kCopied];
+  float a[kCopied];
+  float mean[kCopied];
+  float d[kCopied];
+  int32_t segment = 0;
+  float t = t0;
+  for (int32_t i = 0; i < padded; ++i) {
+    if (i < count) {
+      while (segment < n && t >= table.start[segment] + table.width[segment]) ++segment;
+      position[i] = t;
+      t += step;
+    } else {
+      position[i] = position[count - 1];
+    }
+    if constexpr (kLookUp) {
+      segmentOf[i] = segment;
+    } else {
+      width[i] = table.width[segment];
+      start[i] = table.start[segment];
+      base[i] = table.base[segment];
+      a[i] = table.a[segment];
+      mean[i] = table.mean[segment];
+      d[i] = table.d[segment];
+    }
+  }
+
+  const int32_t segments = n + 1;
+  [[maybe_unused]] const typename L::Table widthAt(table.width, segments);
+  [[maybe_unused]] const typename L::Table startAt(table.start, segments);
+  [[maybe_unused]] const typename L::Table baseAt(table.base, segments);
+  [[maybe_unused]] const typename L::Table aAt(table.a, segments);
+  [[maybe_unused]] const typename L::Table meanAt(table.mean, segments);
+  [[maybe_unused]] const typename L::Table dAt(table.d, segments);
+  const L zero = L::zero();
+  float f[kRoom];
+  for (int32_t i = 0; i < padded; i += W) {
+    L w, s0, b0, a0, m0, d0;
+    if constexpr (kLookUp) {
+      const L k = L::fromInt(segmentOf + i);
+      w = widthAt.at(k);
+      s0 = startAt.at(k);
+      b0 = baseAt.at(k);
+      a0 = aAt.at(k);
+      m0 = meanAt.at(k);
+      d0 = dAt.at(k);
+    } else {
+      w = L::load(width + i);
+      s0 = L::load(start + i);
+      b0 = L::load(base + i);
+      a0 = L::load(a + i);
+      m0 = L::load(mean + i);
+      d0 = L::load(d + i);
+    }
+    // A position behind its segment's start (a NaN) is held at the start.
+    L u = L::load(position + i) - s0;
+    u = lanesSelect(lanesLess(zero, u), u, zero);
+    const L linear = lanesSelect(lanesLessEqual(u, w), a0 * (w - u) + m0 * u, a0 * w + (m0 - a0) * u);
+    lanesStore(f + i, b0 + linear * w * u / (u * d0 * (w - u) + w * w));
+  }
+  const L scaleLanes = L::splat(scale);
+  int32_t i = 0;
+  for (; i + W <= bins; i += W) lanesStore(out + i, (L::load(f + i + 1) - L::load(f + i)) * scaleLanes);
+  for (; i < bins; ++i) out[i] = (f[i + 1] - f[i]) * scale;
+}
+
+template <class L>
 constexpr VoiceFrameKernels kernelsFor() {
-  return {&columnFrequencies<L>, &bandAmplitudes<L>};
+  return {&columnFrequencies<L>, &bandAmplitudes<L>, &knotDensity<L>};
 }
 
 }  // namespace voiceframe
