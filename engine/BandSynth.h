@@ -236,6 +236,7 @@ class BandSynth {
   DrumVoice* mPending[kMaxPending] = {};
   float mPendingDensity[kMaxPending] = {};
   bool mPendingFirstHop[kMaxPending] = {};
+  int32_t mPendingLane[kMaxPending] = {};
   int32_t mPendingCount = 0;
   // Per track in this control pass: whether its voice pass ran, the voices it visited, and
   // where its drum voices start in mPending.
@@ -246,12 +247,7 @@ class BandSynth {
     int32_t pendingCount = 0;
   };
   TrackPass mTrackPass[kTrackCount];
-  // The voices' running band sums (low bands, then high bins) and what all the additions of
-  // the sums come to.
-  std::vector<float> mHopSumRe;
-  std::vector<float> mHopSumIm;
-  std::vector<float> mHopTotalRe;
-  std::vector<float> mHopTotalIm;
+  // What all the additions of a track's running band sums come to (low bands, then high bins).
   std::vector<std::complex<float>> mHopTotal;
   // A track's mono block, then its left and right.
   float mScratch[3 * kControlPeriod] = {};

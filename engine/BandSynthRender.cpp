@@ -45,8 +45,6 @@ void BandSynth::prepare(float rate, int32_t seed) {
 
   bands.build(rate);
   mVoiceBands.prepare(bands);
-  const size_t paddedBands = static_cast<size_t>((std::max(bands.bandCount, 0) + 3) & ~3);
-  for (std::vector<float>* v : {&mHopSumRe, &mHopSumIm, &mHopTotalRe, &mHopTotalIm}) v->assign(paddedBands, 0.0f);
   mHopTotal.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
   std::fill(std::begin(mScratch), std::end(mScratch), 0.0f);
   for (float(&bus)[2 * kPeriod] : mSendBus) std::fill(std::begin(bus), std::end(bus), 0.0f);
