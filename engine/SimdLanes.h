@@ -153,6 +153,11 @@ inline Lanes lanesFromInt(const int32_t* p) {
 inline Lanes Lanes::fromInt(const int32_t* p) { return lanesFromInt(p); }
 // Truncation toward zero, kept as floats (the value must fit an integer).
 inline Lanes lanesTruncate(Lanes a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
+// The floor, for values that fit an integer.
+inline Lanes lanesFloor(Lanes a) {
+  const __m128 t = _mm_cvtepi32_ps(_mm_cvttps_epi32(a.v));
+  return {_mm_sub_ps(t, _mm_and_ps(_mm_cmpgt_ps(t, a.v), _mm_set1_ps(1.0f)))};
+}
 
 #else
 
@@ -228,6 +233,11 @@ inline Lanes Lanes::fromInt(const int32_t* p) { return lanesFromInt(p); }
 inline Lanes lanesTruncate(Lanes a) {
   Lanes r;
   for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(static_cast<int32_t>(a.v[i]));
+  return r;
+}
+inline Lanes lanesFloor(Lanes a) {
+  Lanes r = lanesTruncate(a);
+  for (int i = 0; i < 4; ++i) r.v[i] -= r.v[i] > a.v[i] ? 1.0f : 0.0f;
   return r;
 }
 

@@ -62,6 +62,37 @@ void columnFrequencies(const float* const* rowsA, const float* const* rowsB, con
 inline constexpr float kLaneIndex[16] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f,
                                          8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 14.0f, 15.0f};
 
+// Grids of at most this many positions; a walk along rising thresholds on such a grid can be
+// worked out without one.
+constexpr int32_t kMaxGrid = VoiceFrameKernels::kMaxDensityBins + 1;
+// Magnitudes from here on are all beyond any grid; below it every float fits an integer.
+constexpr float kFarBeyond = 1073741824.0f;
+
+// How many of `number` rising thresholds a walk along a grid of `count` positions has passed
+// at each position: passed[i] is the largest k + 1 with reach[k] <= i (0 for none), where
+// reach[k] (whole, 0 .. count) is the position at which threshold k is first passed. Each
+// threshold marks its position and a running maximum carries the marks on: no branch depends
+// on the data, where a walk would mispredict at every band.
+inline void spreadPassed(const float* reach, int32_t number, int32_t count, int32_t* passed) {
+  int32_t mark[kMaxGrid + 1];
+  for (int32_t i = 0; i <= count; ++i) mark[i] = 0;
+  for (int32_t k = 0; k < number; ++k) mark[static_cast<int32_t>(reach[k])] = k + 1;
+  int32_t m = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    m = mark[i] > m ? mark[i] : m;
+    passed[i] = m;
+  }
+}
+
+// reach = clamp(floor(x) + offset, 0, count) for lane groups of x, the floor taken on x held to
+// +-kFarBeyond.
+template <class L>
+inline L reachOf(L x, L offset, L count) {
+  const L far = L::splat(kFarBeyond);
+  const L whole = lanesFloor(lanesMax(lanesMin(x, far), -far)) + offset;
+  return lanesMin(lanesMax(whole, L::zero()), count);
+}
+
 template <class L>
 void bandAmplitudes(const float* columns, const float* rates, float s, int32_t first, int32_t end, const float* density,
                     float* out, float* scratch) {
@@ -74,26 +105,38 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   constexpr bool kColumnsInLanes = L::Table::kInRegisters;
   constexpr bool kRatesInLanes = L::SmallTable::kInRegisters;
 
-  // The column below each band comes from a walk over both lists; the arithmetic then runs a
-  // lane group of bands at a time. Past the last band the groups repeat it.
+  // The column below each band: the walk that moves on while the band lies above the next
+  // column. For a shift by whole bands over rising columns, the band at which each column is
+  // passed is known at once (band - s > column from floor(column) + 1 on); otherwise the walk
+  // is made. The arithmetic then runs a lane group of bands at a time; past the last band the
+  // groups repeat it.
   int32_t column[kRoom];
   float below[kColumnsInLanes ? 1 : kRoom];
   float above[kColumnsInLanes ? 1 : kRoom];
-  int32_t j = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    const float p = static_cast<float>(first + i) - s;
-    while (j < kMixedColumns && p > columns[j + 1]) ++j;
-    column[i] = j;
-    if constexpr (!kColumnsInLanes) {
-      below[i] = columns[j];
-      above[i] = columns[j + 1];
+  bool direct = s < kFarBeyond && s > -kFarBeyond && s == static_cast<float>(static_cast<int32_t>(s));
+  for (int32_t k = 0; direct && k < kMixedColumns; k += W) {
+    // Rising, and no NaN: columns[k + 1] <= columns[k + 2].
+    direct = lanesBitsLessEqual(L::load(columns + k + 1), L::load(columns + k + 2)) == (1ull << W) - 1u;
+  }
+  if (direct) {
+    float reach[kMixedColumns];
+    const L offset = L::splat(s + 1.0f - static_cast<float>(first));
+    const L last = L::splat(static_cast<float>(count));
+    for (int32_t k = 0; k < kMixedColumns; k += W) lanesStore(reach + k, reachOf(L::load(columns + k + 1), offset, last));
+    spreadPassed(reach, kMixedColumns, count, column);
+  } else {
+    int32_t j = 0;
+    for (int32_t i = 0; i < count; ++i) {
+      const float p = static_cast<float>(first + i) - s;
+      while (j < kMixedColumns && p > columns[j + 1]) ++j;
+      column[i] = j;
     }
   }
-  for (int32_t i = count; i < padded; ++i) {
-    column[i] = j;
-    if constexpr (!kColumnsInLanes) {
-      below[i] = columns[j];
-      above[i] = columns[j + 1];
+  for (int32_t i = count; i < padded; ++i) column[i] = column[count - 1];
+  if constexpr (!kColumnsInLanes) {
+    for (int32_t i = 0; i < padded; ++i) {
+      below[i] = columns[column[i]];
+      above[i] = columns[column[i] + 1];
     }
   }
 
@@ -198,16 +241,53 @@ void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins,
   float a[kCopied];
   float mean[kCopied];
   float d[kCopied];
-  int32_t segment = 0;
-  float t = t0;
-  for (int32_t i = 0; i < padded; ++i) {
-    if (i < count) {
+  // Segment s ends where segment s + 1 starts. On a grid of whole positions with a step of 1
+  // the position at which each end is passed is known at once (t >= end from ceil(end) on),
+  // and every position is exact; otherwise the walk is made.
+  int32_t segmentAt[kRoom];
+  bool direct = step == 1.0f && t0 < kFarBeyond && t0 > -kFarBeyond &&
+                t0 == static_cast<float>(static_cast<int32_t>(t0));
+  const float* ends = table.start + 1;
+  int32_t s = 0;
+  float reach[KnotSegments::kMaxKnots + W];
+  if (direct) {
+    const L far = L::splat(kFarBeyond);
+    const L origin = L::splat(t0);
+    const L last = L::splat(static_cast<float>(count));
+    for (; direct && s + W <= n; s += W) {
+      const L end = L::load(ends + s);
+      direct = lanesBitsLessEqual(end, end) == (1ull << W) - 1u;  // no NaN
+      const L up = -lanesFloor(-lanesMax(lanesMin(end, far), -far));
+      lanesStore(reach + s, lanesMin(lanesMax(up - origin, L::zero()), last));
+    }
+  }
+  for (; direct && s < n; ++s) {
+    direct = ends[s] == ends[s];
+    const float far = ends[s] < kFarBeyond ? (ends[s] > -kFarBeyond ? ends[s] : -kFarBeyond) : kFarBeyond;
+    float up = static_cast<float>(static_cast<int32_t>(far));
+    up += up < far ? 1.0f : 0.0f;
+    const float whole = up - t0;
+    reach[s] = whole < 0.0f ? 0.0f : (whole > static_cast<float>(count) ? static_cast<float>(count) : whole);
+  }
+  if (direct) {
+    spreadPassed(reach, n, count, segmentAt);
+    for (int32_t i = 0; i < count; ++i) position[i] = t0 + static_cast<float>(i);
+  } else {
+    int32_t segment = 0;
+    float t = t0;
+    for (int32_t i = 0; i < count; ++i) {
       while (segment < n && t >= table.start[segment] + table.width[segment]) ++segment;
+      segmentAt[i] = segment;
       position[i] = t;
       t += step;
-    } else {
-      position[i] = position[count - 1];
     }
+  }
+  for (int32_t i = count; i < padded; ++i) {
+    position[i] = position[count - 1];
+    segmentAt[i] = segmentAt[count - 1];
+  }
+  for (int32_t i = 0; i < padded; ++i) {
+    const int32_t segment = segmentAt[i];
     if constexpr (kLookUp) {
       segmentOf[i] = segment;
     } else {

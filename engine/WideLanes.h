@@ -63,6 +63,10 @@ OSKRA_WIDE_TARGET inline WideLanes lanesSelect(WideLanes mask, WideLanes a, Wide
 }
 // Truncation toward zero, kept as floats (the value must fit an integer).
 OSKRA_WIDE_TARGET inline WideLanes lanesTruncate(WideLanes a) { return {_mm256_cvtepi32_ps(_mm256_cvttps_epi32(a.v))}; }
+// The floor, for values that fit an integer.
+OSKRA_WIDE_TARGET inline WideLanes lanesFloor(WideLanes a) {
+  return {_mm256_round_ps(a.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+}
 
 // Tables read at a position per lane (whole numbers inside the table), as LanesTable. Up to
 // eight values fit a register and are picked by one permutation; longer tables are read one
@@ -172,6 +176,9 @@ OSKRA_WIDER_TARGET inline WiderLanes WiderLanes::fromInt(const int32_t* p) {
 }
 OSKRA_WIDER_TARGET inline WiderLanes lanesTruncate(WiderLanes a) {
   return {_mm512_maskz_cvtepi32_ps(kAllWiderLanes, widerIndex(a))};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesFloor(WiderLanes a) {
+  return {_mm512_maskz_roundscale_ps(kAllWiderLanes, a.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
 }
 
 // Tables read at a position per lane (whole numbers inside the table), as LanesTable, held in
