@@ -158,6 +158,15 @@ inline Lanes lanesFloor(Lanes a) {
   const __m128 t = _mm_cvtepi32_ps(_mm_cvttps_epi32(a.v));
   return {_mm_sub_ps(t, _mm_and_ps(_mm_cmpgt_ps(t, a.v), _mm_set1_ps(1.0f)))};
 }
+// Lane i: the largest of lanes 0 .. i, for values of at least 0.
+inline Lanes lanesRunningMax(Lanes a) {
+  __m128 x = a.v;
+  x = _mm_max_ps(x, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(x), 4)));
+  x = _mm_max_ps(x, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(x), 8)));
+  return {x};
+}
+// Every lane: the last lane.
+inline Lanes lanesLast(Lanes a) { return {_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(3, 3, 3, 3))}; }
 
 #else
 
@@ -240,6 +249,11 @@ inline Lanes lanesFloor(Lanes a) {
   for (int i = 0; i < 4; ++i) r.v[i] -= r.v[i] > a.v[i] ? 1.0f : 0.0f;
   return r;
 }
+inline Lanes lanesRunningMax(Lanes a) {
+  for (int i = 1; i < 4; ++i) a.v[i] = a.v[i] > a.v[i - 1] ? a.v[i] : a.v[i - 1];
+  return a;
+}
+inline Lanes lanesLast(Lanes a) { return {{a.v[3], a.v[3], a.v[3], a.v[3]}}; }
 
 #endif
 

@@ -19,17 +19,20 @@ constexpr float kDensityBaseline = 0.25220588f;  // the column density of an eve
 }  // namespace voiceframe
 
 // The walk of a knot integral (KnotIntegrator.h) over one knot list laid out ahead: segment
-// s (-1 .. n - 1) at index s + 1, as resampleKnotDensity builds it.
+// s (-1 .. n - 1) at index s + 1. Every field is formed by exactly the operations the walk
+// uses, so F comes out bit for bit the same.
 struct KnotSegments {
   // So many knots give segments that fit a lane table of 64 values.
   static constexpr int32_t kMaxKnots = 63;
-  float width[kMaxKnots + 2];  // one more: the last segment's next is itself
-  float start[kMaxKnots + 1];
-  float base[kMaxKnots + 1];
-  float a[kMaxKnots + 1];
-  float b[kMaxKnots + 1];
-  float d[kMaxKnots + 1];
-  float mean[kMaxKnots + 1];
+  // Room past the last segment, where whole lane groups (up to 16 lanes) run on.
+  static constexpr int32_t kRoom = 112;
+  float width[kRoom];  // one more than the segments: the last segment's next is itself
+  float start[kRoom];
+  float base[kRoom];
+  float a[kRoom];
+  float b[kRoom];
+  float d[kRoom];
+  float mean[kRoom];
 };
 
 // The kernels of one lane width.
@@ -46,10 +49,8 @@ struct VoiceFrameKernels {
   // the baseline; density may be out itself.
   void (*bandAmplitudes)(const float* columns, const float* rates, float s, int32_t first, int32_t end,
                          const float* density, float* out, float* scratch);
-  // resampleKnotDensity from the laid-out walk of n knots (2 .. KnotSegments::kMaxKnots), for
-  // 1 .. kMaxDensityBins bins.
-  void (*knotDensity)(const KnotSegments& segments, int32_t n, float* out, int32_t bins, float scale, float t0,
-                      float step);
+  // resampleKnotDensity for 2 .. KnotSegments::kMaxKnots knots and 1 .. kMaxDensityBins bins.
+  void (*knotDensity)(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0, float step);
   static constexpr int32_t kMaxDensityBins = 127;
 };
 

@@ -71,16 +71,20 @@ constexpr float kFarBeyond = 1073741824.0f;
 // How many of `number` rising thresholds a walk along a grid of `count` positions has passed
 // at each position: passed[i] is the largest k + 1 with reach[k] <= i (0 for none), where
 // reach[k] (whole, 0 .. count) is the position at which threshold k is first passed. Each
-// threshold marks its position and a running maximum carries the marks on: no branch depends
-// on the data, where a walk would mispredict at every band.
-inline void spreadPassed(const float* reach, int32_t number, int32_t count, int32_t* passed) {
-  int32_t mark[kMaxGrid + 1];
-  for (int32_t i = 0; i <= count; ++i) mark[i] = 0;
-  for (int32_t k = 0; k < number; ++k) mark[static_cast<int32_t>(reach[k])] = k + 1;
-  int32_t m = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    m = mark[i] > m ? mark[i] : m;
-    passed[i] = m;
+// threshold marks its position and a running maximum in lanes carries the marks on: no
+// branch depends on the data, where a walk would mispredict at every band. passed has room
+// for whole lane groups.
+template <class L>
+inline void spreadPassed(const float* reach, int32_t number, int32_t count, float* passed) {
+  constexpr int32_t W = L::kWidth;
+  float mark[kMaxGrid + 2 * W];
+  for (int32_t i = 0; i <= count; i += W) lanesStore(mark + i, L::zero());
+  for (int32_t k = 0; k < number; ++k) mark[static_cast<int32_t>(reach[k])] = static_cast<float>(k + 1);
+  L carry = L::zero();
+  for (int32_t i = 0; i < count; i += W) {
+    const L m = lanesMax(lanesRunningMax(L::load(mark + i)), carry);
+    lanesStore(passed + i, m);
+    carry = lanesLast(m);
   }
 }
 
@@ -110,7 +114,7 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   // passed is known at once (band - s > column from floor(column) + 1 on); otherwise the walk
   // is made. The arithmetic then runs a lane group of bands at a time; past the last band the
   // groups repeat it.
-  int32_t column[kRoom];
+  float column[kRoom];
   float below[kColumnsInLanes ? 1 : kRoom];
   float above[kColumnsInLanes ? 1 : kRoom];
   bool direct = s < kFarBeyond && s > -kFarBeyond && s == static_cast<float>(static_cast<int32_t>(s));
@@ -123,20 +127,21 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     const L offset = L::splat(s + 1.0f - static_cast<float>(first));
     const L last = L::splat(static_cast<float>(count));
     for (int32_t k = 0; k < kMixedColumns; k += W) lanesStore(reach + k, reachOf(L::load(columns + k + 1), offset, last));
-    spreadPassed(reach, kMixedColumns, count, column);
+    spreadPassed<L>(reach, kMixedColumns, count, column);
   } else {
     int32_t j = 0;
     for (int32_t i = 0; i < count; ++i) {
       const float p = static_cast<float>(first + i) - s;
       while (j < kMixedColumns && p > columns[j + 1]) ++j;
-      column[i] = j;
+      column[i] = static_cast<float>(j);
     }
   }
   for (int32_t i = count; i < padded; ++i) column[i] = column[count - 1];
   if constexpr (!kColumnsInLanes) {
     for (int32_t i = 0; i < padded; ++i) {
-      below[i] = columns[column[i]];
-      above[i] = columns[column[i] + 1];
+      const int32_t j = static_cast<int32_t>(column[i]);
+      below[i] = columns[j];
+      above[i] = columns[j + 1];
     }
   }
 
@@ -154,7 +159,7 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   float weight[kRoom];
   for (int32_t i = 0; i < padded; i += W) {
     const L p = (L::splat(static_cast<float>(first + i)) + lane) - shift;
-    const L j4 = L::fromInt(column + i);
+    const L j4 = L::load(column + i);
     L lo;
     L hi;
     if constexpr (kColumnsInLanes) {
@@ -222,9 +227,76 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   }
 }
 
+// The segments of the walk over n knots. Every lane group runs whole: the knots are copied
+// with the last one repeated, every loop reads only what an earlier one wrote, and what lies
+// past the segments is never used.
 template <class L>
-void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins, float scale, float t0, float step) {
+void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   constexpr int32_t W = L::kWidth;
+  constexpr float kMinWidth = 1e-9f;  // KnotIntegrator::kMinWidth
+  const int32_t segments = n + 1;
+  // Lane groups cover the segments and the entry after them.
+  const int32_t covered = (segments + 2 + W - 1) / W * W;
+  static_assert(KnotSegments::kRoom >= (KnotSegments::kMaxKnots + 3 + 15) / 16 * 16 + 2 * 16, "room for the groups");
+  float k[KnotSegments::kRoom];
+  int32_t i = 0;
+  for (; i + W <= n; i += W) lanesStore(k + i, L::load(knots + i));
+  for (; i < n; ++i) k[i] = knots[i];
+  const L last = L::splat(knots[n - 1]);
+  for (; i % W != 0; ++i) k[i] = knots[n - 1];
+  for (; i <= covered + W; i += W) lanesStore(k + i, last);
+
+  // Segment s >= 0 spans width[s + 1] = gap min(s, n - 2); the one after it is gap
+  // min(s + 1, n - 2), the one before it gap s - 1 (the first gap for segment 0). A NaN gap
+  // takes the floor too.
+  const L minWidth = L::splat(kMinWidth);
+  for (i = 0; i < covered + W; i += W) lanesStore(t.width + i + 1, lanesMax(minWidth, L::load(k + i + 1) - L::load(k + i)));
+  t.width[n] = t.width[n - 1];
+  const float first = t.width[1];
+  t.width[0] = first;
+  t.width[segments] = t.width[n];
+
+  // Half the inverse width of every segment, once: it serves the segment before and after.
+  float halfInverse[KnotSegments::kRoom];
+  const L half = L::splat(0.5f);
+  for (i = 0; i < covered + W; i += W) lanesStore(halfInverse + i, half / L::load(t.width + i));
+  // Segment -1 is the virtual one before the first knot.
+  t.a[0] = 0.0f;
+  t.b[0] = 1.0f / first;
+  t.d[0] = 0.0f;
+  t.mean[0] = first * 0.0f + 0.0f;
+  const L one = L::splat(1.0f);
+  const L two = L::splat(2.0f);
+  const L fifth = L::splat(0.2f);
+  for (i = 1; i < covered; i += W) {
+    const L w = L::load(t.width + i);
+    const L nw = L::load(t.width + i + 1);
+    lanesStore(t.b + i, (w * w + nw * nw) / (nw * w * (nw + w)));
+    const L e = (L::load(halfInverse + i - 1) + L::load(halfInverse + i + 1)) * w;
+    lanesStore(t.d + i, (e * e - one) * fifth);
+  }
+  for (i = 1; i < covered; i += W) {
+    const L a = L::load(t.b + i - 1);
+    lanesStore(t.a + i, a);
+    lanesStore(t.mean + i, (a + L::load(t.b + i)) / (L::load(t.d + i) + two));
+  }
+  float area[KnotSegments::kRoom];
+  for (i = 0; i < covered; i += W) lanesStore(area + i, L::load(t.mean + i) * L::load(t.width + i));
+  // The positions and the areas add up in order, so every start and base is the walk's to
+  // the last bit.
+  t.start[0] = -first;
+  t.base[0] = 0.0f;
+  for (i = 1; i < segments; ++i) {
+    t.base[i] = t.base[i - 1] + area[i - 1];
+    t.start[i] = t.start[i - 1] + t.width[i - 1];
+  }
+}
+
+template <class L>
+void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0, float step) {
+  constexpr int32_t W = L::kWidth;
+  KnotSegments table;
+  knotSegments<L>(knots, n, table);
   constexpr int32_t kRoom = VoiceFrameKernels::kMaxDensityBins + 1 + W;
   const int32_t count = bins + 1;
   const int32_t padded = (count + W - 1) / W * W;
@@ -234,7 +306,6 @@ void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins,
   constexpr bool kLookUp = L::Table::kInRegisters;
   constexpr int32_t kCopied = kLookUp ? 1 : kRoom;
   float position[kRoom];
-  int32_t segmentOf[kLookUp ? kRoom : 1];
   float width[kCopied];
   float start[kCopied];
   float base[kCopied];
@@ -244,7 +315,7 @@ void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins,
   // Segment s ends where segment s + 1 starts. On a grid of whole positions with a step of 1
   // the position at which each end is passed is known at once (t >= end from ceil(end) on),
   // and every position is exact; otherwise the walk is made.
-  int32_t segmentAt[kRoom];
+  float segmentAt[kRoom];
   bool direct = step == 1.0f && t0 < kFarBeyond && t0 > -kFarBeyond &&
                 t0 == static_cast<float>(static_cast<int32_t>(t0));
   const float* ends = table.start + 1;
@@ -270,14 +341,14 @@ void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins,
     reach[s] = whole < 0.0f ? 0.0f : (whole > static_cast<float>(count) ? static_cast<float>(count) : whole);
   }
   if (direct) {
-    spreadPassed(reach, n, count, segmentAt);
+    spreadPassed<L>(reach, n, count, segmentAt);
     for (int32_t i = 0; i < count; ++i) position[i] = t0 + static_cast<float>(i);
   } else {
     int32_t segment = 0;
     float t = t0;
     for (int32_t i = 0; i < count; ++i) {
       while (segment < n && t >= table.start[segment] + table.width[segment]) ++segment;
-      segmentAt[i] = segment;
+      segmentAt[i] = static_cast<float>(segment);
       position[i] = t;
       t += step;
     }
@@ -286,11 +357,9 @@ void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins,
     position[i] = position[count - 1];
     segmentAt[i] = segmentAt[count - 1];
   }
-  for (int32_t i = 0; i < padded; ++i) {
-    const int32_t segment = segmentAt[i];
-    if constexpr (kLookUp) {
-      segmentOf[i] = segment;
-    } else {
+  for (int32_t i = 0; i < padded && !kLookUp; ++i) {
+    const int32_t segment = static_cast<int32_t>(segmentAt[i]);
+    if constexpr (!kLookUp) {
       width[i] = table.width[segment];
       start[i] = table.start[segment];
       base[i] = table.base[segment];
@@ -312,7 +381,7 @@ void knotDensity(const KnotSegments& table, int32_t n, float* out, int32_t bins,
   for (int32_t i = 0; i < padded; i += W) {
     L w, s0, b0, a0, m0, d0;
     if constexpr (kLookUp) {
-      const L k = L::fromInt(segmentOf + i);
+      const L k = L::load(segmentAt + i);
       w = widthAt.at(k);
       s0 = startAt.at(k);
       b0 = baseAt.at(k);

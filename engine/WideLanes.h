@@ -67,6 +67,19 @@ OSKRA_WIDE_TARGET inline WideLanes lanesTruncate(WideLanes a) { return {_mm256_c
 OSKRA_WIDE_TARGET inline WideLanes lanesFloor(WideLanes a) {
   return {_mm256_round_ps(a.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
 }
+// Lane i: the largest of lanes 0 .. i, for values of at least 0.
+OSKRA_WIDE_TARGET inline WideLanes lanesRunningMax(WideLanes a) {
+  __m256 x = a.v;
+  x = _mm256_max_ps(x, _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(x), 4)));
+  x = _mm256_max_ps(x, _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(x), 8)));
+  // The upper half goes on from the lower half's last lane.
+  const __m256 low = _mm256_permutevar8x32_ps(x, _mm256_set1_epi32(3));
+  return {_mm256_max_ps(x, _mm256_blend_ps(_mm256_setzero_ps(), low, 0xF0))};
+}
+// Every lane: the last lane.
+OSKRA_WIDE_TARGET inline WideLanes lanesLast(WideLanes a) {
+  return {_mm256_permutevar8x32_ps(a.v, _mm256_set1_epi32(7))};
+}
 
 // Tables read at a position per lane (whole numbers inside the table), as LanesTable. Up to
 // eight values fit a register and are picked by one permutation; longer tables are read one
@@ -179,6 +192,20 @@ OSKRA_WIDER_TARGET inline WiderLanes lanesTruncate(WiderLanes a) {
 }
 OSKRA_WIDER_TARGET inline WiderLanes lanesFloor(WiderLanes a) {
   return {_mm512_maskz_roundscale_ps(kAllWiderLanes, a.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+}
+// Lane i: the largest of lanes 0 .. i, for values of at least 0 (compared as integers, which
+// orders them alike). Each step moves the lanes up by 1, 2, 4 and 8, zeros coming in below.
+OSKRA_WIDER_TARGET inline WiderLanes lanesRunningMax(WiderLanes a) {
+  const __m512i zero = _mm512_setzero_si512();
+  __m512i x = _mm512_castps_si512(a.v);
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 15));
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 14));
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 12));
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 8));
+  return {_mm512_castsi512_ps(x)};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesLast(WiderLanes a) {
+  return {_mm512_maskz_permutexvar_ps(kAllWiderLanes, _mm512_set1_epi32(15), a.v)};
 }
 
 // Tables read at a position per lane (whole numbers inside the table), as LanesTable, held in
