@@ -297,9 +297,11 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
   }
 
   // Bands outside the shifted range are silent.
-  for (int32_t band = 0; band < kBands; ++band) {
-    if (band >= first && band < end) continue;
-    out[band] = 0.0f;
-    if (scratch != nullptr) scratch[band] = 0.0f;
+  const int32_t soundingEnd = first < end ? end : first;
+  std::fill(out, out + first, 0.0f);
+  std::fill(out + soundingEnd, out + kBands, 0.0f);
+  if (scratch != nullptr) {
+    std::fill(scratch, scratch + first, 0.0f);
+    std::fill(scratch + soundingEnd, scratch + kBands, 0.0f);
   }
 }
