@@ -168,6 +168,17 @@ void DrumVoiceSynth::setModel(int32_t index) { modelIndex = index; }
 
 void DrumVoiceSynth::setBlobs(const Blob* a, const Blob* b) {
   if (b == nullptr) b = a;
+  // The same copies as before, every curve already on them: nothing to do (the common case,
+  // once per control pass).
+  if (a == blobA && b == blobB && a != nullptr) {
+    bool same = a->gridA.size() >= static_cast<size_t>(kCurves) && b->gridA.size() >= static_cast<size_t>(kCurves);
+    for (int32_t c = 0; same && c < kCurves; ++c) {
+      const KnotIntegrator& cursor = curves[static_cast<size_t>(c)].cursor;
+      same = cursor.knots == a->gridA[static_cast<size_t>(c)].data() &&
+             cursor.knotsB == b->gridA[static_cast<size_t>(c)].data();
+    }
+    if (same) return;
+  }
   if (!hasVoiceShape(a) || !hasVoiceShape(b)) return;
   blobA = a;
   blobB = b;
