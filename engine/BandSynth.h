@@ -209,7 +209,12 @@ class BandSynth {
   float scalerValue(const DrumVoice& voice, int32_t scaler) const;
   float paramValue(int32_t index) const { return params[static_cast<size_t>(index)].effectiveValue(); }
   float trackValue(int32_t track, int32_t k) const { return paramValue(trackParam(track, k)); }
-  void renderTrackAudio(int32_t track, float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
+  // A track's audio for the next n frames in three steps: its synthesiser's output through
+  // the clip, the pan and width stages of all sounding tracks at once, and the mix into its
+  // output bus and the sends.
+  void readTrackAudio(int32_t track, float** outputs, int32_t nOutputChannels, int32_t n);
+  void panTrackAudio(int32_t n);
+  void mixTrackAudio(int32_t track, float** outputs, int32_t pos);
   // The voice pass in two steps: every track's voices render their band frames (in track
   // order, as the modulation and the shared generators require), then the band values of all
   // drum voices of all tracks are made at once and each track's synthesiser takes its hop.
@@ -249,8 +254,19 @@ class BandSynth {
   TrackPass mTrackPass[kTrackCount];
   // What all the additions of a track's running band sums come to (low bands, then high bins).
   std::vector<std::complex<float>> mHopTotal;
-  // A track's mono block, then its left and right.
-  float mScratch[3 * kControlPeriod] = {};
+  // Each track's audio of the current stretch: mono, then left and right, and how it is mixed.
+  struct TrackAudio {
+    float mono[kControlPeriod] = {};
+    float left[kControlPeriod] = {};
+    float right[kControlPeriod] = {};
+    bool sounding = false;
+    int32_t bus = 0;
+    int32_t frames = 0;
+    float gain = 0.0f;
+    float pan = 0.0f;
+    float width = 0.0f;
+  };
+  TrackAudio mTrackAudio[kTrackCount];
   // The inputs of the two send slots: left 64, then right 64.
   float mSendBus[2][2 * kControlPeriod] = {};
 };
