@@ -1,5 +1,6 @@
 #pragma once
 
+#include <complex>
 #include <cstdint>
 
 #include "engine/ComplexChainLanes.h"
@@ -70,6 +71,12 @@ void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const
                      int32_t groupCount, uint64_t voiceLanes);
 void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                       int32_t groupCount, uint64_t voiceLanes);
+
+// VoiceBandSynth::runningSums eight lanes at a time, for the lane arrays' real and
+// imaginary parts (rows of entries padded to whole groups of eight); only where
+// OSKRA_HAVE_WIDE_LANES and AVX2 is there.
+void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes, int32_t count, int32_t n,
+                         std::complex<float>* total);
 
 namespace bandhop {
 

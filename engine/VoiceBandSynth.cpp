@@ -146,7 +146,8 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
   for (std::vector<float>* v :
        {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
         &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm, &mPivots}) {
-    v->assign(static_cast<size_t>(std::max(mStride, 4)) * lanes, 0.0f);
+    // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
+    v->assign(static_cast<size_t>(mStride + 8) * lanes, 0.0f);
   }
   for (std::vector<float>* v : {&mKeptRe, &mKeptIm}) v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
   std::fill(std::begin(mLaneVoice), std::end(mLaneVoice), nullptr);
@@ -407,6 +408,12 @@ void VoiceBandSynth::runningSums(const int32_t* lanes, int32_t count, int32_t n,
   if (padded > mStride) return;
   const float* re = mStateRe.data();
   const float* im = mStateIm.data();
+#if OSKRA_HAVE_WIDE_LANES
+  if (laneWidth() >= WideLanes::kWidth) {
+    laneRunningSumsWide(re, im, lanes, count, n, total);
+    return;
+  }
+#endif
   for (int32_t e = 0; e < padded; e += 4) {
     // Each lane's four values come out of a 4 × 4 transpose of its lane quad.
     Lanes sumRe = lanesZero();
