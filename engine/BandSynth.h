@@ -209,10 +209,10 @@ class BandSynth {
   float scalerValue(const DrumVoice& voice, int32_t scaler) const;
   float paramValue(int32_t index) const { return params[static_cast<size_t>(index)].effectiveValue(); }
   float trackValue(int32_t track, int32_t k) const { return paramValue(trackParam(track, k)); }
-  // A track's audio for the next n frames in three steps: its synthesiser's output through
-  // the clip, the pan and width stages of all sounding tracks at once, and the mix into its
-  // output bus and the sends.
-  void readTrackAudio(int32_t track, float** outputs, int32_t nOutputChannels, int32_t n);
+  // The tracks' audio for the next n frames in three steps: every synthesiser's output through
+  // its track's clip, the pan and width stages of all sounding tracks at once, and each
+  // track's mix into its output bus and the sends.
+  void readTrackAudio(float** outputs, int32_t nOutputChannels, int32_t n);
   void panTrackAudio(int32_t n);
   void mixTrackAudio(int32_t track, float** outputs, int32_t pos);
   // The voice pass in two steps: every track's voices render their band frames (in track

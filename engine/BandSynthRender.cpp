@@ -117,7 +117,7 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
       // The tracks' audio of this stretch comes from hops already made and reads only each
       // track's own parameters, so every track's audio goes first (their pan stages side by
       // side), then the voice pass.
-      for (int32_t t = 0; t < kTrackCount; ++t) readTrackAudio(t, outputs, nOutputChannels, n);
+      readTrackAudio(outputs, nOutputChannels, n);
       panTrackAudio(n);
       for (int32_t t = 0; t < kTrackCount; ++t) mixTrackAudio(t, outputs, pos);
       if (control) {
@@ -151,33 +151,47 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
   sampleCounter += nFrames;
 }
 
-void BandSynth::readTrackAudio(int32_t t, float** outputs, int32_t nOutputChannels, int32_t n) {
-  DrumTrack& track = tracks[t];
-  TrackAudio& audio = mTrackAudio[t];
-  audio.sounding = false;
-  if (!track.processor) return;
-  float* mono = audio.mono;
-  bool silent = true;
-  const int32_t m = track.processor->read(&mono, 0, n, 1, &silent);
-
-  const int32_t o = truncClamped(trackValue(t, TrackParam::kOutput), 0, kTrackCount);
-  if (silent || 2 * o + 1 >= nOutputChannels || outputs[2 * o] == nullptr || outputs[2 * o + 1] == nullptr) {
-    track.silent.store(true, std::memory_order_relaxed);
-    return;
+void BandSynth::readTrackAudio(float** outputs, int32_t nOutputChannels, int32_t n) {
+  // Every track's synthesiser output first, their shelves side by side.
+  SpectralSynth* synths[kTrackCount];
+  float* mono[kTrackCount];
+  bool silent[kTrackCount];
+  int32_t trackOf[kTrackCount];
+  int32_t count = 0;
+  for (int32_t t = 0; t < kTrackCount; ++t) {
+    mTrackAudio[t].sounding = false;
+    if (!tracks[t].processor) continue;
+    synths[count] = tracks[t].processor.get();
+    mono[count] = mTrackAudio[t].mono;
+    trackOf[count] = t;
+    ++count;
   }
-  track.silent.store(false, std::memory_order_relaxed);
+  SpectralSynth::readMono(synths, mono, count, n, silent);
 
-  const Param& amp = params[static_cast<size_t>(trackParam(t, TrackParam::kAmp))];
-  audio.gain =
-      clampOrLow(isTrackAudible(t) ? amp.effectiveValue() : 0.0f, 0.0f, kLevelHeadroom * amp.fromNormalized(1.0f));
-  audio.pan = clampOrLow(trackValue(t, TrackParam::kPan) * 0.01f, -1.0f, 1.0f);
-  audio.width = clampOrLow(trackValue(t, TrackParam::kWidth) * 0.01f, 0.0f, 1.0f);
-  const Param& clipParam = params[static_cast<size_t>(trackParam(t, TrackParam::kClip))];
-  const float clipAmount = clampOrLow(clipParam.toNormalized(clipParam.effectiveValue()), 0.0f, 1.0f);
-  processClip(track.clip, mono, m, clipAmount);
-  audio.bus = o;
-  audio.frames = m;
-  audio.sounding = true;
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t t = trackOf[k];
+    DrumTrack& track = tracks[t];
+    TrackAudio& audio = mTrackAudio[t];
+    const int32_t m = std::clamp(n, 0, track.processor->size());
+    const int32_t o = truncClamped(trackValue(t, TrackParam::kOutput), 0, kTrackCount);
+    if (silent[k] || 2 * o + 1 >= nOutputChannels || outputs[2 * o] == nullptr || outputs[2 * o + 1] == nullptr) {
+      track.silent.store(true, std::memory_order_relaxed);
+      continue;
+    }
+    track.silent.store(false, std::memory_order_relaxed);
+
+    const Param& amp = params[static_cast<size_t>(trackParam(t, TrackParam::kAmp))];
+    audio.gain =
+        clampOrLow(isTrackAudible(t) ? amp.effectiveValue() : 0.0f, 0.0f, kLevelHeadroom * amp.fromNormalized(1.0f));
+    audio.pan = clampOrLow(trackValue(t, TrackParam::kPan) * 0.01f, -1.0f, 1.0f);
+    audio.width = clampOrLow(trackValue(t, TrackParam::kWidth) * 0.01f, 0.0f, 1.0f);
+    const Param& clipParam = params[static_cast<size_t>(trackParam(t, TrackParam::kClip))];
+    const float clipAmount = clampOrLow(clipParam.toNormalized(clipParam.effectiveValue()), 0.0f, 1.0f);
+    processClip(track.clip, audio.mono, m, clipAmount);
+    audio.bus = o;
+    audio.frames = m;
+    audio.sounding = true;
+  }
 }
 
 void BandSynth::panTrackAudio(int32_t n) {
