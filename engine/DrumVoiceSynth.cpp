@@ -11,9 +11,11 @@
 #include "engine/SimdLanes.h"
 #include "engine/VoiceFrameKernels.h"
 
-static_assert(voiceframe::kCurves == DrumVoiceSynth::kCurves && voiceframe::kFrequencyRows == DrumVoiceSynth::kFrequencyCurves &&
+static_assert(voiceframe::kCurves == DrumVoiceSynth::kCurves &&
+                  voiceframe::kFrequencyRows == DrumVoiceSynth::kFrequencyCurves &&
                   voiceframe::kCurveSpacing == Blob::kCurveSpacing &&
-                  voiceframe::kMixedColumns + 1 == DrumVoiceSynth::kColumns && voiceframe::kBands == DrumVoiceSynth::kBands &&
+                  voiceframe::kMixedColumns + 1 == DrumVoiceSynth::kColumns &&
+                  voiceframe::kBands == DrumVoiceSynth::kBands &&
                   voiceframe::kDensityBaseline == Blob::kFrequencyDensityBaseline,
               "the frame kernels' mesh is the voice's");
 

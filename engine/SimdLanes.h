@@ -28,8 +28,6 @@ struct Lanes {
   static Lanes load(const float* p) { return {_mm_loadu_ps(p)}; }
   static Lanes splat(float x) { return {_mm_set1_ps(x)}; }
   static Lanes zero() { return {_mm_setzero_ps()}; }
-  // Integers to floats.
-  static Lanes fromInt(const int32_t* p);
 };
 
 inline Lanes lanesLoad(const float* p) { return {_mm_loadu_ps(p)}; }
@@ -68,7 +66,6 @@ struct Lanes {
   static Lanes load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
   static Lanes splat(float x) { return {{x, x, x, x}}; }
   static Lanes zero() { return {{0.0f, 0.0f, 0.0f, 0.0f}}; }
-  static Lanes fromInt(const int32_t* p);
 };
 
 inline Lanes lanesLoad(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
@@ -139,7 +136,9 @@ inline Lanes lanesSelect(Lanes mask, Lanes a, Lanes b) {
 }
 // The same comparisons as bits, lane i in bit i: for picking out the few lanes that need
 // scalar work. NaN compares false.
-inline uint32_t lanesBitsLess(Lanes a, Lanes b) { return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmplt_ps(a.v, b.v))); }
+inline uint32_t lanesBitsLess(Lanes a, Lanes b) {
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmplt_ps(a.v, b.v)));
+}
 inline uint32_t lanesBitsLessEqual(Lanes a, Lanes b) {
   return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmple_ps(a.v, b.v)));
 }
@@ -150,7 +149,6 @@ inline void lanesStoreInt(int32_t* p, Lanes a) {
 inline Lanes lanesFromInt(const int32_t* p) {
   return {_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
 }
-inline Lanes Lanes::fromInt(const int32_t* p) { return lanesFromInt(p); }
 // Truncation toward zero, kept as floats (the value must fit an integer).
 inline Lanes lanesTruncate(Lanes a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
 // The floor, for values that fit an integer.
@@ -238,7 +236,6 @@ inline void lanesStoreInt(int32_t* p, Lanes a) {
 inline Lanes lanesFromInt(const int32_t* p) {
   return {{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), static_cast<float>(p[3])}};
 }
-inline Lanes Lanes::fromInt(const int32_t* p) { return lanesFromInt(p); }
 inline Lanes lanesTruncate(Lanes a) {
   Lanes r;
   for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(static_cast<int32_t>(a.v[i]));

@@ -57,7 +57,8 @@ static_assert(kLanes == VoiceBandSynth::kMaxVoices, "one lane per voice");
 void interleave(const float* const* source, float* dst, int32_t n) {
   for (int32_t q = 0; q < kLanes; q += 4) {
     const float* src[4] = {source[q], source[q + 1], source[q + 2], source[q + 3]};
-    const float* any = src[0] != nullptr ? src[0] : (src[1] != nullptr ? src[1] : (src[2] != nullptr ? src[2] : src[3]));
+    const float* any = nullptr;
+    for (const float* p : src) any = any != nullptr ? any : p;
     if (any == nullptr) continue;
     for (const float*& p : src) p = p != nullptr ? p : any;
     for (int32_t e = 0; e < n; e += 4) {

@@ -17,8 +17,8 @@
 #include "engine/BandHopKernel.h"
 #include "engine/ComplexChainLanes.h"
 
-void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes, int32_t groupCount,
-                     uint64_t voiceLanes) {
+void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
+                     int32_t groupCount, uint64_t voiceLanes) {
   if (groupCount == 1) {
     bandhop::run<WideLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else {

@@ -14,8 +14,8 @@
 #include "engine/BandHopKernel.h"
 #include "engine/ComplexChainLanes.h"
 
-void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes, int32_t groupCount,
-                      uint64_t voiceLanes) {
+void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
+                      int32_t groupCount, uint64_t voiceLanes) {
   if (groupCount == 1) {
     bandhop::run<WiderLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else {

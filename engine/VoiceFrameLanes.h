@@ -46,7 +46,9 @@ void columnFrequencies(const float* const* rowsA, const float* const* rowsB, con
     const L g = rho - pair;
     // Every row mixed at these columns; each lane then keeps the two rows of its pair.
     L mixed[kFrequencyRows];
-    for (int32_t r = 0; r < kFrequencyRows; ++r) mixed[r] = weightA * L::load(rowsA[r] + j) + weightB * L::load(rowsB[r] + j);
+    for (int32_t r = 0; r < kFrequencyRows; ++r) {
+      mixed[r] = weightA * L::load(rowsA[r] + j) + weightB * L::load(rowsB[r] + j);
+    }
     L below = mixed[0];
     L above = mixed[1];
     for (int32_t r = 1; r + 1 < kFrequencyRows; ++r) {
@@ -126,7 +128,9 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     float reach[kMixedColumns];
     const L offset = L::splat(s + 1.0f - static_cast<float>(first));
     const L last = L::splat(static_cast<float>(count));
-    for (int32_t k = 0; k < kMixedColumns; k += W) lanesStore(reach + k, reachOf(L::load(columns + k + 1), offset, last));
+    for (int32_t k = 0; k < kMixedColumns; k += W) {
+      lanesStore(reach + k, reachOf(L::load(columns + k + 1), offset, last));
+    }
     spreadPassed<L>(reach, kMixedColumns, count, column);
   } else {
     int32_t j = 0;
@@ -250,7 +254,9 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   // min(s + 1, n - 2), the one before it gap s - 1 (the first gap for segment 0). A NaN gap
   // takes the floor too.
   const L minWidth = L::splat(kMinWidth);
-  for (i = 0; i < covered + W; i += W) lanesStore(t.width + i + 1, lanesMax(minWidth, L::load(k + i + 1) - L::load(k + i)));
+  for (i = 0; i < covered + W; i += W) {
+    lanesStore(t.width + i + 1, lanesMax(minWidth, L::load(k + i + 1) - L::load(k + i)));
+  }
   t.width[n] = t.width[n - 1];
   const float first = t.width[1];
   t.width[0] = first;

@@ -28,9 +28,6 @@ struct WideLanes {
   OSKRA_WIDE_TARGET static WideLanes load(const float* p) { return {_mm256_loadu_ps(p)}; }
   OSKRA_WIDE_TARGET static WideLanes splat(float x) { return {_mm256_set1_ps(x)}; }
   OSKRA_WIDE_TARGET static WideLanes zero() { return {_mm256_setzero_ps()}; }
-  OSKRA_WIDE_TARGET static WideLanes fromInt(const int32_t* p) {
-    return {_mm256_cvtepi32_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)))};
-  }
 };
 
 OSKRA_WIDE_TARGET inline void lanesStore(float* p, WideLanes a) { _mm256_storeu_ps(p, a.v); }
@@ -135,8 +132,6 @@ struct WiderLanes {
   OSKRA_WIDER_TARGET static WiderLanes load(const float* p) { return {_mm512_loadu_ps(p)}; }
   OSKRA_WIDER_TARGET static WiderLanes splat(float x) { return {_mm512_set1_ps(x)}; }
   OSKRA_WIDER_TARGET static WiderLanes zero() { return {_mm512_setzero_ps()}; }
-  // Integers to floats.
-  OSKRA_WIDER_TARGET static WiderLanes fromInt(const int32_t* p);
 };
 
 OSKRA_WIDER_TARGET inline void lanesStore(float* p, WiderLanes a) { _mm512_storeu_ps(p, a.v); }
@@ -184,9 +179,6 @@ OSKRA_WIDER_TARGET inline WiderLanes lanesSelect(WiderMask mask, WiderLanes a, W
 OSKRA_WIDER_TARGET inline __m512i widerIndex(WiderLanes index) {
   return _mm512_maskz_cvttps_epi32(kAllWiderLanes, index.v);
 }
-OSKRA_WIDER_TARGET inline WiderLanes WiderLanes::fromInt(const int32_t* p) {
-  return {_mm512_maskz_cvtepi32_ps(kAllWiderLanes, _mm512_loadu_si512(p))};
-}
 OSKRA_WIDER_TARGET inline WiderLanes lanesTruncate(WiderLanes a) {
   return {_mm512_maskz_cvtepi32_ps(kAllWiderLanes, widerIndex(a))};
 }
@@ -223,7 +215,6 @@ struct WiderSmallTable {
 
 struct WiderTable {
   static constexpr bool kInRegisters = true;
-  static constexpr int32_t kCapacity = 64;
   __m512 part[4];
   OSKRA_WIDER_TARGET WiderTable(const float* tableValues, int32_t size) {
     for (int32_t k = 0; k < 4; ++k) {

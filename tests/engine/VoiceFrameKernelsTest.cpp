@@ -96,7 +96,8 @@ TEST(VoiceFrameKernels, BandAmplitudesAreTheBandByBandWalk) {
         const float w = kappa - k;
         const float d = std::max(density[size_t(band)] - kBaseline, 0.0f);
         const float want = d * ((1.0f - w) * rates[size_t(k)] + w * rates[size_t(k) + 1]);
-        ASSERT_TRUE(sameBits(&out[size_t(band)], &want, 1)) << "width " << width << " trial " << trial << " band " << band;
+        ASSERT_TRUE(sameBits(&out[size_t(band)], &want, 1))
+            << "width " << width << " trial " << trial << " band " << band;
         ASSERT_TRUE(sameBits(&scratch[size_t(band)], &d, 1));
       }
     }

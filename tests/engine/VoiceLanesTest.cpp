@@ -61,7 +61,10 @@ TEST(VoiceLanes, KeptStatesMatchStatesInTheVoices) {
           for (auto* voice : {&a[v], &b[v]}) {
             float* frame = voice->frames[voice->ringIndex];
             uint32_t y = x;
-            for (int i = 0; i < DrumVoice::kFrameStride; ++i) frame[i] = static_cast<float>((y = y * 1664525u + 1013904223u) >> 9) * 1e-7f;
+            for (int i = 0; i < DrumVoice::kFrameStride; ++i) {
+              y = y * 1664525u + 1013904223u;
+              frame[i] = static_cast<float>(y >> 9) * 1e-7f;
+            }
             voice->fillCount = std::min(voice->fillCount + 1, DrumVoice::kFrameRing);
             voice->ringIndex = (voice->ringIndex + 1) & (DrumVoice::kFrameRing - 1);
           }
