@@ -181,7 +181,7 @@ void SpectralSynth::readMono(SpectralSynth* const* synths, float* const* out, in
                              bool* silent) {
   constexpr int32_t kGroup = 4;  // lanes
   constexpr int32_t kMaxTogether = 2 * kGroup;
-  constexpr int32_t kMaxFrames = 256;
+  constexpr int32_t kMaxFrames = 64;  // a control period; longer reads go alone
   SpectralSynth* together[kMaxTogether];
   float* dst[kMaxTogether];
   bool* silentOf[kMaxTogether];
