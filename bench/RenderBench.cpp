@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/BandSynth.h"
+#include "engine/LaneWidth.h"
 
 // The engine's cost per second of audio at 48 kHz, rendered in host blocks of 128 frames:
 // one drum voice on one track; full load (eight tracks of eight sounding voices, retriggered
@@ -71,7 +72,7 @@ void BM_RenderOneVoice(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderOneVoice)->Unit(benchmark::kMillisecond);
 
-void BM_RenderFullLoad(benchmark::State& state) {
+void renderFullLoad(benchmark::State& state) {
   Rig rig(8);
   BandSynth& e = *rig.engine;
   for (int32_t v = 0; v < 8; ++v)
@@ -94,7 +95,18 @@ void BM_RenderFullLoad(benchmark::State& state) {
   state.counters["voices"] = sounding;
   report(state);
 }
+
+void BM_RenderFullLoad(benchmark::State& state) { renderFullLoad(state); }
 BENCHMARK(BM_RenderFullLoad)->Unit(benchmark::kMillisecond);
+
+// The same with the lane width limited to the argument (4 or 8): what a processor without the
+// widest vector instructions gets.
+void BM_RenderFullLoadNarrow(benchmark::State& state) {
+  setLaneWidthLimit(static_cast<int32_t>(state.range(0)));
+  renderFullLoad(state);
+  setLaneWidthLimit(0);
+}
+BENCHMARK(BM_RenderFullLoadNarrow)->Unit(benchmark::kMillisecond)->Arg(4)->Arg(8);
 
 void BM_RenderSynthChord(benchmark::State& state) {
   Rig rig(8);

@@ -70,44 +70,65 @@ void CompTape::process(const float* const in[2], float* const out[2], int nFrame
     }
 
     const float inverseN = 1.0f / static_cast<float>(n);
+    // Both sides in one pass: each side's filters and follower wait on their own previous
+    // sample, so the two run side by side. A side reads its sample before writing it, and the
+    // left side goes first at every sample, as when the sides ran one after the other.
+    struct Side {
+      float lp, hp, y, m, g, k, rho, b;
+      float cutoffStep, dampingStep, bandStep;
+      const float* src;
+      float* dst;
+    };
+    Side sides[2];
     for (int side = 0; side < 2; ++side) {
       Channel& ch = channels[side];
       const float cutoffTarget = c + (ch.cutoffWobble.value() - 0.5f) * c * age;
       const float dampingTarget = 1.0f / (4.0f * cutoffTarget + 1.0f);
       const float bandTarget = 0.25f + (ch.bandWobble.value() - 0.8f) * 0.25f * age;
-      const float cutoffStep = (cutoffTarget - ch.cutoff) * inverseN;
-      const float dampingStep = (dampingTarget - ch.damping) * inverseN;
-      const float bandStep = (bandTarget - ch.bandGain) * inverseN;
-
-      float lp = ch.lowpass, hp = ch.highpass, y = ch.emphasis, m = ch.slope, g = ch.gain;
-      float k = ch.cutoff, rho = ch.damping, b = ch.bandGain;
-      const float* src = in[side] + start;
-      float* dst = out[side] + start;
-      for (int i = 0; i < n; ++i) {
-        const float x = guardSample(src[i]);
-        hp = rho * hp + x - lp;
-        lp = lp + k * hp;
-        const float w = b * hp + lp;
+      sides[side] = {ch.lowpass,
+                     ch.highpass,
+                     ch.emphasis,
+                     ch.slope,
+                     ch.gain,
+                     ch.cutoff,
+                     ch.damping,
+                     ch.bandGain,
+                     (cutoffTarget - ch.cutoff) * inverseN,
+                     (dampingTarget - ch.damping) * inverseN,
+                     (bandTarget - ch.bandGain) * inverseN,
+                     in[side] + start,
+                     out[side] + start};
+    }
+    for (int i = 0; i < n; ++i) {
+      for (Side& sd : sides) {
+        const float x = guardSample(sd.src[i]);
+        sd.hp = sd.rho * sd.hp + x - sd.lp;
+        sd.lp = sd.lp + sd.k * sd.hp;
+        const float w = sd.b * sd.hp + sd.lp;
         const float z = w / (std::fabs(w) * shapeLinear + shapeConstant + w * w * shapeSquare);
-        const float slopeNew = (z - y) * slopeGain;
-        const float v = y + slopeNew - slopeFeedback * m;
-        m = slopeNew;
-        y = z - 0.25f * slopeNew;
+        const float slopeNew = (z - sd.y) * slopeGain;
+        const float v = sd.y + slopeNew - slopeFeedback * sd.m;
+        sd.m = slopeNew;
+        sd.y = z - 0.25f * slopeNew;
         const float t = 1.0f / (std::fabs(v) * shapeLinear + shapeConstant);
-        g += (t < g ? kFollowDown : kFollowUp) * (t - g);
-        dst[i] = g * v;
-        k += cutoffStep;
-        rho += dampingStep;
-        b += bandStep;
+        sd.g += (t < sd.g ? kFollowDown : kFollowUp) * (t - sd.g);
+        sd.dst[i] = sd.g * v;
+        sd.k += sd.cutoffStep;
+        sd.rho += sd.dampingStep;
+        sd.b += sd.bandStep;
       }
-      ch.lowpass = lp;
-      ch.highpass = hp;
-      ch.emphasis = y;
-      ch.slope = m;
-      ch.gain = g;
-      ch.cutoff = k;
-      ch.damping = rho;
-      ch.bandGain = b;
+    }
+    for (int side = 0; side < 2; ++side) {
+      Channel& ch = channels[side];
+      const Side& sd = sides[side];
+      ch.lowpass = sd.lp;
+      ch.highpass = sd.hp;
+      ch.emphasis = sd.y;
+      ch.slope = sd.m;
+      ch.gain = sd.g;
+      ch.cutoff = sd.k;
+      ch.damping = sd.rho;
+      ch.bandGain = sd.b;
     }
   }
 }

@@ -93,6 +93,8 @@ void ReverbPlate::processChunk(const float* inL, const float* inR, float* outL, 
   const float inputStep = rampStep(inputTarget, inputGain, invN);
 
   float work[kLines][kChunk];
+  float signRight[kLines], signLeft[kLines], gainStep[kLines], dampingStep[kLines];
+  float g[kLines], d[kLines], s[kLines];
   for (int k = 0; k < kLines; ++k) {
     FeedbackLine& line = feedbackLines[k];
     const int m = static_cast<int>(line.buffer.size());
@@ -105,22 +107,30 @@ void ReverbPlate::processChunk(const float* inL, const float* inR, float* outL, 
       if (line.readPos == m) line.readPos = 0;
     }
     // Each line takes the input with its own signs, so the four carry different mixes.
-    const float signRight = static_cast<float>(k % 2) - 0.5f;
-    const float signLeft = static_cast<float>(k / 2) - 0.5f;
-    const float gainStep = rampStep(gainTarget[k], lineGain[k], invN);
-    const float dampingStep = rampStep(dampingTarget[k], damping[k], invN);
-    float w = inputGain, g = lineGain[k], d = damping[k], s = lowPass[k];
-    for (int i = 0; i < n; ++i) {
-      const float u = (signRight * dryR[i] + signLeft * dryL[i]) * w + g * b[i];
-      s += d * (u - s);
-      b[i] = s;
-      w += inputStep;
-      g += gainStep;
-      d += dampingStep;
+    signRight[k] = static_cast<float>(k % 2) - 0.5f;
+    signLeft[k] = static_cast<float>(k / 2) - 0.5f;
+    gainStep[k] = rampStep(gainTarget[k], lineGain[k], invN);
+    dampingStep[k] = rampStep(dampingTarget[k], damping[k], invN);
+    g[k] = lineGain[k];
+    d[k] = damping[k];
+    s[k] = lowPass[k];
+  }
+  // The four lines' low-passes side by side: each waits on its own last sample.
+  float w = inputGain;
+  for (int i = 0; i < n; ++i) {
+    for (int k = 0; k < kLines; ++k) {
+      const float u = (signRight[k] * dryR[i] + signLeft[k] * dryL[i]) * w + g[k] * work[k][i];
+      s[k] += d[k] * (u - s[k]);
+      work[k][i] = s[k];
+      g[k] += gainStep[k];
+      d[k] += dampingStep[k];
     }
-    lowPass[k] = s;
-    lineGain[k] = g;
-    damping[k] = d;
+    w += inputStep;
+  }
+  for (int k = 0; k < kLines; ++k) {
+    lowPass[k] = s[k];
+    lineGain[k] = g[k];
+    damping[k] = d[k];
   }
   inputGain += static_cast<float>(n) * inputStep;
 

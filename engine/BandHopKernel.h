@@ -1,13 +1,15 @@
 #pragma once
 
+#include <complex>
 #include <cstdint>
 
 #include "engine/ComplexChainLanes.h"
 
 // The arithmetic of one hop of drum-voice band values, written once for any lane type L
-// (Lanes, WideLanes): each lane is one voice, and a lane gives exactly what the same voice
-// gives alone, whatever the width. Lane arrays hold value i of voice group g at
-// [L::kWidth·(groups·i + g)]; the caller fills them from the voices and empties them again.
+// (Lanes, WideLanes, WiderLanes): each lane is one voice, and a lane gives exactly what the
+// same voice gives alone, whatever the width. Lane arrays hold value i of lane l at
+// [bandhop::kLanes·i + l]: every voice keeps its lane from hop to hop, and a hop works on the
+// groups of L::kWidth lanes that carry voices.
 //
 // Only templates and plain records live here: a wide translation unit includes this header
 // under its own target, and each lane type gets its own instantiation.
@@ -59,16 +61,27 @@ struct BandHopWork {
   const float* noiseRe = nullptr;
   const float* noiseIm = nullptr;
   float* pivots = nullptr;
-  const float* density = nullptr;     // per lane: the voice's "Density", -1..1
-  const float* tonalScale = nullptr;  // per lane: sqrt(1 - max(density, 0)²)
+  const float* density = nullptr;     // per lane (kLanes): the voice's "Density", -1..1
+  const float* tonalScale = nullptr;  // per lane (kLanes): sqrt(1 - max(density, 0)²)
 };
 
 // bandhop::run for WideLanes and WiderLanes; only where OSKRA_HAVE_WIDE_LANES, and only while
-// laneWidth() is their width.
-void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, int32_t groups, int32_t count);
-void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, int32_t groups, int32_t count);
+// laneWidth() allows their width.
+void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
+                     int32_t groupCount, uint64_t voiceLanes);
+void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
+                      int32_t groupCount, uint64_t voiceLanes);
+
+// VoiceBandSynth::runningSums eight lanes at a time, for the lane arrays' real and
+// imaginary parts (rows of entries padded to whole groups of eight); only where
+// OSKRA_HAVE_WIDE_LANES and AVX2 is there.
+void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes, int32_t count, int32_t n,
+                         std::complex<float>* total);
 
 namespace bandhop {
+
+// Lanes per value in every lane array: one for each voice of every track.
+constexpr int32_t kLanes = 64;
 
 constexpr int32_t kBands = 80;
 constexpr int32_t kFrameValues = 82;  // guard, 80 bands, guard
@@ -92,19 +105,23 @@ inline void unitPhasor(L x, L& re, L& im) {
   im = s * inv;
 }
 
-// One hop for `groups` groups of voices; count lanes carry voices (the others repeat one and
-// are ignored by the peak moves, which are the only step that looks at single lanes).
-// FixedGroups > 0 states the group count at compile time (the common single group), so the
-// lane addresses need no multiplication.
+// One hop for the groups of lanes starting at groupLanes[0 .. groupCount - 1] (multiples of
+// the width). voiceLanes has a bit for every lane that carries a voice: the other lanes of the
+// groups hold anything, and only the peak moves, the one step that looks at single lanes,
+// skip them. FixedGroups > 0 states the group count at compile time (the common single group).
 template <class L, int FixedGroups = 0>
-void run(const BandHopTables& tables, const BandHopWork& work, int32_t groupCount, int32_t count) {
+void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes, int32_t groupCount,
+         uint64_t voiceLanes) {
   constexpr int32_t W = L::kWidth;
+  constexpr int32_t kMaxGroups = kLanes / W;
   const int32_t groups = FixedGroups > 0 ? FixedGroups : groupCount;
   const int32_t n = tables.bandCount;
   const int32_t low = tables.lowCount;
   const int32_t high = tables.highCount;
-  auto at = [groups](const float* v, int32_t i, int32_t g) { return L::load(v + W * (groups * i + g)); };
-  auto put = [groups](float* v, int32_t i, int32_t g, L x) { lanesStore(v + W * (groups * i + g), x); };
+  int32_t lane0[kMaxGroups];
+  for (int32_t g = 0; g < groups; ++g) lane0[g] = groupLanes[g];
+  auto at = [&lane0](const float* v, int32_t i, int32_t g) { return L::load(v + kLanes * i + lane0[g]); };
+  auto put = [&lane0](float* v, int32_t i, int32_t g, L x) { lanesStore(v + kLanes * i + lane0[g], x); };
   // Vector stores may alias anything, so the arrays are reached through local pointers: the
   // compiler then keeps them in registers instead of reloading them after every store.
   const float* const frame0 = work.frame0;
@@ -203,7 +220,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, int32_t groupCoun
     const L wt = lanesMax(tonal + L::splat(0.3f), L::splat(0.2f));
     const L wq = lanesMax(transient + L::splat(0.4f), L::splat(0.2f));
     put(transientWeight, e, g, wq * wq);
-    const L d = L::load(density + W * g);
+    const L d = L::load(density + lane0[g]);
     put(noiseAmount, e, g, (lanesAbs(d) - one) * share + lanesMin(d, zero) + one);
     L re;
     L im;
@@ -248,41 +265,50 @@ void run(const BandHopTables& tables, const BandHopWork& work, int32_t groupCoun
   // the two bins around the peak. Every move is worked out from the amplitudes before any
   // move; a peak outside the high bins stays where it is.
   const int32_t first = tables.firstHighBin;
-  for (int32_t i = W * groups * low; i < W * groups * n; ++i) moved[i] = 0.0f;
+  for (int32_t e = low; e < n; ++e)
+    for (int32_t g = 0; g < groups; ++g) put(moved, e, g, zero);
   bool anyMoved = false;
+  // The lanes that move are picked out in lanes first: most bins have none.
+  const L lowestBin = L::splat(static_cast<float>(first));
+  const L highestBin = L::splat(static_cast<float>(first + high - 1));
+  const L minAmplitude = L::splat(kMinRelocatedAmplitude);
   for (int32_t j = 0; j < high; ++j) {
     const int32_t e = low + j;
     const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
     for (int32_t g = 0; g < groups; ++g) {
-      const L away = lanesAbs(at(entryFrequency, e, g) - binFrequency) - L::splat(kRelocationSlack);
+      const L frequency = at(entryFrequency, e, g);
+      const L away = lanesAbs(frequency - binFrequency) - L::splat(kRelocationSlack);
       const L share = lanesMin(lanesMax(away * L::splat(5.0f), zero) * at(entryTonal, e, g), one);
+      const L position = frequency * L::splat(4.0f);  // in bins
+      uint32_t moving = lanesBitsLess(zero, share) & lanesBitsLess(minAmplitude, at(amplitudes, e, g)) &
+                        lanesBitsLessEqual(lowestBin, position) & lanesBitsLess(position, highestBin);
+      moving &= static_cast<uint32_t>(voiceLanes >> lane0[g]);
+      if (moving == 0) continue;
       float shares[W];
       lanesStore(shares, share);
-      for (int32_t l = 0; l < W && W * g + l < count; ++l) {
-        if (!(shares[l] > 0.0f)) continue;
-        const int32_t at0 = W * (groups * e + g) + l;
+      for (; moving != 0; moving &= moving - 1u) {
+        const int32_t l = __builtin_ctz(moving);
+        const int32_t at0 = kLanes * e + lane0[g] + l;
         const float a = amplitudes[at0];
-        if (!(a > kMinRelocatedAmplitude)) continue;
-        const float position = entryFrequency[at0] * 4.0f;  // in bins
-        if (!(position >= static_cast<float>(first) && position < static_cast<float>(first + high - 1))) continue;
+        const float position = entryFrequency[at0] * 4.0f;
         const int32_t to = static_cast<int32_t>(position);
         const float frac = position - static_cast<float>(to);
         const float taken = shares[l] * a;
-        const int32_t target = W * (groups * (low + to - first) + g) + l;
+        const int32_t target = kLanes * (low + to - first) + lane0[g] + l;
         moved[at0] -= taken;
         moved[target] += taken * (1.0f - frac);
-        moved[target + W * groups] += taken * frac;
+        moved[target + kLanes] += taken * frac;
         anyMoved = true;
       }
     }
   }
 
   if (FixedGroups == 1) {
-    chainlanes::smoothGroups<L, 1, 1>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
-                                      transientWeight, stateRe, stateIm, work.pivots, 1, 0);
+    chainlanes::smoothGroups<L, 1, kLanes>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
+                                           transientWeight, stateRe, stateIm, work.pivots, kLanes, lane0);
   } else {
-    chainlanes::smoothChains<L>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower, transientWeight,
-                                stateRe, stateIm, work.pivots, groups);
+    chainlanes::smoothChains<L, kLanes>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
+                                        transientWeight, stateRe, stateIm, work.pivots, kLanes, lane0, groups);
   }
 
   // Magnitude from the frame (after the peak moves), the tonal part scaled back as the density
@@ -290,7 +316,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, int32_t groupCoun
   for (int32_t e = 0; e < n; ++e) {
     const bool withMoves = anyMoved && e >= low;
     for (int32_t g = 0; g < groups; ++g) {
-      const L tonalScale = L::load(work.tonalScale + W * g);
+      const L tonalScale = L::load(work.tonalScale + lane0[g]);
       L a = at(amplitudes, e, g);
       if (withMoves) a = a + at(moved, e, g);
       const L v = a * at(noiseAmount, e, g);

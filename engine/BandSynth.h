@@ -209,7 +209,12 @@ class BandSynth {
   float scalerValue(const DrumVoice& voice, int32_t scaler) const;
   float paramValue(int32_t index) const { return params[static_cast<size_t>(index)].effectiveValue(); }
   float trackValue(int32_t track, int32_t k) const { return paramValue(trackParam(track, k)); }
-  void renderTrackAudio(int32_t track, float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
+  // The tracks' audio for the next n frames in three steps: every synthesiser's output through
+  // its track's clip, the pan and width stages of all sounding tracks at once, and each
+  // track's mix into its output bus and the sends.
+  void readTrackAudio(float** outputs, int32_t nOutputChannels, int32_t n);
+  void panTrackAudio(int32_t n);
+  void mixTrackAudio(int32_t track, float** outputs, int32_t pos);
   // The voice pass in two steps: every track's voices render their band frames (in track
   // order, as the modulation and the shared generators require), then the band values of all
   // drum voices of all tracks are made at once and each track's synthesiser takes its hop.
@@ -236,6 +241,7 @@ class BandSynth {
   DrumVoice* mPending[kMaxPending] = {};
   float mPendingDensity[kMaxPending] = {};
   bool mPendingFirstHop[kMaxPending] = {};
+  int32_t mPendingLane[kMaxPending] = {};
   int32_t mPendingCount = 0;
   // Per track in this control pass: whether its voice pass ran, the voices it visited, and
   // where its drum voices start in mPending.
@@ -246,15 +252,21 @@ class BandSynth {
     int32_t pendingCount = 0;
   };
   TrackPass mTrackPass[kTrackCount];
-  // The voices' running band sums (low bands, then high bins) and what all the additions of
-  // the sums come to.
-  std::vector<float> mHopSumRe;
-  std::vector<float> mHopSumIm;
-  std::vector<float> mHopTotalRe;
-  std::vector<float> mHopTotalIm;
+  // What all the additions of a track's running band sums come to (low bands, then high bins).
   std::vector<std::complex<float>> mHopTotal;
-  // A track's mono block, then its left and right.
-  float mScratch[3 * kControlPeriod] = {};
+  // Each track's audio of the current stretch: mono, then left and right, and how it is mixed.
+  struct TrackAudio {
+    float mono[kControlPeriod] = {};
+    float left[kControlPeriod] = {};
+    float right[kControlPeriod] = {};
+    bool sounding = false;
+    int32_t bus = 0;
+    int32_t frames = 0;
+    float gain = 0.0f;
+    float pan = 0.0f;
+    float width = 0.0f;
+  };
+  TrackAudio mTrackAudio[kTrackCount];
   // The inputs of the two send slots: left 64, then right 64.
   float mSendBus[2][2 * kControlPeriod] = {};
 };

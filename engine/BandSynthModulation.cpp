@@ -56,6 +56,7 @@ void BandSynth::applyVoiceModulation(const DrumVoice& voice) {
   const std::vector<int32_t>& own = trackModParams[track];
   const std::vector<int32_t>* const touched[2] = {&own, &sharedModParams};
 
+  // The last voice's offsets go.
   for (const std::vector<int32_t>* list : touched) {
     for (int32_t i : *list) {
       Param& p = params[static_cast<size_t>(i)];
@@ -78,8 +79,6 @@ void BandSynth::applyVoiceModulation(const DrumVoice& voice) {
     params[static_cast<size_t>(target)].addVoiceModulation(
         scalerValue(voice, route.scaler) * route.amount * modMatrix.sourceValue(voice.sources, route.source));
   }
-
-  for (const std::vector<int32_t>* list : touched) {
-    for (int32_t i : *list) params[static_cast<size_t>(i)].updateModulation();
-  }
+  // Every parameter whose offsets changed has just been brought up to date (the reset above,
+  // each route's addition); the others hold what the same value and offsets gave before.
 }

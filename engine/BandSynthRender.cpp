@@ -45,10 +45,8 @@ void BandSynth::prepare(float rate, int32_t seed) {
 
   bands.build(rate);
   mVoiceBands.prepare(bands);
-  const size_t paddedBands = static_cast<size_t>((std::max(bands.bandCount, 0) + 3) & ~3);
-  for (std::vector<float>* v : {&mHopSumRe, &mHopSumIm, &mHopTotalRe, &mHopTotalIm}) v->assign(paddedBands, 0.0f);
   mHopTotal.assign(static_cast<size_t>(bands.bandCount), {0.0f, 0.0f});
-  std::fill(std::begin(mScratch), std::end(mScratch), 0.0f);
+  for (TrackAudio& audio : mTrackAudio) audio = TrackAudio();
   for (float(&bus)[2 * kPeriod] : mSendBus) std::fill(std::begin(bus), std::end(bus), 0.0f);
 
   const std::array<float, BandLayout::kFftSize>& window = synthWindow();
@@ -116,9 +114,14 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
                               playing ? beatPosition : ModMatrix::kNoBeatPosition, nullptr, false);
         applyGlobalModulation();
       }
-      for (int32_t t = 0; t < kTrackCount; ++t) {
-        renderTrackAudio(t, outputs, nOutputChannels, pos, n);
-        if (control) collectVoices(t, synth);
+      // The tracks' audio of this stretch comes from hops already made and reads only each
+      // track's own parameters, so every track's audio goes first (their pan stages side by
+      // side), then the voice pass.
+      readTrackAudio(outputs, nOutputChannels, n);
+      panTrackAudio(n);
+      for (int32_t t = 0; t < kTrackCount; ++t) mixTrackAudio(t, outputs, pos);
+      if (control) {
+        for (int32_t t = 0; t < kTrackCount; ++t) collectVoices(t, synth);
       }
       if (control) finishVoicePass();
       if (effectsReady) runEffectSlots(outputs, nOutputChannels, pos, n);
@@ -148,40 +151,94 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
   sampleCounter += nFrames;
 }
 
-void BandSynth::renderTrackAudio(int32_t t, float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n) {
-  DrumTrack& track = tracks[t];
-  if (!track.processor) return;
-  float* mono = mScratch;
-  float* const stereo[2] = {mScratch + kPeriod, mScratch + 2 * kPeriod};
-  bool silent = true;
-  const int32_t m = track.processor->read(&mono, 0, n, 1, &silent);
-
-  const int32_t o = truncClamped(trackValue(t, TrackParam::kOutput), 0, kTrackCount);
-  if (silent || 2 * o + 1 >= nOutputChannels || outputs[2 * o] == nullptr || outputs[2 * o + 1] == nullptr) {
-    track.silent.store(true, std::memory_order_relaxed);
-    return;
+void BandSynth::readTrackAudio(float** outputs, int32_t nOutputChannels, int32_t n) {
+  // Every track's synthesiser output first, their shelves side by side.
+  SpectralSynth* synths[kTrackCount];
+  float* mono[kTrackCount];
+  bool silent[kTrackCount];
+  int32_t trackOf[kTrackCount];
+  int32_t count = 0;
+  for (int32_t t = 0; t < kTrackCount; ++t) {
+    mTrackAudio[t].sounding = false;
+    if (!tracks[t].processor) continue;
+    synths[count] = tracks[t].processor.get();
+    mono[count] = mTrackAudio[t].mono;
+    trackOf[count] = t;
+    ++count;
   }
-  track.silent.store(false, std::memory_order_relaxed);
+  SpectralSynth::readMono(synths, mono, count, n, silent);
 
-  const Param& amp = params[static_cast<size_t>(trackParam(t, TrackParam::kAmp))];
-  const float gain =
-      clampOrLow(isTrackAudible(t) ? amp.effectiveValue() : 0.0f, 0.0f, kLevelHeadroom * amp.fromNormalized(1.0f));
-  const float pan = clampOrLow(trackValue(t, TrackParam::kPan) * 0.01f, -1.0f, 1.0f);
-  const float width = clampOrLow(trackValue(t, TrackParam::kWidth) * 0.01f, 0.0f, 1.0f);
-  const Param& clipParam = params[static_cast<size_t>(trackParam(t, TrackParam::kClip))];
-  const float clipAmount = clampOrLow(clipParam.toNormalized(clipParam.effectiveValue()), 0.0f, 1.0f);
+  for (int32_t k = 0; k < count; ++k) {
+    const int32_t t = trackOf[k];
+    DrumTrack& track = tracks[t];
+    TrackAudio& audio = mTrackAudio[t];
+    const int32_t m = std::clamp(n, 0, track.processor->size());
+    const int32_t o = truncClamped(trackValue(t, TrackParam::kOutput), 0, kTrackCount);
+    if (silent[k] || 2 * o + 1 >= nOutputChannels || outputs[2 * o] == nullptr || outputs[2 * o + 1] == nullptr) {
+      track.silent.store(true, std::memory_order_relaxed);
+      continue;
+    }
+    track.silent.store(false, std::memory_order_relaxed);
 
-  processClip(track.clip, mono, m, clipAmount);
-  processPanWidth(track.panWidth, mono, stereo, m, gain, pan, width);
-  addInto(outputs[2 * o] + pos, stereo[0], m);
-  addInto(outputs[2 * o + 1] + pos, stereo[1], m);
+    const Param& amp = params[static_cast<size_t>(trackParam(t, TrackParam::kAmp))];
+    audio.gain =
+        clampOrLow(isTrackAudible(t) ? amp.effectiveValue() : 0.0f, 0.0f, kLevelHeadroom * amp.fromNormalized(1.0f));
+    audio.pan = clampOrLow(trackValue(t, TrackParam::kPan) * 0.01f, -1.0f, 1.0f);
+    audio.width = clampOrLow(trackValue(t, TrackParam::kWidth) * 0.01f, 0.0f, 1.0f);
+    const Param& clipParam = params[static_cast<size_t>(trackParam(t, TrackParam::kClip))];
+    const float clipAmount = clampOrLow(clipParam.toNormalized(clipParam.effectiveValue()), 0.0f, 1.0f);
+    processClip(track.clip, audio.mono, m, clipAmount);
+    audio.bus = o;
+    audio.frames = m;
+    audio.sounding = true;
+  }
+}
+
+void BandSynth::panTrackAudio(int32_t n) {
+  // The sounding tracks' pan and width side by side; a track with a shorter read (none, as
+  // reads never fall short of a control period) goes alone.
+  PanWidthState* states[kTrackCount];
+  const float* mono[kTrackCount];
+  float* left[kTrackCount];
+  float* right[kTrackCount];
+  float gain[kTrackCount];
+  float pan[kTrackCount];
+  float width[kTrackCount];
+  int32_t count = 0;
+  for (int32_t t = 0; t < kTrackCount; ++t) {
+    TrackAudio& audio = mTrackAudio[t];
+    if (!audio.sounding) continue;
+    if (audio.frames != n) {
+      float* const stereo[2] = {audio.left, audio.right};
+      processPanWidth(tracks[t].panWidth, audio.mono, stereo, audio.frames, audio.gain, audio.pan, audio.width);
+      continue;
+    }
+    states[count] = &tracks[t].panWidth;
+    mono[count] = audio.mono;
+    left[count] = audio.left;
+    right[count] = audio.right;
+    gain[count] = audio.gain;
+    pan[count] = audio.pan;
+    width[count] = audio.width;
+    ++count;
+  }
+  processPanWidthTracks(states, mono, left, right, count, n, gain, pan, width);
+}
+
+void BandSynth::mixTrackAudio(int32_t t, float** outputs, int32_t pos) {
+  const TrackAudio& audio = mTrackAudio[t];
+  if (!audio.sounding) return;
+  const int32_t o = audio.bus;
+  const int32_t m = audio.frames;
+  addInto(outputs[2 * o] + pos, audio.left, m);
+  addInto(outputs[2 * o + 1] + pos, audio.right, m);
 
   for (int32_t s = 0; s < 2; ++s) {
     const Param& send = params[static_cast<size_t>(trackParam(t, s == 0 ? TrackParam::kSend1 : TrackParam::kSend2))];
     const float level = clampOrLow(send.effectiveValue(), 0.0f, kLevelHeadroom * send.fromNormalized(1.0f));
     if (!(level > 0.0f)) continue;
-    addScaled(mSendBus[s], stereo[0], level, m);
-    addScaled(mSendBus[s] + kPeriod, stereo[1], level, m);
+    addScaled(mSendBus[s], audio.left, level, m);
+    addScaled(mSendBus[s] + kPeriod, audio.right, level, m);
   }
 }
 

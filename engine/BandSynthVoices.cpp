@@ -51,6 +51,8 @@ void BandSynth::collectVoices(int32_t t, int32_t synth) {
     const int32_t p = mPendingCount;
     if (p < kMaxPending &&
         renderVoice(track, t, voice, synth, presentA, presentB, mPendingDensity[p], mPendingFirstHop[p])) {
+      // Every voice keeps its own lane of the band arithmetic.
+      mPendingLane[p] = t * DrumTrack::kVoiceCount + i;
       mPending[mPendingCount++] = &voice;
     }
   }
@@ -59,7 +61,7 @@ void BandSynth::collectVoices(int32_t t, int32_t synth) {
 
 void BandSynth::finishVoicePass() {
   // The drum voices' band values, all voices of all tracks side by side.
-  mVoiceBands.drumHops(bands, mPending, mPendingDensity, mPendingFirstHop, mPendingCount);
+  mVoiceBands.laneHops(bands, mPending, mPendingLane, mPendingDensity, mPendingFirstHop, mPendingCount);
   mPendingCount = 0;
 
   const int32_t low = bands.lowBandCount;
@@ -73,40 +75,16 @@ void BandSynth::finishVoicePass() {
     // count once after every voice and once more after the last: earlier voices weigh more,
     // the balance stored sounds were made with. The synthesiser is linear, so what all these
     // additions come to goes in at once.
-    // Real and imaginary parts apart, four entries at a time (n is padded to whole lane
-    // groups); each part is added exactly as the complex sums would add it.
-    const int32_t padded = (n + 3) & ~3;
-    float* sumRe = mHopSumRe.data();
-    float* sumIm = mHopSumIm.data();
-    float* totalRe = mHopTotalRe.data();
-    float* totalIm = mHopTotalIm.data();
-    std::fill(sumRe, sumRe + padded, 0.0f);
-    std::fill(sumIm, sumIm + padded, 0.0f);
-    std::fill(totalRe, totalRe + padded, 0.0f);
-    std::fill(totalIm, totalIm + padded, 0.0f);
-    for (int32_t p = pass.firstPending; p < pass.firstPending + pass.pendingCount; ++p) {
-      DrumVoice& voice = *mPending[p];
-      const float* re = voice.stateRe.data();
-      const float* im = voice.stateIm.data();
-      for (int32_t e = 0; e < padded; e += 4) {
-        const Lanes r = lanesLoad(sumRe + e) + lanesLoad(re + e);
-        const Lanes i = lanesLoad(sumIm + e) + lanesLoad(im + e);
-        lanesStore(sumRe + e, r);
-        lanesStore(sumIm + e, i);
-        lanesStore(totalRe + e, lanesLoad(totalRe + e) + r);
-        lanesStore(totalIm + e, lanesLoad(totalIm + e) + i);
-      }
-      endHop(voice);
-    }
     if (pass.visited > 0) {
       std::complex<float>* total = mHopTotal.data();
-      for (int32_t e = 0; e < n; ++e) total[e] = {totalRe[e] + sumRe[e], totalIm[e] + sumIm[e]};
+      mVoiceBands.runningSums(mPendingLane + pass.firstPending, pass.pendingCount, n, total);
       const std::complex<float>* lowTotal[1] = {total};
       const std::complex<float>* highTotal[1] = {total + low};
       processor->addBands(bands.lowBandBin.data(), bands.lowBandWeight0.data(), bands.lowBandWeight1.data(), lowTotal,
                           low, 1);
       processor->addBins(highTotal, bands.firstHighBin, bands.highBinCount, 1);
     }
+    for (int32_t p = pass.firstPending; p < pass.firstPending + pass.pendingCount; ++p) endHop(*mPending[p]);
     processor->synthesizeFrame(1);
 
     while (track.voiceCount > 0 && track.voices[track.voiceCount - 1].state == DrumVoice::kIdle) --track.voiceCount;

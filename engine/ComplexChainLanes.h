@@ -3,27 +3,28 @@
 #include <cstdint>
 
 // The chain smoother run on many independent chains side by side, written once for any lane
-// type L (Lanes, WideLanes): every array holds value i of chain group g at
-// [L::kWidth·(groups·i + g)], one chain per lane, complex values split into real and imaginary
-// arrays. Each lane gets exactly the arithmetic of smoothComplexChain, in the same order.
+// type L (Lanes, WideLanes): every array holds value i of the chain group starting at offset o
+// at [stride·i + o], one chain per lane, complex values split into real and imaginary arrays.
+// Each lane gets exactly the arithmetic of smoothComplexChain, in the same order.
 //
 // Only templates live here: a wide translation unit includes this header under its own target,
 // and each lane type gets its own instantiation.
 namespace chainlanes {
 
-// Groups g0 .. g0 + C - 1 at once: their chains are independent, so the divisions of one wait
-// while the others' run, and C = 4 keeps the elimination from waiting on its own latency.
-// FixedGroups > 0 states the total group count at compile time, so the lane addresses need no
-// multiplication.
-template <class L, int C, int FixedGroups = 0>
+// The C groups at offsets[0 .. C - 1] at once: their chains are independent, so the divisions
+// of one wait while the others' run, and C = 4 keeps the elimination from waiting on its own
+// latency. Stride > 0 states the stride at compile time.
+template <class L, int C, int Stride = 0>
 void smoothGroups(const float* xRe, const float* xIm, int32_t n, const float* w, const float* cRe, const float* cIm,
-                  const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t groupCount, int32_t g0) {
-  constexpr int32_t W = L::kWidth;
-  const int32_t groups = FixedGroups > 0 ? FixedGroups : groupCount;
+                  const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t stride,
+                  const int32_t* offsets) {
+  const int32_t step = Stride > 0 ? Stride : stride;
+  int32_t o[C];
+  for (int32_t g = 0; g < C; ++g) o[g] = offsets[g];
   const L eps = L::splat(1e-30f);
   const L one = L::splat(1.0f);
-  auto at = [groups, g0](const float* p, int32_t i, int32_t g) { return L::load(p + W * (groups * i + g0 + g)); };
-  auto put = [groups, g0](float* p, int32_t i, int32_t g, L x) { lanesStore(p + W * (groups * i + g0 + g), x); };
+  auto at = [step, &o](const float* p, int32_t i, int32_t g) { return L::load(p + step * i + o[g]); };
+  auto put = [step, &o](float* p, int32_t i, int32_t g, L x) { lanesStore(p + step * i + o[g], x); };
 
   L zr[C];
   L zi[C];
@@ -78,24 +79,27 @@ void smoothGroups(const float* xRe, const float* xIm, int32_t n, const float* w,
   }
 }
 
-template <class L>
+// Any number of groups, four at a time.
+template <class L, int Stride = 0>
 void smoothChains(const float* xRe, const float* xIm, int32_t n, const float* w, const float* cRe, const float* cIm,
-                  const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t groups) {
+                  const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t stride,
+                  const int32_t* offsets, int32_t groups) {
   if (n <= 0) return;
   constexpr int32_t kTogether = 4;
   for (int32_t g0 = 0; g0 < groups; g0 += kTogether) {
+    const int32_t* o = offsets + g0;
     switch (groups - g0 < kTogether ? groups - g0 : kTogether) {
       case 1:
-        smoothGroups<L, 1>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, groups, g0);
+        smoothGroups<L, 1, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
       case 2:
-        smoothGroups<L, 2>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, groups, g0);
+        smoothGroups<L, 2, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
       case 3:
-        smoothGroups<L, 3>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, groups, g0);
+        smoothGroups<L, 3, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
       default:
-        smoothGroups<L, 4>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, groups, g0);
+        smoothGroups<L, 4, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
     }
   }

@@ -48,5 +48,13 @@ void smoothComplexChain(const std::complex<float>* x, int32_t n, const float* w,
 void smoothComplexChainLanes(const float* xRe, const float* xIm, int32_t n, const float* w, const float* cRe,
                              const float* cIm, const float* a, const float* s, float* zRe, float* zIm, float* den,
                              int32_t groups) {
-  chainlanes::smoothChains<Lanes>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, groups);
+  // Group g starts at 4·g; the offsets are made four groups at a time, so nothing allocates.
+  constexpr int32_t kBatch = 4;
+  for (int32_t g0 = 0; g0 < groups; g0 += kBatch) {
+    int32_t offsets[kBatch];
+    const int32_t count = groups - g0 < kBatch ? groups - g0 : kBatch;
+    for (int32_t g = 0; g < count; ++g) offsets[g] = Lanes::kWidth * (g0 + g);
+    chainlanes::smoothChains<Lanes>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, Lanes::kWidth * groups, offsets,
+                                    count);
+  }
 }

@@ -9,6 +9,7 @@ void DrumVoice::sizeSpectra(int32_t n) {
 
 void DrumVoice::clearSpectra() {
   for (std::vector<float>* v : {&stateRe, &stateIm, &noiseRe, &noiseIm}) std::fill(v->begin(), v->end(), 0.0f);
+  statesCleared = true;
 }
 
 void DrumVoice::goIdle() {

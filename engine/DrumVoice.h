@@ -47,6 +47,9 @@ struct DrumVoice {
   std::vector<float> stateIm;
   std::vector<float> noiseRe;
   std::vector<float> noiseIm;
+  // Set by clearSpectra: copies of the band states kept elsewhere (the voice pass's lanes) are
+  // to be cleared too.
+  bool statesCleared = true;
 
   // Room for n bands, all zero.
   void sizeSpectra(int32_t n);

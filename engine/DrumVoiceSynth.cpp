@@ -9,6 +9,15 @@
 #include "engine/KnotIntegrator.h"
 #include "engine/ReferenceModel.h"
 #include "engine/SimdLanes.h"
+#include "engine/VoiceFrameKernels.h"
+
+static_assert(voiceframe::kCurves == DrumVoiceSynth::kCurves &&
+                  voiceframe::kFrequencyRows == DrumVoiceSynth::kFrequencyCurves &&
+                  voiceframe::kCurveSpacing == Blob::kCurveSpacing &&
+                  voiceframe::kMixedColumns + 1 == DrumVoiceSynth::kColumns &&
+                  voiceframe::kBands == DrumVoiceSynth::kBands &&
+                  voiceframe::kDensityBaseline == Blob::kFrequencyDensityBaseline,
+              "the frame kernels' mesh is the voice's");
 
 namespace {
 
@@ -115,86 +124,6 @@ bool hasVoiceShape(const Blob* blob) {
 float rootEnergy(const Blob& blob) { return blob.energy > 0.0f ? std::sqrt(blob.energy) : 0.0f; }
 
 
-// Loudness in time at each band: the row rates of the time curves around the band's column
-// position, times the band's column density above the baseline (kept in scratch when given).
-// density may be out itself. The walk over the columns comes first; the arithmetic then runs
-// four bands at a time, each lane exactly as a band alone.
-void bandAmplitudes(const float* columns, const float* rates, float s, int32_t first, int32_t end,
-                    const float* density, float* out, float* scratch) {
-  constexpr int32_t kRoom = DrumVoiceSynth::kBands + 4;
-  const int32_t count = end - first;
-  const int32_t padded = (count + 3) & ~3;
-  int32_t bandIndex[kRoom];
-  int32_t column[kRoom];
-  float below[kRoom];
-  float above[kRoom];
-  int32_t j = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t band = first + i;
-    const float p = static_cast<float>(band) - s;
-    while (j < DrumVoiceSynth::kColumns - 1 && p > columns[j + 1]) ++j;
-    bandIndex[i] = band;
-    column[i] = j;
-    below[i] = columns[j];
-    above[i] = columns[j + 1];
-  }
-  for (int32_t i = count; i < padded; ++i) {
-    bandIndex[i] = bandIndex[count - 1];
-    column[i] = column[count - 1];
-    below[i] = below[count - 1];
-    above[i] = above[count - 1];
-  }
-
-  // Held on the last span between time curves: past the top column (lowered by a model) the
-  // band still reads curves 5 and 6, never beyond.
-  const Lanes zero = Lanes::zero();
-  const Lanes lastCurve = Lanes::splat(static_cast<float>(DrumVoiceSynth::kCurves - 1));
-  const Lanes lastSpan = Lanes::splat(static_cast<float>(DrumVoiceSynth::kCurves - 2));
-  const Lanes shift = Lanes::splat(s);
-  float weight[kRoom];
-  int32_t curve[kRoom];
-  for (int32_t i = 0; i < padded; i += 4) {
-    const Lanes p = lanesFromInt(bandIndex + i) - shift;
-    const Lanes lo = Lanes::load(below + i);
-    const Lanes gap = Lanes::load(above + i) - lo;
-    const Lanes j4 = lanesFromInt(column + i);
-    const Lanes q = lanesSelect(lanesLess(zero, gap), (p - lo) / gap + j4, j4);
-    Lanes kappa = q * Lanes::splat(0.125f);
-    kappa = lanesSelect(lanesLessEqual(zero, kappa), kappa, zero);
-    kappa = lanesSelect(lanesLess(lastCurve, kappa), lastCurve, kappa);
-    int32_t truncated[4];
-    lanesStoreInt(truncated, kappa);
-    const Lanes k = lanesMin(lanesFromInt(truncated), lastSpan);
-    lanesStore(weight + i, kappa - k);
-    lanesStoreInt(curve + i, k);
-  }
-  float rateBelow[kRoom];
-  float rateAbove[kRoom];
-  for (int32_t i = 0; i < padded; ++i) {
-    rateBelow[i] = rates[curve[i]];
-    rateAbove[i] = rates[curve[i] + 1];
-  }
-  const Lanes baseline = Lanes::splat(Blob::kFrequencyDensityBaseline);
-  const Lanes one = Lanes::splat(1.0f);
-  float amplitude[kRoom];
-  float excess[kRoom];
-  int32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const Lanes d = lanesMax(Lanes::load(density + first + i) - baseline, zero);
-    const Lanes w = Lanes::load(weight + i);
-    lanesStore(amplitude + i, d * ((one - w) * Lanes::load(rateBelow + i) + w * Lanes::load(rateAbove + i)));
-    lanesStore(excess + i, d);
-  }
-  for (; i < count; ++i) {
-    const float d = std::max(density[first + i] - Blob::kFrequencyDensityBaseline, 0.0f);
-    const float w = weight[i];
-    amplitude[i] = d * ((1.0f - w) * rateBelow[i] + w * rateAbove[i]);
-    excess[i] = d;
-  }
-  std::copy(amplitude, amplitude + count, out + first);
-  if (scratch != nullptr) std::copy(excess, excess + count, scratch + first);
-}
-
 }  // namespace
 
 DrumVoiceSynth::DrumVoiceSynth() {
@@ -241,6 +170,17 @@ void DrumVoiceSynth::setModel(int32_t index) { modelIndex = index; }
 
 void DrumVoiceSynth::setBlobs(const Blob* a, const Blob* b) {
   if (b == nullptr) b = a;
+  // The same copies as before, every curve already on them: nothing to do (the common case,
+  // once per control pass).
+  if (a == blobA && b == blobB && a != nullptr) {
+    bool same = a->gridA.size() >= static_cast<size_t>(kCurves) && b->gridA.size() >= static_cast<size_t>(kCurves);
+    for (int32_t c = 0; same && c < kCurves; ++c) {
+      const KnotIntegrator& cursor = curves[static_cast<size_t>(c)].cursor;
+      same = cursor.knots == a->gridA[static_cast<size_t>(c)].data() &&
+             cursor.knotsB == b->gridA[static_cast<size_t>(c)].data();
+    }
+    if (same) return;
+  }
   if (!hasVoiceShape(a) || !hasVoiceShape(b)) return;
   blobA = a;
   blobB = b;
@@ -320,20 +260,8 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
     rowsA[r] = a.gridB[static_cast<size_t>(r)].data();
     rowsB[r] = b.gridB[static_cast<size_t>(r)].data();
   }
-  float reached[kCurves];
-  for (int32_t k = 0; k < kCurves; ++k) reached[k] = curveRows[static_cast<size_t>(k)];
-  for (int32_t m = 0; m + 1 < kCurves; ++m) {
-    for (int32_t step = 0; step < Blob::kCurveSpacing; ++step) {
-      const int32_t j = m * Blob::kCurveSpacing + step;
-      const float u = static_cast<float>(step) / static_cast<float>(Blob::kCurveSpacing);
-      const float rho = (1.0f - u) * reached[m] + u * reached[m + 1];
-      const int32_t i = truncClamped(rho, 0, kFrequencyCurves - 2);
-      const float g = rho - static_cast<float>(i);
-      const float f0 = (1.0f - x) * rowsA[i][j] + x * rowsB[i][j];
-      const float f1 = (1.0f - x) * rowsA[i + 1][j] + x * rowsB[i + 1][j];
-      columns[j] = (1.0f - g) * f0 + g * f1;
-    }
-  }
+  const VoiceFrameKernels& kernels = voiceFrameKernels();
+  kernels.columnFrequencies(rowsA, rowsB, curveRows.data(), x, columns);
   columns[kColumns - 1] = kTopColumnFrequency;
 
   // Model pitch: an offset per time curve, spread over the columns by a quadratic B-spline.
@@ -365,7 +293,7 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
     resampleKnotDensity(columns, kColumns, density + first, end - first, 1.0f, static_cast<float>(first) - s, 1.0f);
     columns[kSentinel] = kSentinelFrequency;
 
-    bandAmplitudes(columns, rowRates.data(), s, first, end, density, out, scratch);
+    kernels.bandAmplitudes(columns, rowRates.data(), s, first, end, density, out, scratch);
 
     applyContrast(out + first, end - first, contrast);
     for (int32_t band = first; band < end; ++band) out[band] *= gain;
@@ -382,9 +310,11 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
   }
 
   // Bands outside the shifted range are silent.
-  for (int32_t band = 0; band < kBands; ++band) {
-    if (band >= first && band < end) continue;
-    out[band] = 0.0f;
-    if (scratch != nullptr) scratch[band] = 0.0f;
+  const int32_t soundingEnd = first < end ? end : first;
+  std::fill(out, out + first, 0.0f);
+  std::fill(out + soundingEnd, out + kBands, 0.0f);
+  if (scratch != nullptr) {
+    std::fill(scratch, scratch + first, 0.0f);
+    std::fill(scratch + soundingEnd, scratch + kBands, 0.0f);
   }
 }

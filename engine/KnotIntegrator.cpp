@@ -5,6 +5,7 @@
 
 #include "engine/Clamp.h"
 #include "engine/SimdLanes.h"
+#include "engine/VoiceFrameKernels.h"
 
 namespace {
 
@@ -116,87 +117,6 @@ float KnotIntegrator::integralBlend(float t, float m) {
   return base + num / den;
 }
 
-namespace {
-
-// The walk of KnotIntegrator::integral over one list, laid out ahead: segment s (-1 .. n - 1)
-// at index s + 1, every field formed by exactly the operations the walk uses, so F comes out
-// bit for bit the same. The divisions, which dominate the walk, no longer wait for each other
-// and run four segments at a time.
-constexpr int32_t kMaxTableKnots = 64;
-
-struct SegmentTable {
-  float width[kMaxTableKnots + 2];  // one more: the last segment's next is itself
-  float start[kMaxTableKnots + 1];
-  float base[kMaxTableKnots + 1];
-  float a[kMaxTableKnots + 1];
-  float b[kMaxTableKnots + 1];
-  float d[kMaxTableKnots + 1];
-  float mean[kMaxTableKnots + 1];
-};
-
-void buildSegments(const float* knots, int32_t n, SegmentTable& t) {
-  // Segment s >= 0 spans width[s + 1] = gap min(s, n - 2); the one after it is gap
-  // min(s + 1, n - 2), the one before it gap s - 1 (the first gap for segment 0).
-  const int32_t segments = n + 1;
-  const Lanes minWidth = lanesSplat(KnotIntegrator::kMinWidth);
-  int32_t s = 0;
-  for (; s + 4 <= n - 1; s += 4) {
-    lanesStore(t.width + s + 1, lanesMax(minWidth, lanesLoad(knots + s + 1) - lanesLoad(knots + s)));
-  }
-  for (; s < n - 1 && s < kMaxTableKnots; ++s) t.width[s + 1] = floorWidth(knots[s + 1] - knots[s]);
-  t.width[n] = t.width[n - 1];
-  const float first = t.width[1];
-  t.width[0] = first;
-  // Half the inverse width of every segment, once: it serves the segment before and after.
-  float halfInverse[kMaxTableKnots + 2];
-  const Lanes half = lanesSplat(0.5f);
-  int32_t i = 0;
-  for (; i + 4 <= segments; i += 4) lanesStore(halfInverse + i, half / lanesLoad(t.width + i));
-  for (; i < segments; ++i) halfInverse[i] = 0.5f / t.width[i];
-  t.width[segments] = t.width[n];
-  halfInverse[segments] = halfInverse[n];
-  // Segment -1 is the virtual one before the first knot.
-  t.a[0] = 0.0f;
-  t.b[0] = 1.0f / first;
-  t.d[0] = 0.0f;
-  t.mean[0] = first * 0.0f + 0.0f;
-
-  const Lanes one = lanesSplat(1.0f);
-  const Lanes two = lanesSplat(2.0f);
-  for (i = 1; i + 4 <= segments; i += 4) {
-    const Lanes w = lanesLoad(t.width + i);
-    const Lanes nw = lanesLoad(t.width + i + 1);
-    lanesStore(t.b + i, (w * w + nw * nw) / (nw * w * (nw + w)));
-    const Lanes e = (lanesLoad(halfInverse + i - 1) + lanesLoad(halfInverse + i + 1)) * w;
-    lanesStore(t.d + i, (e * e - one) * lanesSplat(0.2f));
-  }
-  for (; i < segments; ++i) {
-    const float w = t.width[i];
-    const float nw = t.width[i + 1];
-    t.b[i] = (w * w + nw * nw) / (nw * w * (nw + w));
-    const float e = (halfInverse[i - 1] + halfInverse[i + 1]) * w;
-    t.d[i] = (e * e - 1.0f) * 0.2f;
-  }
-  for (i = 1; i < segments; ++i) t.a[i] = t.b[i - 1];
-  for (i = 1; i + 4 <= segments; i += 4) {
-    lanesStore(t.mean + i, (lanesLoad(t.a + i) + lanesLoad(t.b + i)) / (lanesLoad(t.d + i) + two));
-  }
-  for (; i < segments; ++i) t.mean[i] = (t.a[i] + t.b[i]) / (t.d[i] + 2.0f);
-
-  // The running sums stay in order, so every base is the walk's to the last bit.
-  float area[kMaxTableKnots + 1];
-  for (i = 0; i + 4 <= segments; i += 4) lanesStore(area + i, lanesLoad(t.mean + i) * lanesLoad(t.width + i));
-  for (; i < segments; ++i) area[i] = t.mean[i] * t.width[i];
-  t.start[0] = -first;
-  t.base[0] = 0.0f;
-  for (i = 1; i < segments; ++i) {
-    t.base[i] = t.base[i - 1] + area[i - 1];
-    t.start[i] = t.start[i - 1] + t.width[i - 1];
-  }
-}
-
-}  // namespace
-
 void resampleKnotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0,
                          float step) {
   if (bins <= 0) return;
@@ -204,90 +124,21 @@ void resampleKnotDensity(const float* knots, int32_t n, float* out, int32_t bins
     for (int32_t i = 0; i < bins; ++i) out[i] = 0.0f;
     return;
   }
-  if (n > kMaxTableKnots) {
-    KnotIntegrator integrator;
-    integrator.init(knots, n);
-    float t = t0;
-    float f0 = integrator.integral(t);
-    for (int32_t i = 0; i < bins; ++i) {
-      t += step;
-      const float f1 = integrator.integral(t);
-      out[i] = (f1 - f0) * scale;
-      f0 = f1;
-    }
+  if (n <= KnotSegments::kMaxKnots && bins <= VoiceFrameKernels::kMaxDensityBins) {
+    voiceFrameKernels().knotDensity(knots, n, out, bins, scale, t0, step);
     return;
   }
-
-  SegmentTable table;
-  buildSegments(knots, n, table);
-  // The walk gives each grid position its segment; F is then evaluated four positions at a
-  // time with the walk's arithmetic. Long grids walk and evaluate in one go.
-  constexpr int32_t kRoom = 132;
-  if (bins + 1 > kRoom - 4) {
-    int32_t segment = 0;
-    auto integral = [&](float t) {
-      while (segment < n && t >= table.start[segment] + table.width[segment]) ++segment;
-      const float width = table.width[segment];
-      float u = t - table.start[segment];
-      u = u > 0.0f ? u : 0.0f;
-      const float a = table.a[segment];
-      const float mean = table.mean[segment];
-      const float linear = u <= width ? a * (width - u) + mean * u : a * width + (mean - a) * u;
-      return table.base[segment] + linear * width * u / (u * table.d[segment] * (width - u) + width * width);
-    };
-    float t = t0;
-    float f0 = integral(t);
-    for (int32_t i = 0; i < bins; ++i) {
-      t += step;
-      const float f1 = integral(t);
-      out[i] = (f1 - f0) * scale;
-      f0 = f1;
-    }
-    return;
-  }
-  float width[kRoom];
-  float u[kRoom];
-  float base[kRoom];
-  float a[kRoom];
-  float mean[kRoom];
-  float d[kRoom];
-  int32_t segment = 0;
+  // Long lists or grids: the walk itself.
+  KnotIntegrator integrator;
+  integrator.init(knots, n);
   float t = t0;
-  const int32_t count = bins + 1;
-  for (int32_t i = 0; i < count; ++i) {
-    while (segment < n && t >= table.start[segment] + table.width[segment]) ++segment;
-    width[i] = table.width[segment];
-    u[i] = t - table.start[segment];
-    base[i] = table.base[segment];
-    a[i] = table.a[segment];
-    mean[i] = table.mean[segment];
-    d[i] = table.d[segment];
+  float f0 = integrator.integral(t);
+  for (int32_t i = 0; i < bins; ++i) {
     t += step;
+    const float f1 = integrator.integral(t);
+    out[i] = (f1 - f0) * scale;
+    f0 = f1;
   }
-  const int32_t padded = (count + 3) & ~3;
-  for (int32_t i = count; i < padded; ++i) {
-    width[i] = width[count - 1];
-    u[i] = u[count - 1];
-    base[i] = base[count - 1];
-    a[i] = a[count - 1];
-    mean[i] = mean[count - 1];
-    d[i] = d[count - 1];
-  }
-  float f[kRoom];
-  const Lanes zero = Lanes::zero();
-  for (int32_t i = 0; i < padded; i += 4) {
-    const Lanes w = Lanes::load(width + i);
-    Lanes ui = Lanes::load(u + i);
-    ui = lanesSelect(lanesLess(zero, ui), ui, zero);
-    const Lanes ai = Lanes::load(a + i);
-    const Lanes mi = Lanes::load(mean + i);
-    const Lanes linear = lanesSelect(lanesLessEqual(ui, w), ai * (w - ui) + mi * ui, ai * w + (mi - ai) * ui);
-    lanesStore(f + i, Lanes::load(base + i) + linear * w * ui / (ui * Lanes::load(d + i) * (w - ui) + w * w));
-  }
-  const Lanes scaleLanes = Lanes::splat(scale);
-  int32_t i = 0;
-  for (; i + 4 <= bins; i += 4) lanesStore(out + i, (Lanes::load(f + i + 1) - Lanes::load(f + i)) * scaleLanes);
-  for (; i < bins; ++i) out[i] = (f[i + 1] - f[i]) * scale;
 }
 
 float knotsFromDensity(const float* density, int32_t n, float* knots, int32_t m, float share) {

@@ -15,10 +15,15 @@
 #define OSKRA_LANES_SSE 0
 #endif
 
+struct LanesTable;
+
 #if OSKRA_LANES_SSE
 
 struct Lanes {
   static constexpr int kWidth = 4;
+  // Tables read at a position per lane; see LanesTable.
+  using Table = LanesTable;
+  using SmallTable = LanesTable;
   __m128 v;
   static Lanes load(const float* p) { return {_mm_loadu_ps(p)}; }
   static Lanes splat(float x) { return {_mm_set1_ps(x)}; }
@@ -55,6 +60,8 @@ inline float lanesFirst(Lanes a) { return _mm_cvtss_f32(a.v); }
 
 struct Lanes {
   static constexpr int kWidth = 4;
+  using Table = LanesTable;
+  using SmallTable = LanesTable;
   float v[4];
   static Lanes load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
   static Lanes splat(float x) { return {{x, x, x, x}}; }
@@ -127,6 +134,14 @@ inline Lanes lanesLessEqual(Lanes a, Lanes b) { return {_mm_cmple_ps(a.v, b.v)};
 inline Lanes lanesSelect(Lanes mask, Lanes a, Lanes b) {
   return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
 }
+// The same comparisons as bits, lane i in bit i: for picking out the few lanes that need
+// scalar work. NaN compares false.
+inline uint32_t lanesBitsLess(Lanes a, Lanes b) {
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmplt_ps(a.v, b.v)));
+}
+inline uint32_t lanesBitsLessEqual(Lanes a, Lanes b) {
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmple_ps(a.v, b.v)));
+}
 // Truncation toward zero into four integers (the value must fit), and back.
 inline void lanesStoreInt(int32_t* p, Lanes a) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_cvttps_epi32(a.v));
@@ -134,6 +149,22 @@ inline void lanesStoreInt(int32_t* p, Lanes a) {
 inline Lanes lanesFromInt(const int32_t* p) {
   return {_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
 }
+// Truncation toward zero, kept as floats (the value must fit an integer).
+inline Lanes lanesTruncate(Lanes a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
+// The floor, for values that fit an integer.
+inline Lanes lanesFloor(Lanes a) {
+  const __m128 t = _mm_cvtepi32_ps(_mm_cvttps_epi32(a.v));
+  return {_mm_sub_ps(t, _mm_and_ps(_mm_cmpgt_ps(t, a.v), _mm_set1_ps(1.0f)))};
+}
+// Lane i: the largest of lanes 0 .. i, for values of at least 0.
+inline Lanes lanesRunningMax(Lanes a) {
+  __m128 x = a.v;
+  x = _mm_max_ps(x, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(x), 4)));
+  x = _mm_max_ps(x, _mm_castsi128_ps(_mm_slli_si128(_mm_castps_si128(x), 8)));
+  return {x};
+}
+// Every lane: the last lane.
+inline Lanes lanesLast(Lanes a) { return {_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(3, 3, 3, 3))}; }
 
 #else
 
@@ -189,11 +220,55 @@ inline Lanes lanesSelect(Lanes mask, Lanes a, Lanes b) {
   for (int i = 0; i < 4; ++i) r.v[i] = mask.v[i] != 0.0f ? a.v[i] : b.v[i];
   return r;
 }
+inline uint32_t lanesBitsLess(Lanes a, Lanes b) {
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= a.v[i] < b.v[i] ? 1u << i : 0u;
+  return bits;
+}
+inline uint32_t lanesBitsLessEqual(Lanes a, Lanes b) {
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i) bits |= a.v[i] <= b.v[i] ? 1u << i : 0u;
+  return bits;
+}
 inline void lanesStoreInt(int32_t* p, Lanes a) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<int32_t>(a.v[i]);
 }
 inline Lanes lanesFromInt(const int32_t* p) {
   return {{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), static_cast<float>(p[3])}};
 }
+inline Lanes lanesTruncate(Lanes a) {
+  Lanes r;
+  for (int i = 0; i < 4; ++i) r.v[i] = static_cast<float>(static_cast<int32_t>(a.v[i]));
+  return r;
+}
+inline Lanes lanesFloor(Lanes a) {
+  Lanes r = lanesTruncate(a);
+  for (int i = 0; i < 4; ++i) r.v[i] -= r.v[i] > a.v[i] ? 1.0f : 0.0f;
+  return r;
+}
+inline Lanes lanesRunningMax(Lanes a) {
+  for (int i = 1; i < 4; ++i) a.v[i] = a.v[i] > a.v[i - 1] ? a.v[i] : a.v[i - 1];
+  return a;
+}
+inline Lanes lanesLast(Lanes a) { return {{a.v[3], a.v[3], a.v[3], a.v[3]}}; }
 
 #endif
+
+// A table of values read at a position per lane: lane i of at(index) is values[index lane i].
+// The positions are whole numbers inside the table. Four lanes have no lookup instruction, so
+// the values are read one by one; the wider lane types hold small tables in registers.
+struct LanesTable {
+  // Read one value at a time: kernels do better to copy the values in plain loops.
+  static constexpr bool kInRegisters = false;
+  const float* values;
+  LanesTable(const float* tableValues, int32_t /*size*/) : values(tableValues) {}
+  Lanes at(Lanes index) const {
+    int32_t i[4];
+    lanesStoreInt(i, index);
+#if OSKRA_LANES_SSE
+    return {_mm_setr_ps(values[i[0]], values[i[1]], values[i[2]], values[i[3]])};
+#else
+    return {{values[i[0]], values[i[1]], values[i[2]], values[i[3]]}};
+#endif
+  }
+};

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "engine/SimdLanes.h"
+
 namespace {
 
 constexpr int32_t kIdleHopCap = 1 << 30;
@@ -173,6 +175,90 @@ bool SpectralSynth::shelfActive() const {
   for (float s : mShelfState)
     if (std::fabs(s) > kShelfSilence) return true;
   return false;
+}
+
+void SpectralSynth::readMono(SpectralSynth* const* synths, float* const* out, int32_t count, int32_t n,
+                             bool* silent) {
+  constexpr int32_t kGroup = 4;  // lanes
+  constexpr int32_t kMaxTogether = 2 * kGroup;
+  constexpr int32_t kMaxFrames = 64;  // a control period; longer reads go alone
+  SpectralSynth* together[kMaxTogether];
+  float* dst[kMaxTogether];
+  bool* silentOf[kMaxTogether];
+  int32_t joined = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    SpectralSynth& synth = *synths[k];
+    bool* s = silent != nullptr ? silent + k : nullptr;
+    if (synth.mChannels != 1 || n <= 0 || n > synth.mSize || n > kMaxFrames || synth.mReadPos + n > synth.mSize ||
+        joined == kMaxTogether) {
+      synth.read(&out[k], 0, n, 1, s);
+      continue;
+    }
+    together[joined] = &synth;
+    dst[joined] = out[k];
+    silentOf[joined] = s;
+    ++joined;
+  }
+  if (joined == 0) return;
+
+  // Per lane: the shelf (the identity for a synthesiser that does not filter now), its state,
+  // and whether it filters; the lanes past the last synthesiser copy silence.
+  const int32_t groups = (joined + kGroup - 1) / kGroup;
+  float a[kMaxTogether] = {};
+  float b0[kMaxTogether] = {};
+  float b1[kMaxTogether] = {};
+  float state[kMaxTogether] = {};
+  float filters[kMaxTogether] = {};
+  bool copied[kMaxTogether] = {};
+  for (int32_t k = 0; k < joined; ++k) {
+    SpectralSynth& synth = *together[k];
+    // A non-finite value that once reached the shelf would stay in its state for good.
+    float& s = synth.mShelfState[0];
+    if (!std::isfinite(s)) s = 0.0f;
+    const bool filter = synth.shelfActive();
+    copied[k] = !filter;
+    filters[k] = filter ? 1.0f : 0.0f;
+    a[k] = synth.mShelf.a;
+    b0[k] = synth.mShelf.b0;
+    b1[k] = synth.mShelf.b1;
+    state[k] = s;
+  }
+  float in[kMaxFrames][kMaxTogether];
+  float result[kMaxFrames][kMaxTogether];
+  for (int32_t k = 0; k < kGroup * groups; ++k) {
+    const float* src = k < joined ? together[k]->mRing.data() + together[k]->mReadPos : nullptr;
+    for (int32_t i = 0; i < n; ++i) in[i][k] = src != nullptr ? src[i] : 0.0f;
+  }
+  const Lanes zero = lanesZero();
+  for (int32_t g = 0; g < groups; ++g) {
+    const int32_t l = kGroup * g;
+    const Lanes filter = lanesLess(zero, lanesLoad(filters + l));
+    const Lanes la = lanesLoad(a + l);
+    const Lanes lb0 = lanesLoad(b0 + l);
+    const Lanes lb1 = lanesLoad(b1 + l);
+    Lanes st = lanesLoad(state + l);
+    for (int32_t i = 0; i < n; ++i) {
+      // shelfProcessSample in every lane that filters.
+      const Lanes x = lanesLoad(in[i] + l);
+      const Lanes v = x - la * st;
+      const Lanes y = lb0 * v + lb1 * st;
+      lanesStore(result[i] + l, lanesSelect(filter, y, x));
+      st = lanesSelect(filter, v, st);
+    }
+    lanesStore(state + l, st);
+  }
+  for (int32_t k = 0; k < joined; ++k) {
+    SpectralSynth& synth = *together[k];
+    for (int32_t i = 0; i < n; ++i) dst[k][i] = result[i][k];
+    float* src = synth.mRing.data() + synth.mReadPos;
+    std::fill(src, src + n, 0.0f);
+    synth.mShelfState[0] = state[k];
+    synth.mReadPos = (synth.mReadPos + n) % synth.mSize;
+    if (silentOf[k] != nullptr) {
+      const int32_t idleNeeded = copied[k] ? 2 + synth.mSize / synth.mHop : 2;
+      *silentOf[k] = !synth.mHasContent && synth.mIdleHops > idleNeeded && std::fabs(state[k]) < kShelfSilence;
+    }
+  }
 }
 
 int32_t SpectralSynth::read(float* const* out, int32_t offset, int32_t n, int32_t channels, bool* silent) {

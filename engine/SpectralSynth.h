@@ -43,6 +43,11 @@ class SpectralSynth {
   // Drains up to n frames (at most N) from the ring into out[c][offset..]; returns the count.
   // silent (may be null) tells whether the output has died away.
   int32_t read(float* const* out, int32_t offset, int32_t n, int32_t channels, bool* silent);
+  // read(&out[k], 0, n, 1, silent + k) for each of `count` synthesisers (silent may be null).
+  // Their shelves wait on their own last sample; those of single-channel synthesisers that
+  // drain at most 64 frames without wrapping round the ring run side by side, exactly as each
+  // would alone.
+  static void readMono(SpectralSynth* const* synths, float* const* out, int32_t count, int32_t n, bool* silent);
 
   int32_t size() const { return mSize; }
   int32_t hop() const { return mHop; }

@@ -48,33 +48,50 @@ inline const float* ringFrame(const DrumVoice& voice, int32_t back) {
   return voice.frames[(voice.ringIndex - back + 2 * DrumVoice::kFrameRing) & (DrumVoice::kFrameRing - 1)];
 }
 
-// Lane arrays of `groups` groups of `width` voices: value i of voice v at
-// [width·(groups·i + v / width) + v % width]. They are filled from, and emptied into, per-voice
-// arrays of n values (n a multiple of 4) by 4 × 4 transposes, four voices at a time.
-void interleave(DrumVoice* const* voices, const float* (*source)(const DrumVoice&), float* dst, int32_t n,
-                int32_t groups, int32_t width) {
-  for (int32_t v = 0; v < groups * width; v += 4) {
-    const float* src[4];
-    for (int32_t l = 0; l < 4; ++l) src[l] = source(*voices[v + l]);
-    float* const base = dst + width * (v / width) + v % width;
+constexpr int32_t kLanes = bandhop::kLanes;
+static_assert(kLanes == VoiceBandSynth::kMaxVoices, "one lane per voice");
+
+// Lane arrays hold value e of lane l at [kLanes·e + l]. They are filled from per-voice arrays
+// of n values (n a multiple of 4) four lanes at a time by 4 × 4 transposes: source[l] is lane
+// l's array, or null for a lane without a voice, which then gets a copy of a neighbour's.
+void interleave(const float* const* source, float* dst, int32_t n) {
+  for (int32_t q = 0; q < kLanes; q += 4) {
+    const float* src[4] = {source[q], source[q + 1], source[q + 2], source[q + 3]};
+    const float* any = nullptr;
+    for (const float* p : src) any = any != nullptr ? any : p;
+    if (any == nullptr) continue;
+    for (const float*& p : src) p = p != nullptr ? p : any;
     for (int32_t e = 0; e < n; e += 4) {
       Lanes r[4] = {lanesLoad(src[0] + e), lanesLoad(src[1] + e), lanesLoad(src[2] + e), lanesLoad(src[3] + e)};
       lanesTranspose(r[0], r[1], r[2], r[3]);
-      for (int32_t k = 0; k < 4; ++k) lanesStore(base + width * groups * (e + k), r[k]);
+      for (int32_t k = 0; k < 4; ++k) lanesStore(dst + kLanes * (e + k) + q, r[k]);
     }
   }
 }
 
-void deinterleave(const float* src, float* const* dst, int32_t n, int32_t count, int32_t groups, int32_t width) {
-  for (int32_t v = 0; v < count; v += 4) {
-    const float* const base = src + width * (v / width) + v % width;
-    for (int32_t e = 0; e < n; e += 4) {
-      Lanes r[4];
-      for (int32_t k = 0; k < 4; ++k) r[k] = lanesLoad(base + width * groups * (e + k));
-      lanesTranspose(r[0], r[1], r[2], r[3]);
-      for (int32_t l = 0; l < 4 && v + l < count; ++l) lanesStore(dst[v + l] + e, r[l]);
-    }
+// One lane from or into a per-voice array of n values.
+void putLane(float* dst, int32_t lane, const float* src, int32_t n) {
+  for (int32_t e = 0; e < n; ++e) dst[kLanes * e + lane] = src[e];
+}
+void getLane(const float* src, int32_t lane, float* dst, int32_t n) {
+  for (int32_t e = 0; e < n; ++e) dst[e] = src[kLanes * e + lane];
+}
+void clearLane(float* dst, int32_t lane, int32_t n) {
+  for (int32_t e = 0; e < n; ++e) dst[kLanes * e + lane] = 0.0f;
+}
+
+// Cost of a hop per group of lanes, by width (4, 8, 16), measured: sixteen lanes cost less than
+// four groups of four, but a few voices are best served by the narrow groups that hold them.
+int32_t groupCost(int32_t width) { return width == 4 ? 10 : (width == 8 ? 12 : 18); }
+
+// The groups of `width` lanes that carry a voice, by their first lane.
+int32_t groupsOf(uint64_t voiceLanes, int32_t width, int32_t* groupLanes) {
+  const uint64_t groupMask = width == 64 ? ~0ull : (1ull << width) - 1ull;
+  int32_t count = 0;
+  for (int32_t l = 0; l < kLanes; l += width) {
+    if ((voiceLanes >> l) & groupMask) groupLanes[count++] = l;
   }
+  return count;
 }
 
 }  // namespace
@@ -130,8 +147,17 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
   for (std::vector<float>* v :
        {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
         &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm, &mPivots}) {
-    v->assign(static_cast<size_t>(std::max(mStride, 4)) * lanes, 0.0f);
+    // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
+    v->assign(static_cast<size_t>(mStride + 8) * lanes, 0.0f);
   }
+  for (std::vector<float>* v : {&mKeptRe, &mKeptIm}) v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
+  std::fill(std::begin(mLaneVoice), std::end(mLaneVoice), nullptr);
+  // No lane holds frames of the hop before the first.
+  mHopCount = 1;
+  std::fill(std::begin(mLaneFramesHop), std::end(mLaneFramesHop), 0u);
+  mOldestFrame = 0;
+  std::fill(std::begin(mLaneDensity), std::end(mLaneDensity), 0.0f);
+  std::fill(std::begin(mLaneTonalScale), std::end(mLaneTonalScale), 1.0f);
   mPartialHz.assign(DrumVoice::kPartialCount, 0.0f);
   mPartialValues.assign(DrumVoice::kPartialCount, {0.0f, 0.0f});
   bandMeasureTables();
@@ -179,44 +205,85 @@ void VoiceBandSynth::updateNoise(const BandLayout& layout, DrumVoice& voice, boo
   }
 }
 
-void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, const float* density, int32_t count,
-                          int32_t width) {
-  const int32_t groups = (count + width - 1) / width;
-  // Lanes without a voice repeat the first voice; their results are dropped.
-  DrumVoice* lane[kMaxVoices];
-  float laneDensity[kMaxVoices];
-  float laneTonalScale[kMaxVoices];
-  for (int32_t l = 0; l < groups * width; ++l) {
-    const int32_t v = l < count ? l : 0;
-    lane[l] = voices[v];
+void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes,
+                          const float* density, const bool* firstHop, int32_t count, bool statesInVoices) {
+  const int32_t n = mStride;
+  const uint32_t hop = mHopCount;
+  // The frame ring turns by one slot per hop: the oldest slot takes the newest frames.
+  float* frames[3];
+  for (int32_t k = 0; k < 3; ++k) frames[k] = mFrames[(mOldestFrame + k) % 3].data();
+  const float* newestFrame[kLanes] = {};
+  const float* noiseRe[kLanes] = {};
+  const float* noiseIm[kLanes] = {};
+  uint64_t voiceLanes = 0;
+  for (int32_t v = 0; v < count; ++v) {
+    DrumVoice& voice = *voices[v];
+    const int32_t l = lanes[v];
+    voiceLanes |= 1ull << l;
     const float d = density[v];
-    laneDensity[l] = d;
+    mLaneDensity[l] = d;
     // The tonal part is scaled back as the density rises above 0.
     const float positive = d < 0.0f ? 0.0f : d;
-    laneTonalScale[l] = std::sqrt(1.0f - positive * positive);
-  }
+    mLaneTonalScale[l] = std::sqrt(1.0f - positive * positive);
 
-  interleave(
-      lane, [](const DrumVoice& v) { return ringFrame(v, 3); }, mFrames[0].data(), DrumVoice::kFrameStride, groups,
-      width);
-  interleave(
-      lane, [](const DrumVoice& v) { return ringFrame(v, 2); }, mFrames[1].data(), DrumVoice::kFrameStride, groups,
-      width);
-  interleave(
-      lane, [](const DrumVoice& v) { return ringFrame(v, 1); }, mFrames[2].data(), DrumVoice::kFrameStride, groups,
-      width);
-  interleave(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateRe.data()); }, mStateRe.data(), mStride,
-      groups, width);
-  interleave(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.stateIm.data()); }, mStateIm.data(), mStride,
-      groups, width);
-  interleave(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseRe.data()); }, mNoiseRe.data(), mStride,
-      groups, width);
-  interleave(
-      lane, [](const DrumVoice& v) { return static_cast<const float*>(v.noiseIm.data()); }, mNoiseIm.data(), mStride,
-      groups, width);
+    // A voice new to its lane brings its states along; cleared states start from zero.
+    const bool arrived = statesInVoices || mLaneVoice[l] != &voice;
+    if (arrived) {
+      putLane(mStateRe.data(), l, voice.stateRe.data(), n);
+      putLane(mStateIm.data(), l, voice.stateIm.data(), n);
+    } else if (voice.statesCleared) {
+      clearLane(mStateRe.data(), l, n);
+      clearLane(mStateIm.data(), l, n);
+    }
+    voice.statesCleared = false;
+    mLaneVoice[l] = statesInVoices ? nullptr : &voice;
+    // The lane's two older frames are the ones it held last hop unless the voice is new there
+    // or has refilled its ring.
+    const bool ringCurrent = !arrived && !firstHop[v] && mLaneFramesHop[l] == hop - 1u &&
+                             voice.fillCount == DrumVoice::kFrameRing;
+    if (!ringCurrent) {
+      putLane(frames[0], l, ringFrame(voice, 3), DrumVoice::kFrameStride);
+      putLane(frames[1], l, ringFrame(voice, 2), DrumVoice::kFrameStride);
+    }
+    mLaneFramesHop[l] = hop;
+    newestFrame[l] = ringFrame(voice, 1);
+    noiseRe[l] = voice.noiseRe.data();
+    noiseIm[l] = voice.noiseIm.data();
+  }
+  interleave(newestFrame, frames[2], DrumVoice::kFrameStride);
+  interleave(noiseRe, mNoiseRe.data(), n);
+  interleave(noiseIm, mNoiseIm.data(), n);
+
+  // The width and the groups of lanes to work on.
+  int32_t groupLanes[kLanes];
+  int32_t groupCount = groupsOf(voiceLanes, 4, groupLanes);
+  int32_t width = 4;
+#if OSKRA_HAVE_WIDE_LANES
+  for (int32_t w = 8; w <= laneWidth(); w *= 2) {
+    int32_t wider[kLanes];
+    const int32_t widerCount = groupsOf(voiceLanes, w, wider);
+    if (widerCount * groupCost(w) <= groupCount * groupCost(width)) {
+      width = w;
+      groupCount = widerCount;
+      std::copy(wider, wider + widerCount, groupLanes);
+    }
+  }
+#endif
+
+  // The groups' other lanes are worked on too; a voice sounding there without a hop now (on
+  // the synth track) keeps its states.
+  int32_t kept[kLanes];
+  int32_t keptCount = 0;
+  for (int32_t g = 0; g < groupCount; ++g) {
+    for (int32_t l = groupLanes[g]; l < groupLanes[g] + width; ++l) {
+      if ((voiceLanes >> l) & 1u) continue;
+      const DrumVoice* owner = mLaneVoice[l];
+      if (owner == nullptr || owner->state == DrumVoice::kIdle) continue;
+      getLane(mStateRe.data(), l, mKeptRe.data() + keptCount * n, n);
+      getLane(mStateIm.data(), l, mKeptIm.data() + keptCount * n, n);
+      kept[keptCount++] = l;
+    }
+  }
 
   const BandMeasureTables& measures = bandMeasureTables();
   BandHopTables tables;
@@ -236,9 +303,9 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   tables.highNorm = mHighNorm.data();
 
   BandHopWork work;
-  work.frame0 = mFrames[0].data();
-  work.frame1 = mFrames[1].data();
-  work.frame2 = mFrames[2].data();
+  work.frame0 = frames[0];
+  work.frame1 = frames[1];
+  work.frame2 = frames[2];
   work.sum = mSum.data();
   work.bandFrequency = mFrequency.data();
   work.bandOffset = mOffset.data();
@@ -260,49 +327,124 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   work.noiseRe = mNoiseRe.data();
   work.noiseIm = mNoiseIm.data();
   work.pivots = mPivots.data();
-  work.density = laneDensity;
-  work.tonalScale = laneTonalScale;
+  work.density = mLaneDensity;
+  work.tonalScale = mLaneTonalScale;
 
 #if OSKRA_HAVE_WIDE_LANES
   if (width == WiderLanes::kWidth) {
-    runBandHopsWider(tables, work, groups, count);
+    runBandHopsWider(tables, work, groupLanes, groupCount, voiceLanes);
   } else if (width == WideLanes::kWidth) {
-    runBandHopsWide(tables, work, groups, count);
-  } else if (groups == 1) {
-    bandhop::run<Lanes, 1>(tables, work, 1, count);
+    runBandHopsWide(tables, work, groupLanes, groupCount, voiceLanes);
+  } else if (groupCount == 1) {
+    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else {
-    bandhop::run<Lanes>(tables, work, groups, count);
+    bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
   }
 #else
-  if (groups == 1) {
-    bandhop::run<Lanes, 1>(tables, work, 1, count);
+  if (groupCount == 1) {
+    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else {
-    bandhop::run<Lanes>(tables, work, groups, count);
+    bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
   }
 #endif
 
-  float* re[kMaxVoices];
-  float* im[kMaxVoices];
-  for (int32_t l = 0; l < count; ++l) {
-    re[l] = voices[l]->stateRe.data();
-    im[l] = voices[l]->stateIm.data();
+  for (int32_t k = 0; k < keptCount; ++k) {
+    putLane(mStateRe.data(), kept[k], mKeptRe.data() + k * n, n);
+    putLane(mStateIm.data(), kept[k], mKeptIm.data() + k * n, n);
   }
-  deinterleave(mStateRe.data(), re, mStride, count, groups, width);
-  deinterleave(mStateIm.data(), im, mStride, count, groups, width);
+  if (statesInVoices) {
+    for (int32_t v = 0; v < count; ++v) {
+      getLane(mStateRe.data(), lanes[v], voices[v]->stateRe.data(), n);
+      getLane(mStateIm.data(), lanes[v], voices[v]->stateIm.data(), n);
+    }
+  }
+  endHop();
+}
+
+void VoiceBandSynth::endHop() {
+  ++mHopCount;
+  mOldestFrame = (mOldestFrame + 1) % 3;
+}
+
+bool VoiceBandSynth::readyFor(const BandLayout& layout, DrumVoice* const* voices, int32_t count) const {
+  const int32_t n = layout.bandCount;
+  if (n <= 0 || count <= 0 || mStride != ((n + 3) & ~3)) return false;
+  for (int32_t v = 0; v < count; ++v) {
+    if (static_cast<int32_t>(voices[v]->stateRe.size()) < mStride) return false;
+  }
+  return true;
 }
 
 void VoiceBandSynth::drumHops(const BandLayout& layout, DrumVoice* const* voices, const float* density,
                               const bool* firstHop, int32_t count) {
-  const int32_t n = layout.bandCount;
-  if (n <= 0 || count <= 0 || mStride != ((n + 3) & ~3)) return;
-  for (int32_t l = 0; l < count; ++l) {
-    if (static_cast<int32_t>(voices[l]->stateRe.size()) < mStride) return;
-  }
-  for (int32_t l = 0; l < count; ++l) updateNoise(layout, *voices[l], firstHop[l]);
-  // A few voices fill the narrower lanes: wider ones would only carry copies.
-  const int32_t width = std::min(laneWidth(), count <= 4 ? 4 : (count <= 8 ? 8 : 16));
+  if (!readyFor(layout, voices, count)) return;
+  for (int32_t v = 0; v < count; ++v) updateNoise(layout, *voices[v], firstHop[v]);
+  int32_t lanes[kMaxVoices];
+  for (int32_t l = 0; l < kMaxVoices; ++l) lanes[l] = l;
   for (int32_t first = 0; first < count; first += kMaxVoices) {
-    hops(layout, voices + first, density + first, std::min(count - first, kMaxVoices), width);
+    hops(layout, voices + first, lanes, density + first, firstHop + first, std::min(count - first, kMaxVoices), true);
+  }
+}
+
+void VoiceBandSynth::laneHops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes,
+                              const float* density, const bool* firstHop, int32_t count) {
+  bool valid = count > 0 && count <= kMaxVoices && readyFor(layout, voices, count);
+  uint64_t seen = 0;
+  for (int32_t v = 0; valid && v < count; ++v) {
+    // Every voice needs a lane of its own.
+    valid = lanes[v] >= 0 && lanes[v] < kMaxVoices && !((seen >> lanes[v]) & 1u);
+    seen |= 1ull << (lanes[v] & (kMaxVoices - 1));
+  }
+  if (!valid) {
+    // The hop passes all the same: a lane's frames are never taken for current across it.
+    endHop();
+    return;
+  }
+  for (int32_t v = 0; v < count; ++v) updateNoise(layout, *voices[v], firstHop[v]);
+  hops(layout, voices, lanes, density, firstHop, count, false);
+}
+
+void VoiceBandSynth::runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const {
+  const int32_t padded = (n + 3) & ~3;
+  if (padded > mStride) return;
+  const float* re = mStateRe.data();
+  const float* im = mStateIm.data();
+#if OSKRA_HAVE_WIDE_LANES
+  if (laneWidth() >= WideLanes::kWidth) {
+    laneRunningSumsWide(re, im, lanes, count, n, total);
+    return;
+  }
+#endif
+  for (int32_t e = 0; e < padded; e += 4) {
+    // Each lane's four values come out of a 4 × 4 transpose of its lane quad.
+    Lanes sumRe = lanesZero();
+    Lanes sumIm = lanesZero();
+    Lanes totalRe = lanesZero();
+    Lanes totalIm = lanesZero();
+    int32_t quad = -1;
+    Lanes quadRe[4];
+    Lanes quadIm[4];
+    for (int32_t v = 0; v < count; ++v) {
+      const int32_t l = lanes[v];
+      if (l / 4 != quad) {
+        quad = l / 4;
+        for (int32_t k = 0; k < 4; ++k) {
+          quadRe[k] = lanesLoad(re + kLanes * (e + k) + 4 * quad);
+          quadIm[k] = lanesLoad(im + kLanes * (e + k) + 4 * quad);
+        }
+        lanesTranspose(quadRe[0], quadRe[1], quadRe[2], quadRe[3]);
+        lanesTranspose(quadIm[0], quadIm[1], quadIm[2], quadIm[3]);
+      }
+      sumRe = sumRe + quadRe[l % 4];
+      sumIm = sumIm + quadIm[l % 4];
+      totalRe = totalRe + sumRe;
+      totalIm = totalIm + sumIm;
+    }
+    float r[4];
+    float i[4];
+    lanesStore(r, totalRe + sumRe);
+    lanesStore(i, totalIm + sumIm);
+    for (int32_t k = 0; k < 4 && e + k < n; ++k) total[e + k] = {r[k], i[k]};
   }
 }
 

@@ -18,26 +18,39 @@ struct PartialSettings {
 };
 
 // The voice pass's arithmetic: one hop of band values per voice. Drum voices are worked side
-// by side, each in its own lane of the vector arithmetic, eight to a register where the
+// by side, each in its own lane of the vector arithmetic, up to sixteen to a register where the
 // processor allows and four otherwise; a lane gives exactly what the same voice would give
-// alone. The work space is sized once per sample rate and shared by every voice in turn, so a
-// hop allocates nothing.
+// alone. The work space is sized once per sample rate, so a hop allocates nothing.
 class VoiceBandSynth {
  public:
   static constexpr int32_t kBands = DrumVoiceSynth::kBands;
-  // Voices worked at once: every voice of every track, so the independent chains of many
-  // voices overlap in time.
+  // Lanes: every voice of every track, so the independent chains of many voices overlap in
+  // time.
   static constexpr int32_t kMaxVoices = 64;
 
   // Sizes the work space for the layout. Allocates.
   void prepare(const BandLayout& layout);
 
   // Drum voices (any count; more than kMaxVoices go in turns): turns the three latest frames
-  // of each voice's ring into its complex band states (low bands, then high bins). firstHop[v]
-  // starts voice v's noise from the layout's noise spectrum; density[v] is its "Density"
-  // (-1..1).
+  // of each voice's ring into its complex band states (low bands, then high bins), read from
+  // and written back to the voice. firstHop[v] starts voice v's noise from the layout's noise
+  // spectrum; density[v] is its "Density" (-1..1).
   void drumHops(const BandLayout& layout, DrumVoice* const* voices, const float* density, const bool* firstHop,
                 int32_t count);
+
+  // The same for at most kMaxVoices voices that keep their band states here between hops,
+  // voice v in lane lanes[v] (0 .. kMaxVoices - 1, one voice per lane, the same every hop): the
+  // voices' own state vectors are read only when a voice comes to a lane, and cleared states
+  // (DrumVoice::clearSpectra) start from zero. A voice whose lane is worked on without it
+  // keeps its states. Called once per control pass, even without voices: a voice's frames
+  // are taken over from the last hop only when it was in that hop. runningSums reads the
+  // results.
+  void laneHops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes, const float* density,
+                const bool* firstHop, int32_t count);
+  // After laneHops, per synthesis entry e < n: in the order of `lanes`, each voice's state
+  // joins a running sum, and the sum as it stands counts once after every voice and once more
+  // after the last; total[e] is what all of these come to (0 for no voices).
+  void runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const;
 
   // Synth-track voices: the partials of one hop, read from the middle of the three latest
   // frames. Returns their count; partialHz() and partialValues() hold them.
@@ -47,8 +60,13 @@ class VoiceBandSynth {
 
  private:
   void updateNoise(const BandLayout& layout, DrumVoice& voice, bool firstHop);
-  // Up to kMaxVoices voices in lanes of the given width.
-  void hops(const BandLayout& layout, DrumVoice* const* voices, const float* density, int32_t count, int32_t width);
+  bool readyFor(const BandLayout& layout, DrumVoice* const* voices, int32_t count) const;
+  // Every call of laneHops ends a hop, with or without voices: the frame ring turns.
+  void endHop();
+  // Up to kMaxVoices voices in the given lanes; statesInVoices reads the states from the voices
+  // and writes them back.
+  void hops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes, const float* density,
+            const bool* firstHop, int32_t count, bool statesInVoices);
 
   int32_t mStride = 0;  // entries per lane vector array: the band count rounded up to 4
   // Layout tables apart by component.
@@ -64,8 +82,20 @@ class VoiceBandSynth {
   std::vector<float> mHighPositionLow;
   std::vector<float> mHighPositionHigh;
   std::vector<float> mHighNorm;
-  // Lane arrays for up to kMaxVoices voices.
-  std::vector<float> mFrames[3];  // oldest, middle, newest
+  // Lane arrays, kMaxVoices lanes per value. The frames are a ring of three (the oldest at
+  // mOldestFrame); the states stay from hop to hop.
+  std::vector<float> mFrames[3];
+  int32_t mOldestFrame = 0;
+  // Per lane: the voice whose states it holds (null: none, or not kept), the hop that last
+  // wrote its frames, and the voice's density and tonal scale.
+  const DrumVoice* mLaneVoice[kMaxVoices] = {};
+  uint32_t mLaneFramesHop[kMaxVoices] = {};
+  float mLaneDensity[kMaxVoices] = {};
+  float mLaneTonalScale[kMaxVoices] = {};
+  uint32_t mHopCount = 1;
+  // The states of lanes worked on without their voices, kept aside meanwhile.
+  std::vector<float> mKeptRe;
+  std::vector<float> mKeptIm;
   std::vector<float> mSum;
   std::vector<float> mFrequency;  // per band
   std::vector<float> mOffset;

@@ -14,8 +14,13 @@
 #include "engine/BandHopKernel.h"
 #include "engine/ComplexChainLanes.h"
 
-void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, int32_t groups, int32_t count) {
-  bandhop::run<WiderLanes>(tables, work, groups, count);
+void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
+                      int32_t groupCount, uint64_t voiceLanes) {
+  if (groupCount == 1) {
+    bandhop::run<WiderLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else {
+    bandhop::run<WiderLanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  }
 }
 
 #pragma GCC pop_options

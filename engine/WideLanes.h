@@ -17,8 +17,13 @@
 
 #include <cstdint>
 
+struct WideTable;
+struct WideSmallTable;
+
 struct WideLanes {
   static constexpr int kWidth = 8;
+  using Table = WideTable;
+  using SmallTable = WideSmallTable;
   __m256 v;
   OSKRA_WIDE_TARGET static WideLanes load(const float* p) { return {_mm256_loadu_ps(p)}; }
   OSKRA_WIDE_TARGET static WideLanes splat(float x) { return {_mm256_set1_ps(x)}; }
@@ -45,6 +50,67 @@ OSKRA_WIDE_TARGET inline WideLanes lanesWrap(WideLanes x) {
       _mm256_add_ps(_mm256_round_ps(x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC), _mm256_setzero_ps());
   return {_mm256_and_ps(inRange, _mm256_sub_ps(x.v, t))};
 }
+// Comparisons give masks (all bits set where true); lanesSelect takes a where the mask is set.
+OSKRA_WIDE_TARGET inline WideLanes lanesLess(WideLanes a, WideLanes b) { return {_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)}; }
+OSKRA_WIDE_TARGET inline WideLanes lanesLessEqual(WideLanes a, WideLanes b) {
+  return {_mm256_cmp_ps(a.v, b.v, _CMP_LE_OQ)};
+}
+OSKRA_WIDE_TARGET inline WideLanes lanesSelect(WideLanes mask, WideLanes a, WideLanes b) {
+  return {_mm256_blendv_ps(b.v, a.v, mask.v)};
+}
+// Truncation toward zero, kept as floats (the value must fit an integer).
+OSKRA_WIDE_TARGET inline WideLanes lanesTruncate(WideLanes a) { return {_mm256_cvtepi32_ps(_mm256_cvttps_epi32(a.v))}; }
+// The floor, for values that fit an integer.
+OSKRA_WIDE_TARGET inline WideLanes lanesFloor(WideLanes a) {
+  return {_mm256_round_ps(a.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+}
+// Lane i: the largest of lanes 0 .. i, for values of at least 0.
+OSKRA_WIDE_TARGET inline WideLanes lanesRunningMax(WideLanes a) {
+  __m256 x = a.v;
+  x = _mm256_max_ps(x, _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(x), 4)));
+  x = _mm256_max_ps(x, _mm256_castsi256_ps(_mm256_slli_si256(_mm256_castps_si256(x), 8)));
+  // The upper half goes on from the lower half's last lane.
+  const __m256 low = _mm256_permutevar8x32_ps(x, _mm256_set1_epi32(3));
+  return {_mm256_max_ps(x, _mm256_blend_ps(_mm256_setzero_ps(), low, 0xF0))};
+}
+// Every lane: the last lane.
+OSKRA_WIDE_TARGET inline WideLanes lanesLast(WideLanes a) {
+  return {_mm256_permutevar8x32_ps(a.v, _mm256_set1_epi32(7))};
+}
+
+// Tables read at a position per lane (whole numbers inside the table), as LanesTable. Up to
+// eight values fit a register and are picked by one permutation; longer tables are read one
+// value at a time, which beats the gather instruction on current processors.
+struct WideSmallTable {
+  static constexpr bool kInRegisters = true;
+  __m256 values;
+  OSKRA_WIDE_TARGET WideSmallTable(const float* tableValues, int32_t size) {
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    values = _mm256_maskload_ps(tableValues, _mm256_cmpgt_epi32(_mm256_set1_epi32(size), lane));
+  }
+  OSKRA_WIDE_TARGET WideLanes at(WideLanes index) const {
+    return {_mm256_permutevar8x32_ps(values, _mm256_cvttps_epi32(index.v))};
+  }
+};
+
+struct WideTable {
+  static constexpr bool kInRegisters = false;
+  const float* values;
+  OSKRA_WIDE_TARGET WideTable(const float* tableValues, int32_t /*size*/) : values(tableValues) {}
+  OSKRA_WIDE_TARGET WideLanes at(WideLanes index) const {
+    alignas(32) int32_t i[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(i), _mm256_cvttps_epi32(index.v));
+    return {_mm256_setr_ps(values[i[0]], values[i[1]], values[i[2]], values[i[3]], values[i[4]], values[i[5]],
+                           values[i[6]], values[i[7]])};
+  }
+};
+
+OSKRA_WIDE_TARGET inline uint32_t lanesBitsLess(WideLanes a, WideLanes b) {
+  return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)));
+}
+OSKRA_WIDE_TARGET inline uint32_t lanesBitsLessEqual(WideLanes a, WideLanes b) {
+  return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(a.v, b.v, _CMP_LE_OQ)));
+}
 
 #else
 #define OSKRA_HAVE_WIDE_LANES 0
@@ -55,8 +121,13 @@ OSKRA_WIDE_TARGET inline WideLanes lanesWrap(WideLanes x) {
 #if OSKRA_HAVE_WIDE_LANES
 #define OSKRA_WIDER_TARGET __attribute__((target("avx512f")))
 
+struct WiderTable;
+struct WiderSmallTable;
+
 struct WiderLanes {
   static constexpr int kWidth = 16;
+  using Table = WiderTable;
+  using SmallTable = WiderSmallTable;
   __m512 v;
   OSKRA_WIDER_TARGET static WiderLanes load(const float* p) { return {_mm512_loadu_ps(p)}; }
   OSKRA_WIDER_TARGET static WiderLanes splat(float x) { return {_mm512_set1_ps(x)}; }
@@ -91,5 +162,80 @@ OSKRA_WIDER_TARGET inline WiderLanes lanesWrap(WiderLanes x) {
       _mm512_add_ps(_mm512_maskz_roundscale_ps(kAllWiderLanes, x.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC),
                     _mm512_setzero_ps());
   return {_mm512_maskz_sub_ps(inRange, x.v, t)};
+}
+// Comparisons give a lane mask; lanesSelect takes a where it is set.
+struct WiderMask {
+  __mmask16 bits;
+};
+OSKRA_WIDER_TARGET inline WiderMask lanesLess(WiderLanes a, WiderLanes b) {
+  return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ)};
+}
+OSKRA_WIDER_TARGET inline WiderMask lanesLessEqual(WiderLanes a, WiderLanes b) {
+  return {_mm512_cmp_ps_mask(a.v, b.v, _CMP_LE_OQ)};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesSelect(WiderMask mask, WiderLanes a, WiderLanes b) {
+  return {_mm512_mask_blend_ps(mask.bits, b.v, a.v)};
+}
+OSKRA_WIDER_TARGET inline __m512i widerIndex(WiderLanes index) {
+  return _mm512_maskz_cvttps_epi32(kAllWiderLanes, index.v);
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesTruncate(WiderLanes a) {
+  return {_mm512_maskz_cvtepi32_ps(kAllWiderLanes, widerIndex(a))};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesFloor(WiderLanes a) {
+  return {_mm512_maskz_roundscale_ps(kAllWiderLanes, a.v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+}
+// Lane i: the largest of lanes 0 .. i, for values of at least 0 (compared as integers, which
+// orders them alike). Each step moves the lanes up by 1, 2, 4 and 8, zeros coming in below.
+OSKRA_WIDER_TARGET inline WiderLanes lanesRunningMax(WiderLanes a) {
+  const __m512i zero = _mm512_setzero_si512();
+  __m512i x = _mm512_castps_si512(a.v);
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 15));
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 14));
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 12));
+  x = _mm512_maskz_max_epi32(kAllWiderLanes, x, _mm512_maskz_alignr_epi32(kAllWiderLanes, x, zero, 8));
+  return {_mm512_castsi512_ps(x)};
+}
+OSKRA_WIDER_TARGET inline WiderLanes lanesLast(WiderLanes a) {
+  return {_mm512_maskz_permutexvar_ps(kAllWiderLanes, _mm512_set1_epi32(15), a.v)};
+}
+
+// Tables read at a position per lane (whole numbers inside the table), as LanesTable, held in
+// registers: up to 16 values are picked by one permutation, up to 64 by two and a blend.
+struct WiderSmallTable {
+  static constexpr bool kInRegisters = true;
+  __m512 values;
+  OSKRA_WIDER_TARGET WiderSmallTable(const float* tableValues, int32_t size) {
+    values = _mm512_maskz_loadu_ps(static_cast<__mmask16>((1u << (size < 16 ? size : 16)) - 1u), tableValues);
+  }
+  OSKRA_WIDER_TARGET WiderLanes at(WiderLanes index) const {
+    return {_mm512_maskz_permutexvar_ps(kAllWiderLanes, widerIndex(index), values)};
+  }
+};
+
+struct WiderTable {
+  static constexpr bool kInRegisters = true;
+  __m512 part[4];
+  OSKRA_WIDER_TARGET WiderTable(const float* tableValues, int32_t size) {
+    for (int32_t k = 0; k < 4; ++k) {
+      const int32_t left = size - 16 * k;
+      const uint32_t bits = left >= 16 ? 0xFFFFu : (left > 0 ? (1u << left) - 1u : 0u);
+      part[k] = bits != 0 ? _mm512_maskz_loadu_ps(static_cast<__mmask16>(bits), tableValues + 16 * k)
+                          : _mm512_setzero_ps();
+    }
+  }
+  OSKRA_WIDER_TARGET WiderLanes at(WiderLanes index) const {
+    const __m512i i = widerIndex(index);
+    const __m512 low = _mm512_permutex2var_ps(part[0], i, part[1]);
+    const __m512 high = _mm512_permutex2var_ps(part[2], i, part[3]);
+    return {_mm512_mask_blend_ps(_mm512_test_epi32_mask(i, _mm512_set1_epi32(32)), low, high)};
+  }
+};
+
+OSKRA_WIDER_TARGET inline uint32_t lanesBitsLess(WiderLanes a, WiderLanes b) {
+  return _mm512_cmp_ps_mask(a.v, b.v, _CMP_LT_OQ);
+}
+OSKRA_WIDER_TARGET inline uint32_t lanesBitsLessEqual(WiderLanes a, WiderLanes b) {
+  return _mm512_cmp_ps_mask(a.v, b.v, _CMP_LE_OQ);
 }
 #endif
