@@ -1,6 +1,6 @@
 #pragma once
 
-#include <cmath>
+#include "engine/WrapPhase.h"
 
 // sin(2 pi p) for a phase p in 0..1 from a polynomial in q = p (1 - p): smooth, exact at the
 // zeros and within about 0.1 % at the peaks, and cheap enough for a per-chunk LFO.
@@ -8,6 +8,3 @@ inline float polySine(float p) {
   const float q = (1.0f - p) * p;
   return ((56.164032f * q + 35.870132f) * q + 12.638167f) * (0.5f - p) * q;
 }
-
-// The fractional part of a non-negative phase.
-inline float wrapPhase(float p) { return p - std::floor(p); }

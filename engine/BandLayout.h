@@ -7,6 +7,7 @@
 
 #include "engine/BandScale.h"
 #include "engine/Lcg.h"
+#include "engine/WrapPhase.h"
 
 // How the 80 bands map onto the 256-point track synthesisers at one sample rate. The narrow
 // low bands are each spread into two FFT bins; above them the synthesis runs bin by bin, each
@@ -57,15 +58,6 @@ SharedLcg& sharedNoiseGenerator();
 // The synthesis window of every track synthesiser, before its scaling by 1/256: zero at the
 // ends, 45.589 at the centre.
 const std::array<float, BandLayout::kFftSize>& synthWindow();
-
-// x - floor(x), in 0..1; 0 for NaN, infinities and magnitudes from 2^23 up (which have no
-// fraction), so a damaged phase can never reach an integer conversion out of range.
-inline float wrapPhase(float x) {
-  if (!(x < 8388608.0f && x > -8388608.0f)) return 0.0f;
-  float t = static_cast<float>(static_cast<int32_t>(x));
-  if (t > x) t -= 1.0f;
-  return x - t;
-}
 
 // A cheap cosine and sine of 2π·p for p in 0..1: polynomials in 4p(1 - p), each within 0.009
 // of the true value.
