@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/Clamp.h"
-
 #include "effects/SampleGuard.h"
 
 namespace {
@@ -50,8 +48,8 @@ void CompTape::setSampleRate(float rate) {
 
 void CompTape::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
-  const float drive = clamp(paramValue(0) / 100.0f, 0.0f, 1.0f);
-  const float age = clamp(paramValue(1) / 100.0f, 0.0f, 1.0f);
+  const float drive = paramValue(0) / 100.0f;
+  const float age = paramValue(1) / 100.0f;
   const float c = std::min(5000.0f / sampleRate, 1.0f);
 
   const float shapeLinear = 2.0f * drive + 0.5f;

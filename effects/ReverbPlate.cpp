@@ -60,7 +60,7 @@ void ReverbPlate::process(const float* const in[2], float* const out[2], int nFr
   // quarter of a second.
   const float lengthShare = paramValue(0) / 100.0f;
   const float decaySamples = std::exp2(4.0f * lengthShare - 2.0f) * sampleRate * 0.25f;
-  const float dullness = (1.0f - clamp(paramValue(1) / 100.0f, 0.0f, 1.0f)) * 32.0f;
+  const float dullness = (1.0f - paramValue(1) / 100.0f) * 32.0f;
   float gainTarget[kLines], dampingTarget[kLines];
   float meanGain = 0.0f;
   for (int k = 0; k < kLines; ++k) {
