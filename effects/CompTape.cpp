@@ -42,10 +42,6 @@ void CompTape::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void CompTape::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 void CompTape::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
   const float drive = paramValue(0) / 100.0f;
