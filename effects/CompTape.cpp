@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "effects/SampleGuard.h"
+#include "engine/WrapPhase.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ void CompTape::Wobble::advance(float step, SharedLcg& random) {
     points[0] = points[1];
     points[1] = points[2];
     points[2] = static_cast<float>(random.next()) * 2.3283e-10f;
-    phase -= std::floor(phase);
+    phase = wrapPhase(phase);
   }
 }
 

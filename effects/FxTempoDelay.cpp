@@ -7,6 +7,8 @@
 #include "effects/PolySine.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
+#include "engine/Clamp.h"
+#include "engine/WrapPhase.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/WrapPhase.h"
+
 namespace {
 
 int ceilPowerOfTwo(int v) {
@@ -88,12 +90,11 @@ void SpectralDelay::setDelays(const float* delay, const float* gain, int count) 
       const float v = std::max(1.0f - std::fabs(t), 0.0f);
       const float s = (3.0f - 2.0f * v) * v * v * g;  // smooth-step of the linear weight
       const float theta = static_cast<float>(i) * t * hopShare + phase;
-      const Complex p = unitPhasor(theta - std::floor(theta));
+      const Complex p = unitPhasor(wrapPhase(theta));
       (k == 0 ? coefficients0 : coefficients1)[i] = {s * p.re, s * p.im};
     }
     if (i + 1 < count)
-      phase = phase - std::floor(phase) +
-              (delayOf(i + 1) - d) * (static_cast<float>(i) + 0.5f) * hopShare;
+      phase = wrapPhase(phase) + (delayOf(i + 1) - d) * (static_cast<float>(i) + 0.5f) * hopShare;
   }
 }
 
