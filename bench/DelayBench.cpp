@@ -1,5 +1,4 @@
 #include <benchmark/benchmark.h>
-#include <xmmintrin.h>
 
 #include <cmath>
 #include <vector>
@@ -7,6 +6,8 @@
 #include "effects/DelayLine.h"
 #include "effects/MultiDelay.h"
 #include "effects/SpectralDelay.h"
+#include "engine/Lcg.h"
+#include "platform/DenormalGuard.h"
 
 // Costs of the delay primitives per sample, in 64-sample blocks at 48 kHz as the effects run
 // them. Denormals are flushed as in the plug-in's processing call.
@@ -15,13 +16,11 @@ namespace {
 constexpr int kBlock = 64;
 constexpr float kRate = 48000.0f;
 
-void flushDenormals() { _mm_setcsr(_mm_getcsr() | 0x8040); }
-
 std::vector<float> testSignal(int n) {
   std::vector<float> v(n);
   uint32_t s = 1;
   for (float& x : v) {
-    s = s * 1664525u + 1013904223u;
+    s = lcgStep(s);
     x = static_cast<float>(s >> 8) * (2.0f / 16777216.0f) - 1.0f;
   }
   return v;
@@ -29,7 +28,7 @@ std::vector<float> testSignal(int n) {
 
 // A 4.1 s line read by a head wobbling by +-3 ms, then written: one tap of the tempo delay.
 void BM_DelayLineReadModulated(benchmark::State& state) {
-  flushDenormals();
+  const DenormalGuard denormals;
   DelayLine line;
   line.init(static_cast<int>(4.1f * kRate));
   const std::vector<float> in = testSignal(kBlock);
@@ -48,7 +47,7 @@ void BM_DelayLineReadModulated(benchmark::State& state) {
 BENCHMARK(BM_DelayLineReadModulated);
 
 void BM_DelayLineAllpass(benchmark::State& state) {
-  flushDenormals();
+  const DenormalGuard denormals;
   DelayLine line;
   line.init(static_cast<int>(0.012f * kRate));
   std::vector<float> buf = testSignal(kBlock);
@@ -62,7 +61,7 @@ BENCHMARK(BM_DelayLineAllpass);
 
 // Per stereo frame: one sample of each channel.
 void BM_DelayLineRotate(benchmark::State& state) {
-  flushDenormals();
+  const DenormalGuard denormals;
   DelayLine line;
   line.init(static_cast<int>(0.01f * kRate));
   std::vector<float> a = testSignal(kBlock), b = testSignal(kBlock);
@@ -78,7 +77,7 @@ BENCHMARK(BM_DelayLineRotate);
 
 // A stereo pre-delay whose delay moves every 16 blocks, so a quarter of the time it crossfades.
 void BM_MultiDelayStereo(benchmark::State& state) {
-  flushDenormals();
+  const DenormalGuard denormals;
   MultiDelay d;
   d.init(static_cast<int>(0.3f * kRate) + 256, 2, 64);
   std::vector<float> l = testSignal(kBlock), r = testSignal(kBlock);
@@ -99,7 +98,7 @@ BENCHMARK(BM_MultiDelayStereo);
 // The spring model: a 256-point spectral delay with a dispersive curve of 20 to 80 ms at 48 kHz.
 // It runs once per stereo frame (on the sum of the two channels), so a frame costs one sample.
 void BM_SpectralDelaySpring48k(benchmark::State& state) {
-  flushDenormals();
+  const DenormalGuard denormals;
   constexpr int kSize = 256;
   std::vector<float> delay(kSize / 2), gain(kSize / 2);
   for (int i = 0; i < kSize / 2; ++i) {

@@ -1,12 +1,13 @@
 #include <benchmark/benchmark.h>
-#include <xmmintrin.h>
 
 #include <memory>
 #include <vector>
 
 #include "effects/EffectRegistry.h"
 #include "effects/FxBase.h"
+#include "engine/Lcg.h"
 #include "engine/Param.h"
+#include "platform/DenormalGuard.h"
 
 // Cost of each effect per stereo frame at 48 kHz with its default parameters, in the
 // 64-frame blocks the engine runs, with denormals flushed as the plug-in's audio thread has
@@ -17,10 +18,8 @@ constexpr int kBlock = 64;
 constexpr int kBlocks = 64;  // a 4096-frame stretch of noise, looped
 constexpr int kWarmUpBlocks = 3 * 48000 / kBlock;
 
-void flushDenormals() { _mm_setcsr(_mm_getcsr() | 0x8040); }  // FTZ | DAZ
-
 void runEffect(benchmark::State& state, bool mainList, int index) {
-  flushDenormals();
+  const DenormalGuard denormals;
   const EffectRegistry& reg = getEffectRegistry();
   FxBase* proto = (mainList ? reg.mainList : reg.sendList)[static_cast<size_t>(index)];
   std::unique_ptr<FxBase> fx(proto->create());
@@ -33,9 +32,9 @@ void runEffect(benchmark::State& state, bool mainList, int index) {
   std::vector<float> l(kBlock * kBlocks), r(kBlock * kBlocks), outL(kBlock), outR(kBlock);
   uint32_t x = 12345u;
   for (size_t i = 0; i < l.size(); ++i) {
-    x = x * 1664525u + 1013904223u;
+    x = lcgStep(x);
     l[i] = static_cast<float>(static_cast<int32_t>(x)) * 2.3e-10f;
-    x = x * 1664525u + 1013904223u;
+    x = lcgStep(x);
     r[i] = static_cast<float>(static_cast<int32_t>(x)) * 2.3e-10f;
   }
   float* out[2] = {outL.data(), outR.data()};

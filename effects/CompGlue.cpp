@@ -12,10 +12,6 @@ void CompGlue::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void CompGlue::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 void CompGlue::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
   const float gainDb = paramValue(0);

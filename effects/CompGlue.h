@@ -1,17 +1,15 @@
 #pragma once
 
-#include "effects/FxBase.h"
+#include "effects/FxWithRate.h"
 
 // "Sticky Compressor": 3:1 compression with makeup gain into a soft clipper, stereo-linked,
 // for the main bus.
-class CompGlue : public FxBase {
+class CompGlue : public FxWithRate {
  public:
   const char* name() override { return "Sticky Compressor"; }
   void setup(Param* p) override;
   FxBase* create() override { return new CompGlue(); }
-  void setSampleRate(float rate) override;
   void process(const float* const in[2], float* const out[2], int nFrames) override;
 
-  float sampleRate = 0.0f;
   float gainLevel = 0.0f;  // base-2 units
 };

@@ -23,10 +23,6 @@ void CompLimiter::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void CompLimiter::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 void CompLimiter::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
   const float inputGain = fastPow2(paramValue(0) * kDecibelsToLog2);

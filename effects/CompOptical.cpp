@@ -12,10 +12,6 @@ void CompOptical::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void CompOptical::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 namespace {
 // The negative half-wave weighs 0.8.
 inline float rectify(float x) { return x >= 0.0f ? x : -0.8f * x; }

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/Clamp.h"
-
 #include "effects/SampleGuard.h"
+#include "engine/WrapPhase.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ void CompTape::Wobble::advance(float step, SharedLcg& random) {
     points[0] = points[1];
     points[1] = points[2];
     points[2] = static_cast<float>(random.next()) * 2.3283e-10f;
-    phase -= std::floor(phase);
+    phase = wrapPhase(phase);
   }
 }
 
@@ -44,14 +43,10 @@ void CompTape::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void CompTape::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 void CompTape::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
-  const float drive = clamp(paramValue(0) / 100.0f, 0.0f, 1.0f);
-  const float age = clamp(paramValue(1) / 100.0f, 0.0f, 1.0f);
+  const float drive = paramValue(0) / 100.0f;
+  const float age = paramValue(1) / 100.0f;
   const float c = std::min(5000.0f / sampleRate, 1.0f);
 
   const float shapeLinear = 2.0f * drive + 0.5f;

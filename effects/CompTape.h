@@ -1,12 +1,12 @@
 #pragma once
 
-#include "effects/FxBase.h"
+#include "effects/FxWithRate.h"
 #include "engine/Lcg.h"
 
 // "Tape Simulator": an input filter whose cutoff and band weight wander slowly at random,
 // a rational saturator, de-emphasis and an output gain follower; each channel on its own.
 // For the main bus.
-class CompTape : public FxBase {
+class CompTape : public FxWithRate {
  public:
   // A slow random curve: a quadratic B-spline through random points, one new point per unit
   // of phase.
@@ -34,13 +34,11 @@ class CompTape : public FxBase {
   const char* name() override { return "Tape Simulator"; }
   void setup(Param* p) override;
   FxBase* create() override { return new CompTape(); }
-  void setSampleRate(float rate) override;
   void process(const float* const in[2], float* const out[2], int nFrames) override;
 
   // The random state that every instance draws from, in processing order; it lives as long
   // as the module. Tests reseed it to replay a sequence.
   static SharedLcg& sharedRandom();
 
-  float sampleRate = 0.0f;
   Channel channels[2];
 };

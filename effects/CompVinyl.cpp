@@ -13,7 +13,7 @@ void CompVinyl::setup(Param* p) {
 }
 
 void CompVinyl::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
+  FxWithRate::setSampleRate(rate);
   gainLevel = 0.0f;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "effects/FxBase.h"
+#include "effects/FxWithRate.h"
 
 // "Upward Compressor": raises quiet passages towards a threshold, never lifting the held peak
 // above full scale. For the main bus.
-class CompVinyl : public FxBase {
+class CompVinyl : public FxWithRate {
  public:
   const char* name() override { return "Upward Compressor"; }
   void setup(Param* p) override;
@@ -13,7 +13,6 @@ class CompVinyl : public FxBase {
   void process(const float* const in[2], float* const out[2], int nFrames) override;
   void reset() override;
 
-  float sampleRate = 0.0f;
   float gainLevel = 0.0f;  // base-2 units
   float heldPeak = 0.0f;
 };

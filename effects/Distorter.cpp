@@ -11,10 +11,6 @@ void Distorter::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void Distorter::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 void Distorter::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
   const float drive = fastPow2(paramValue(0) * kDecibelsToLog2);

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/Clamp.h"
 #include "engine/Param.h"
 
 // The interface of every mixer effect. An effect declares its two parameters into a block of
@@ -39,12 +40,14 @@ class FxBase {
   Param* params = nullptr;
 
  protected:
-  // The value in force of parameter i, held to its declared range. Read once per process call.
+  // The value in force of parameter i, always within its declared range (a non-finite one
+  // falls back to the stored value), so no effect needs to hold its parameters again. Read
+  // once per process call.
   float paramValue(int i) const {
     const Param& p = params[i];
-    const float v = p.effectiveValue();
-    if (!std::isfinite(v)) return p.value;
-    return v > p.max ? p.max : (v < p.min ? p.min : v);
+    float v = p.effectiveValue();
+    if (!std::isfinite(v)) v = p.value;
+    return clampOrLow(v, p.min, p.max);
   }
 
   // A rate the effect can run at; anything else leaves the stored rate as it was.

@@ -6,6 +6,7 @@
 #include "effects/PolySine.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
+#include "engine/WrapPhase.h"
 
 namespace {
 
@@ -40,8 +41,8 @@ void FxChorus::process(const float* const in[2], float* const out[2], int nFrame
   }
   // Voice delays swing between base + 0.33 and base + 2.38 widths; slow rates swing wider so
   // the pitch deviation stays near "Depth", and the deepest swing stays inside the lines.
-  const float depth = std::max(paramValue(0), 0.0f);
-  const float rate = std::max(paramValue(1), 0.0f);
+  const float depth = paramValue(0);
+  const float rate = paramValue(1);
   const float base = std::max(0.01f * sampleRate, 36.0f);
   const float width =
       std::min((1.0f / (rate * 1.5f * 3.14f + 0.01f) + 0.1f) * sampleRate * depth / 1700.0f,

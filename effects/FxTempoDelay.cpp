@@ -7,6 +7,8 @@
 #include "effects/PolySine.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
+#include "engine/Clamp.h"
+#include "engine/WrapPhase.h"
 
 namespace {
 
@@ -66,8 +68,8 @@ void FxTempoDelay::process(const float* const in[2], float* const out[2], int nF
   // At most the steps of one second; below 15 beats per minute that would be none, so one
   // step is always allowed (the taps are held inside the line further down).
   const float mostSteps = std::max(std::floor(tempo * 4.0f / 60.0f), 1.0f);
-  const float wantedLength = std::min(std::max(paramValue(0), 1.0f), mostSteps);
-  const float wantedFeedback = clamp(paramValue(1) / 100.0f, 0.0f, 1.0f);
+  const float wantedLength = std::min(paramValue(0), mostSteps);
+  const float wantedFeedback = paramValue(1) / 100.0f;
   for (int done = 0; done < nFrames; done += kChunk) {
     const int n = std::min(kChunk, nFrames - done);
     processChunk(in[0] + done, in[1] + done, out[0] + done, out[1] + done, n, stepSamples,

@@ -52,14 +52,14 @@ void MultiDelay::write(const float* const* in, int n) {
   }
 }
 
-int MultiDelay::tapIndex(int offset, int delay) const {
-  int64_t i = (static_cast<int64_t>(readCursor) + offset - delay) % length;
+int MultiDelay::tapIndex(int delay) const {
+  int64_t i = (static_cast<int64_t>(readCursor) - delay) % length;
   if (i < 0) i += length;
   return static_cast<int>(i);
 }
 
 void MultiDelay::readTap(float* const* out, int from, int count, int delay) {
-  int i = tapIndex(0, delay);
+  int i = tapIndex(delay);
   int done = 0;
   while (done < count) {
     const int run = std::min(count - done, length - i);
@@ -87,8 +87,8 @@ void MultiDelay::read(float* const* out, int n, int delay) {
     // One stretch of the crossfade per call; the rest of the block is read plainly.
     const int remaining = static_cast<int>((1.0f - crossfade) / inverseBlock);
     const int m = std::clamp(remaining, 1, n);
-    int a = tapIndex(0, currentDelay);
-    int b = tapIndex(0, nextDelay);
+    int a = tapIndex(currentDelay);
+    int b = tapIndex(nextDelay);
     while (k < m) {
       const int run = std::min(m - k, std::min(length - a, length - b));
       for (int ch = 0; ch < channels; ++ch) {

@@ -30,5 +30,6 @@ struct MultiDelay {
 
  private:
   void readTap(float* const* out, int from, int count, int delay);
-  int tapIndex(int offset, int delay) const;
+  // Where a tap `delay` samples behind the read cursor stands in the buffers.
+  int tapIndex(int delay) const;
 };

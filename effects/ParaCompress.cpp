@@ -12,10 +12,6 @@ void ParaCompress::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void ParaCompress::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 void ParaCompress::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
   const float ratio = paramValue(0);

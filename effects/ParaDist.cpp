@@ -10,10 +10,6 @@ void ParaDist::setup(Param* p) {
   FxBase::setup(p);
 }
 
-void ParaDist::setSampleRate(float rate) {
-  if (isUsableSampleRate(rate)) sampleRate = rate;
-}
-
 void ParaDist::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
   const float dry = 1.0f - 0.92f * (paramValue(0) / 100.0f);

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "effects/FxBase.h"
+#include "effects/FxWithRate.h"
 
 // "Stereo Fuzz" on a send: a resonant filter into an asymmetric rational fuzz whose positive
 // half saturates twice as fast.
-class ParaDist : public FxBase {
+class ParaDist : public FxWithRate {
  public:
   struct Channel {
     float lowpass = 0.0f;
@@ -14,10 +14,8 @@ class ParaDist : public FxBase {
   const char* name() override { return "Stereo Fuzz"; }
   void setup(Param* p) override;
   FxBase* create() override { return new ParaDist(); }
-  void setSampleRate(float rate) override;
   void process(const float* const in[2], float* const out[2], int nFrames) override;
 
-  float sampleRate = 0.0f;
   Channel channels[2];
   float cutoff = 0.0f;   // ramped, shared by both channels
   float damping = 0.0f;  // ramped, shared by both channels

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "engine/WrapPhase.h"
-
 // sin(2 pi p) for a phase p in 0..1 from a polynomial in q = p (1 - p): smooth, exact at the
 // zeros and within about 0.1 % at the peaks, and cheap enough for a per-chunk LFO.
 inline float polySine(float p) {

@@ -1,6 +1,6 @@
 #include "effects/ResonantHighpass.h"
 
-#include "engine/Clamp.h"
+#include "effects/GlideStep.h"
 
 void resonantHighpass(ResonantHighpassState& state, const float* const in[2], float* const out[2],
                       int n, float frequency, float dampingTarget) {
@@ -9,8 +9,8 @@ void resonantHighpass(ResonantHighpassState& state, const float* const in[2], fl
   const float f2 = frequency * frequency;
   const float cutoffTarget = 3.0f * f2 / (f2 + 0.077f);
   const float invN = 1.0f / static_cast<float>(n);
-  const float cutoffStep = clamp((cutoffTarget - state.cutoff) * invN, -0.01f, 0.01f);
-  const float dampingStep = clamp((dampingTarget - state.damping) * invN, -0.01f, 0.01f);
+  const float cutoffStep = glideStep(cutoffTarget, state.cutoff, invN);
+  const float dampingStep = glideStep(dampingTarget, state.damping, invN);
   float g = state.cutoff, r = state.damping;
   float lpL = state.lowLeft, lpR = state.lowRight, hpL = state.highLeft, hpR = state.highRight;
   for (int i = 0; i < n; ++i) {

@@ -38,7 +38,7 @@ void ReverbDiffuser::process(const float* const in[2], float* const out[2], int 
     std::fill_n(out[1], nFrames, 0.0f);
     return;
   }
-  const float scale = 0.9f * clamp(paramValue(0) / 100.0f, 0.0f, 1.0f) + 0.1f;
+  const float scale = 0.9f * (paramValue(0) / 100.0f) + 0.1f;
   const float longestPreDelay = static_cast<float>(preDelay.length - 33);
   const int pre = static_cast<int>(
       clamp(paramValue(1) * 0.001f * sampleRate, 0.0f, longestPreDelay) + 0.5f);

@@ -42,12 +42,12 @@ void ReverbHall::reset() {
 
 void ReverbHall::process(const float* const in[2], float* const out[2], int nFrames) {
   if (nFrames <= 0) return;
-  const float length = std::max(paramValue(0) / 100.0f, 0.0f) + 0.5f;
+  const float length = paramValue(0) / 100.0f + 0.5f;
   const float l2 = length * length;
   network.decayTime = 0.6f * l2 * l2;
   // "Color" takes the loop from fully damped (below 3/8) to undamped (above 5/8); the
   // high-pass rises from 50 Hz to 4.3 kHz and resonates only around the middle.
-  const float c = clamp(paramValue(1) / 100.0f, 0.0f, 1.0f);
+  const float c = paramValue(1) / 100.0f;
   network.damping = clamp(2.5f - 4.0f * c, 0.0f, 1.0f) * 100.0f;
   const float bright = std::max(4.0f * c - 3.0f, 0.0f);
   network.toneKHz = 4.0f * bright * bright + 0.3f - 0.25f * std::max(1.0f - 4.0f * c, 0.0f);

@@ -8,6 +8,7 @@
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
 #include "engine/Clamp.h"
+#include "engine/WrapPhase.h"
 
 namespace {
 

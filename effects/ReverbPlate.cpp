@@ -3,20 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effects/GlideStep.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
-#include "engine/Clamp.h"
-
-namespace {
-
-constexpr float kMaxStep = 0.01f;
-
-// The per-sample step that covers the distance within the chunk, at most kMaxStep.
-float rampStep(float target, float current, float invN) {
-  return clamp((target - current) * invN, -kMaxStep, kMaxStep);
-}
-
-}  // namespace
 
 void ReverbPlate::setup(Param* p) {
   p[0].init(Param::kLinear, 0.0f, 100.0f, 0.0f, "%.0f", "Length", 50.0f);
@@ -60,7 +49,7 @@ void ReverbPlate::process(const float* const in[2], float* const out[2], int nFr
   // quarter of a second.
   const float lengthShare = paramValue(0) / 100.0f;
   const float decaySamples = std::exp2(4.0f * lengthShare - 2.0f) * sampleRate * 0.25f;
-  const float dullness = (1.0f - clamp(paramValue(1) / 100.0f, 0.0f, 1.0f)) * 32.0f;
+  const float dullness = (1.0f - paramValue(1) / 100.0f) * 32.0f;
   float gainTarget[kLines], dampingTarget[kLines];
   float meanGain = 0.0f;
   for (int k = 0; k < kLines; ++k) {
@@ -90,7 +79,7 @@ void ReverbPlate::processChunk(const float* inL, const float* inR, float* outL, 
     dryR[k] = guardSample(inR[k]);
   }
   const float invN = 1.0f / static_cast<float>(n);
-  const float inputStep = rampStep(inputTarget, inputGain, invN);
+  const float inputStep = glideStep(inputTarget, inputGain, invN);
 
   float work[kLines][kChunk];
   float signRight[kLines], signLeft[kLines], gainStep[kLines], dampingStep[kLines];
@@ -109,8 +98,8 @@ void ReverbPlate::processChunk(const float* inL, const float* inR, float* outL, 
     // Each line takes the input with its own signs, so the four carry different mixes.
     signRight[k] = static_cast<float>(k % 2) - 0.5f;
     signLeft[k] = static_cast<float>(k / 2) - 0.5f;
-    gainStep[k] = rampStep(gainTarget[k], lineGain[k], invN);
-    dampingStep[k] = rampStep(dampingTarget[k], damping[k], invN);
+    gainStep[k] = glideStep(gainTarget[k], lineGain[k], invN);
+    dampingStep[k] = glideStep(dampingTarget[k], damping[k], invN);
     g[k] = lineGain[k];
     d[k] = damping[k];
     s[k] = lowPass[k];

@@ -8,6 +8,7 @@
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
 #include "engine/Clamp.h"
+#include "engine/WrapPhase.h"
 
 namespace {
 
@@ -82,7 +83,7 @@ void ReverbSpring::process(const float* const in[2], float* const out[2], int nF
   }
   // "Length" 50 loses e^-1.5 per second, each further tenth of "Length" divides that rate by
   // 2^0.6, and longer springs take less of the input.
-  const float length = std::max(paramValue(0) / 100.0f, 0.0f);
+  const float length = paramValue(0) / 100.0f;
   const float c = paramValue(1) / 100.0f;
   const float decayRate = std::exp2(-6.0f * (length - 0.5f)) * 1.5f / sampleRate;
   const float inputGain = 1.0f - 0.75f * length;

@@ -1,15 +1,12 @@
 #include "effects/SpectralDelay.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
-namespace {
+#include "engine/WrapPhase.h"
 
-int ceilPowerOfTwo(int v) {
-  int p = 1;
-  while (p < v) p <<= 1;
-  return p;
-}
+namespace {
 
 // cos and sin of 2*pi*u for u in 0..1, from q = 4u(1 - u): accurate to about 0.5 %, and cheap
 // enough to rebuild every bin's weights whenever the delays change.
@@ -57,7 +54,11 @@ bool SpectralDelay::init(int n, int historyLength) {
   writeIndex = 0;
   nextFrame = centred ? n / 2 : 0;
 
-  historySize = std::clamp(ceilPowerOfTwo(std::max(historyLength, 2)), 2, kMaxHistory);
+  // Bounded before rounding up (the bound is a power of two itself), so no request can
+  // overflow the rounding.
+  static_assert(std::has_single_bit(static_cast<uint32_t>(kMaxHistory)));
+  historySize = static_cast<int32_t>(
+      std::bit_ceil(static_cast<uint32_t>(std::clamp(historyLength, 2, kMaxHistory))));
   history.assign(static_cast<size_t>(historySize) * n, 0.0f);
   binDelays.assign(n / 2, 0);
   coefficients0.assign(n / 2, Complex{});
@@ -88,12 +89,11 @@ void SpectralDelay::setDelays(const float* delay, const float* gain, int count) 
       const float v = std::max(1.0f - std::fabs(t), 0.0f);
       const float s = (3.0f - 2.0f * v) * v * v * g;  // smooth-step of the linear weight
       const float theta = static_cast<float>(i) * t * hopShare + phase;
-      const Complex p = unitPhasor(theta - std::floor(theta));
+      const Complex p = unitPhasor(wrapPhase(theta));
       (k == 0 ? coefficients0 : coefficients1)[i] = {s * p.re, s * p.im};
     }
     if (i + 1 < count)
-      phase = phase - std::floor(phase) +
-              (delayOf(i + 1) - d) * (static_cast<float>(i) + 0.5f) * hopShare;
+      phase = wrapPhase(phase) + (delayOf(i + 1) - d) * (static_cast<float>(i) + 0.5f) * hopShare;
   }
 }
 

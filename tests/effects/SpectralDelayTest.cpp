@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "effects/SpectralDelay.h"
@@ -90,7 +91,8 @@ std::vector<double> reference(const SpectralDelay& d, const std::vector<float>& 
 
 TEST(SpectralDelay, InitRefusesWhatCannotBeTransformedAndBoundsTheHistory) {
   SpectralDelay d;
-  for (const auto& [asked, given] : {std::pair(100, 128), {1 << 20, SpectralDelay::kMaxHistory}, {0, 2}}) {
+  for (const auto& [asked, given] : {std::pair(100, 128), {1 << 20, SpectralDelay::kMaxHistory},
+                                     {std::numeric_limits<int>::max(), SpectralDelay::kMaxHistory}, {0, 2}}) {
     ASSERT_TRUE(d.init(kN, asked));
     EXPECT_EQ(d.historySize, given);
     EXPECT_EQ(d.history.size(), static_cast<size_t>(given * kN));
