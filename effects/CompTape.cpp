@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "effects/SampleGuard.h"
-#include "engine/WrapPhase.h"
+#include "engine/core/WrapPhase.h"
 
 namespace {
 

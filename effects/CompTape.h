@@ -1,7 +1,7 @@
 #pragma once
 
 #include "effects/FxWithRate.h"
-#include "engine/Lcg.h"
+#include "engine/core/Lcg.h"
 
 // "Tape Simulator": an input filter whose cutoff and band weight wander slowly at random,
 // a rational saturator, de-emphasis and an output gain follower; each channel on its own.

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "effects/DecayGain.h"
-#include "engine/Clamp.h"
+#include "engine/core/Clamp.h"
 
 namespace {
 

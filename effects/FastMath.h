@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "engine/Clamp.h"
-#include "engine/FloatConstants.h"
+#include "engine/core/Clamp.h"
+#include "engine/core/FloatConstants.h"
 
 // Numeric helpers shared by the dynamics and saturation effects: decibel conversion, a fast
 // base-2 logarithm and power of two (no library calls in the sample loops), a soft clipper and

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "engine/Clamp.h"
-#include "engine/Param.h"
+#include "engine/core/Clamp.h"
+#include "engine/core/Param.h"
 
 // The interface of every mixer effect. An effect declares its two parameters into a block of
 // two records that the engine owns, is told the sample rate and the tempo, and processes

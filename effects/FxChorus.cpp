@@ -6,7 +6,7 @@
 #include "effects/PolySine.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
-#include "engine/WrapPhase.h"
+#include "engine/core/WrapPhase.h"
 
 namespace {
 

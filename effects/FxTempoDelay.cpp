@@ -7,8 +7,8 @@
 #include "effects/PolySine.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
-#include "engine/Clamp.h"
-#include "engine/WrapPhase.h"
+#include "engine/core/Clamp.h"
+#include "engine/core/WrapPhase.h"
 
 namespace {
 

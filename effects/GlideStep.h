@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Clamp.h"
+#include "engine/core/Clamp.h"
 
 // The most a gliding coefficient of the reverbs moves per sample.
 inline constexpr float kMaxGlideStep = 0.01f;

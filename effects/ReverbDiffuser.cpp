@@ -5,7 +5,7 @@
 
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
-#include "engine/Clamp.h"
+#include "engine/core/Clamp.h"
 
 void ReverbDiffuser::setup(Param* p) {
   p[0].init(Param::kLinear, 0.0f, 100.0f, 0.0f, "%.0f", "Length", 50.0f);

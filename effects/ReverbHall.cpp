@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/Clamp.h"
+#include "engine/core/Clamp.h"
 #include "platform/RuntimeRandom.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "effects/DelayLine.h"
 #include "effects/MultiDelay.h"
 #include "effects/ResonantHighpass.h"
-#include "engine/RampedFilter.h"
+#include "engine/dsp/RampedFilter.h"
 
 // A stereo reverb tank: two long lines read with a slow wobble, a damping tone filter, then
 // twelve diffusing lines (rotations around allpasses) whose lengths grow geometrically, and

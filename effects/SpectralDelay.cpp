@@ -4,7 +4,7 @@
 #include <bit>
 #include <cmath>
 
-#include "engine/WrapPhase.h"
+#include "engine/core/WrapPhase.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/Fft.h"
+#include "engine/dsp/Fft.h"
 
 // Delays every frequency bin of a mono signal by its own, fractional number of analysis frames,
 // with the phase carried along so a click comes out as a dispersed chirp. Frames of N samples

@@ -5,15 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "engine/BandLayout.h"
-#include "engine/Blob.h"
 #include "engine/DrumTrack.h"
 #include "engine/FxSlot.h"
-#include "engine/ModMatrix.h"
-#include "engine/ModSourceState.h"
-#include "engine/Param.h"
-#include "engine/PointCurve.h"
-#include "engine/VoiceBandSynth.h"
+#include "engine/blob/Blob.h"
+#include "engine/core/Param.h"
+#include "engine/core/PointCurve.h"
+#include "engine/modulation/ModMatrix.h"
+#include "engine/modulation/ModSourceState.h"
+#include "engine/voice/BandLayout.h"
+#include "engine/voice/VoiceBandSynth.h"
 
 // Positions of a parameter within its group member.
 namespace TrackParam {
@@ -69,6 +69,13 @@ enum : int32_t {
 
 // The sound engine: eight drum tracks with eight voices each, every engine parameter, the
 // modulation matrix and its sources, the four effect slots and the MIDI controller state.
+//
+// Its work is spread over files by concern: BandSynthParams (the parameter set),
+// BandSynthNotes (a note picks a track and a voice), BandSynthVoices (the voice pass, where
+// voices become band values), BandSynthRender (prepare and processBlock: control passes, track
+// audio, sends and effect slots), BandSynthModulation, BandSynthState (the saved block),
+// BandSynthBlobLoad (".blob" files into a slot) and EffectTypeSync (effects installed when a
+// slot's "Type" changes, edited blobs handed to the audio side).
 class BandSynth {
  public:
   static constexpr int32_t kTrackCount = 8;

@@ -2,9 +2,9 @@
 #include <cmath>
 
 #include "engine/BandSynth.h"
-#include "engine/FloatGrid.h"
-#include "engine/Lcg.h"
-#include "engine/SpectralSynth.h"
+#include "engine/core/FloatGrid.h"
+#include "engine/core/Lcg.h"
+#include "engine/dsp/SpectralSynth.h"
 
 namespace {
 // Controller ids: 0 and 1 are pitch bend and channel pressure, 1000 + n is control change n.

@@ -4,10 +4,10 @@
 
 #include "effects/EffectRegistry.h"
 #include "engine/BandSynth.h"
-#include "engine/ModSourceParams.h"
-#include "engine/NumberedTexts.h"
-#include "engine/ParamFormatters.h"
-#include "engine/ReferenceModel.h"
+#include "engine/core/NumberedTexts.h"
+#include "engine/core/ParamFormatters.h"
+#include "engine/modulation/ModSourceParams.h"
+#include "engine/voice/ReferenceModel.h"
 
 namespace {
 

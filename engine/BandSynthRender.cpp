@@ -6,10 +6,10 @@
 
 #include "effects/FxBase.h"
 #include "engine/BandSynth.h"
-#include "engine/Clamp.h"
-#include "engine/FloatGrid.h"
-#include "engine/PeakMeters.h"
-#include "engine/SpectralSynth.h"
+#include "engine/core/Clamp.h"
+#include "engine/core/FloatGrid.h"
+#include "engine/dsp/PeakMeters.h"
+#include "engine/dsp/SpectralSynth.h"
 #include "platform/DenormalGuard.h"
 
 namespace {

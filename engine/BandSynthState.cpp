@@ -5,7 +5,7 @@
 
 #include "effects/EffectRegistry.h"
 #include "engine/BandSynth.h"
-#include "engine/ByteStream.h"
+#include "engine/core/ByteStream.h"
 
 namespace {
 

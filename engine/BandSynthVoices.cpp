@@ -6,10 +6,10 @@
 #include <limits>
 
 #include "engine/BandSynth.h"
-#include "engine/Clamp.h"
-#include "engine/FloatGrid.h"
-#include "engine/SimdLanes.h"
-#include "engine/SpectralSynth.h"
+#include "engine/core/Clamp.h"
+#include "engine/core/FloatGrid.h"
+#include "engine/dsp/SimdLanes.h"
+#include "engine/dsp/SpectralSynth.h"
 
 namespace {
 

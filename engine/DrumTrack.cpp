@@ -1,6 +1,6 @@
 #include "engine/DrumTrack.h"
 
-#include "engine/SpectralSynth.h"
+#include "engine/dsp/SpectralSynth.h"
 
 DrumTrack::DrumTrack() {
   velocityCurve.points[0] = {0.0f, 0.0f, 0.0f};

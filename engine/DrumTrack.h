@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/Blob.h"
-#include "engine/DrumVoice.h"
-#include "engine/PanWidth.h"
-#include "engine/PointCurve.h"
-#include "engine/TrackClip.h"
+#include "engine/blob/Blob.h"
+#include "engine/core/PointCurve.h"
+#include "engine/dsp/PanWidth.h"
+#include "engine/dsp/TrackClip.h"
+#include "engine/voice/DrumVoice.h"
 
 class SpectralSynth;
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "effects/FxBase.h"
-#include "engine/Param.h"
-#include "engine/PeakMeters.h"
+#include "engine/core/Param.h"
+#include "engine/dsp/PeakMeters.h"
 
 namespace {
 // Fade speed limit in fade units per frame: 300 / (rate + 1), about 160 frames for a full fade

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/AudioFileLoader.h"
-#include "engine/Blob.h"
+#include "engine/blob/AudioFileLoader.h"
+#include "engine/blob/Blob.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/BandSynth.h"
-#include "engine/LaneWidth.h"
+#include "engine/dsp/LaneWidth.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "effects/EffectRegistry.h"
 #include "effects/FxBase.h"
-#include "engine/Param.h"
+#include "engine/core/Param.h"
 #include "tests/effects/EffectTestKit.h"
 
 namespace {

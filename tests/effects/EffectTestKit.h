@@ -11,7 +11,7 @@
 
 #include "effects/EffectRegistry.h"
 #include "effects/FxBase.h"
-#include "engine/Param.h"
+#include "engine/core/Param.h"
 
 // Helpers for driving effects the way the engine does: a two-record parameter block, a
 // sample rate, and stereo blocks of at most 64 frames.

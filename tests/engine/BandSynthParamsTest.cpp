@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/BandSynth.h"
-#include "engine/ParamFormatters.h"
+#include "engine/core/ParamFormatters.h"
 
 namespace {
 

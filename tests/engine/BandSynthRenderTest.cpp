@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "EngineTestRig.h"
+#include "engine/EngineTestRig.h"
 #include "platform/DenormalGuard.h"
 #include "support/AllocationCounter.h"
 

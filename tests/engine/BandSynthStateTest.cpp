@@ -10,8 +10,8 @@
 
 #include "effects/FxBase.h"
 #include "engine/BandSynth.h"
-#include "engine/Lcg.h"
-#include "engine/ModSourceParams.h"
+#include "engine/core/Lcg.h"
+#include "engine/modulation/ModSourceParams.h"
 
 namespace {
 

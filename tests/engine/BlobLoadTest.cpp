@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
-#include "BlobTestSupport.h"
-#include "EngineTestRig.h"
 #include "engine/BandSynth.h"
+#include "engine/EngineTestRig.h"
+#include "engine/blob/BlobTestSupport.h"
 #include "support/TestAudio.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include "effects/FxBase.h"
 #include "engine/FxSlot.h"
-#include "engine/Param.h"
-#include "engine/PeakMeters.h"
+#include "engine/core/Param.h"
+#include "engine/dsp/PeakMeters.h"
 #include "support/AllocationCounter.h"
 
 namespace {

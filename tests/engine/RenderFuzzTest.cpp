@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "EngineTestRig.h"
+#include "engine/EngineTestRig.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "EngineTestRig.h"
-#include "engine/OscillatorTables.h"
-#include "engine/VoiceBandSynth.h"
+#include "engine/EngineTestRig.h"
+#include "engine/voice/OscillatorTables.h"
+#include "engine/voice/VoiceBandSynth.h"
 
 namespace {
 

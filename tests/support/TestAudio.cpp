@@ -10,7 +10,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "engine/Lcg.h"
+#include "engine/core/Lcg.h"
 
 namespace testaudio {
 namespace {

@@ -1,0 +1,29 @@
+#include "engine/dsp/PeakMeters.h"
+
+#include <cmath>
+
+namespace {
+constexpr float kFallSeconds = 0.1f;
+constexpr float kRestLevel = 1e-9f;
+}  // namespace
+
+void updatePeakMeters(float meters[], const float* const channels[], int32_t nFrames, int32_t nChannels,
+                      float sampleRate) {
+  const float seconds = nFrames > 0 && sampleRate > 0.0f ? static_cast<float>(nFrames) / sampleRate : 0.0f;
+  const float fall = seconds / (seconds + kFallSeconds);
+  for (int32_t c = 0; c < nChannels; ++c) {
+    float peak = 0.0f;
+    const float* x = channels[c];
+    for (int32_t i = 0; i < nFrames; ++i) {
+      const float a = std::fabs(x[i]);
+      if (a > peak) peak = a;
+    }
+    float& m = meters[c];
+    if (peak > m) {
+      m = peak;
+    } else {
+      m += (peak - m) * fall;
+    }
+    if (!(m > kRestLevel)) m = 0.0f;
+  }
+}

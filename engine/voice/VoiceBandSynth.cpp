@@ -1,0 +1,549 @@
+#include "engine/voice/VoiceBandSynth.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "engine/core/Lcg.h"
+#include "engine/dsp/LaneWidth.h"
+#include "engine/dsp/SimdLanes.h"
+#include "engine/dsp/WideLanes.h"
+#include "engine/voice/BandHopKernel.h"
+#include "engine/voice/BandNoise.h"
+#include "engine/voice/OscillatorTables.h"
+#include "engine/voice/PaddedBandScale.h"
+
+namespace {
+
+constexpr int32_t kBands = VoiceBandSynth::kBands;
+constexpr float kPartialLimitHz = 21091.66f;
+constexpr float kPartialLimitOfRate = 0.46f;
+constexpr float kUnitPerDraw = 2.3283e-10f;
+
+// Per-band constants of the band measures, falling from the lowest band to the highest: how far
+// a time offset reaches, how readily a band counts as tonal, and how strongly a change in time
+// counts as a transient. The low bands span few FFT bins and need the larger values.
+struct BandMeasureTables {
+  std::array<float, kBands> timeOffsetScale;
+  std::array<float, kBands> tonalBias;
+  std::array<float, kBands> transientScale;
+};
+
+const BandMeasureTables& bandMeasureTables() {
+  static const BandMeasureTables tables = [] {
+    BandMeasureTables t{};
+    for (int32_t k = 0; k < kBands; ++k) {
+      const double x = static_cast<double>(k) / (kBands - 1);
+      const size_t i = static_cast<size_t>(k);
+      t.timeOffsetScale[i] = static_cast<float>(std::pow(4.876, 1.0 - x));
+      t.tonalBias[i] = static_cast<float>(0.6871 * (1.0 - x));
+      t.transientScale[i] = static_cast<float>(std::pow(158.2358, 1.0 - x));
+    }
+    return t;
+  }();
+  return tables;
+}
+
+inline const float* ringFrame(const DrumVoice& voice, int32_t back) {
+  return voice.frames[(voice.ringIndex - back + 2 * DrumVoice::kFrameRing) & (DrumVoice::kFrameRing - 1)];
+}
+
+constexpr int32_t kLanes = bandhop::kLanes;
+static_assert(kLanes == VoiceBandSynth::kMaxVoices, "one lane per voice");
+
+// Lane arrays hold value e of lane l at [kLanes·e + l]. They are filled from per-voice arrays
+// of n values (n a multiple of 4) four lanes at a time by 4 × 4 transposes: source[l] is lane
+// l's array, or null for a lane without a voice, which then gets a copy of a neighbour's.
+void interleave(const float* const* source, float* dst, int32_t n) {
+  for (int32_t q = 0; q < kLanes; q += 4) {
+    const float* src[4] = {source[q], source[q + 1], source[q + 2], source[q + 3]};
+    const float* any = nullptr;
+    for (const float* p : src) any = any != nullptr ? any : p;
+    if (any == nullptr) continue;
+    for (const float*& p : src) p = p != nullptr ? p : any;
+    for (int32_t e = 0; e < n; e += 4) {
+      Lanes r[4] = {lanesLoad(src[0] + e), lanesLoad(src[1] + e), lanesLoad(src[2] + e), lanesLoad(src[3] + e)};
+      lanesTranspose(r[0], r[1], r[2], r[3]);
+      for (int32_t k = 0; k < 4; ++k) lanesStore(dst + kLanes * (e + k) + q, r[k]);
+    }
+  }
+}
+
+// One lane from or into a per-voice array of n values.
+void putLane(float* dst, int32_t lane, const float* src, int32_t n) {
+  for (int32_t e = 0; e < n; ++e) dst[kLanes * e + lane] = src[e];
+}
+void getLane(const float* src, int32_t lane, float* dst, int32_t n) {
+  for (int32_t e = 0; e < n; ++e) dst[e] = src[kLanes * e + lane];
+}
+void clearLane(float* dst, int32_t lane, int32_t n) {
+  for (int32_t e = 0; e < n; ++e) dst[kLanes * e + lane] = 0.0f;
+}
+
+// Cost of a hop per group of lanes, by width (4, 8, 16), measured: sixteen lanes cost less than
+// four groups of four, but a few voices are best served by the narrow groups that hold them.
+int32_t groupCost(int32_t width) { return width == 4 ? 10 : (width == 8 ? 12 : 18); }
+
+// The groups of `width` lanes that carry a voice, by their first lane.
+int32_t groupsOf(uint64_t voiceLanes, int32_t width, int32_t* groupLanes) {
+  const uint64_t groupMask = width == 64 ? ~0ull : (1ull << width) - 1ull;
+  int32_t count = 0;
+  for (int32_t l = 0; l < kLanes; l += width) {
+    if ((voiceLanes >> l) & groupMask) groupLanes[count++] = l;
+  }
+  return count;
+}
+
+}  // namespace
+
+void VoiceBandSynth::prepare(const BandLayout& layout) {
+  const int32_t n = std::max(layout.bandCount, 0);
+  const int32_t low = layout.lowBandCount;
+  const int32_t high = layout.highBinCount;
+  mStride = (n + 3) & ~3;
+  for (int32_t i = 0; i < 3; ++i) mCurve[i].assign(kBands, 0.0f);
+  for (int32_t k = 0; k < kBands; ++k) {
+    for (int32_t i = 0; i < 3; ++i) {
+      mCurve[i][static_cast<size_t>(k)] = layout.bandCurve[static_cast<size_t>(k)][static_cast<size_t>(i)];
+    }
+  }
+  const size_t lowPadded = static_cast<size_t>((low + 3) & ~3);
+  mRotationRe.assign(lowPadded, 0.0f);
+  mRotationIm.assign(lowPadded, 0.0f);
+  mNoiseGain.assign(lowPadded, 0.0f);
+  for (size_t k = 0; k < static_cast<size_t>(low); ++k) {
+    mRotationRe[k] = layout.lowBandRotation[k].real();
+    mRotationIm[k] = layout.lowBandRotation[k].imag();
+    mNoiseGain[k] = layout.lowBandNoiseGain[k];
+  }
+  mNoiseSpectrumRe.assign(static_cast<size_t>(mStride), 0.0f);
+  mNoiseSpectrumIm.assign(static_cast<size_t>(mStride), 0.0f);
+  for (size_t e = 0; e < static_cast<size_t>(n); ++e) {
+    mNoiseSpectrumRe[e] = layout.noiseSpectrum[e].real();
+    mNoiseSpectrumIm[e] = layout.noiseSpectrum[e].imag();
+  }
+  mHighBand.assign(static_cast<size_t>(high), 0);
+  for (std::vector<float>* v : {&mHighWeightLow, &mHighWeightHigh, &mHighPositionLow, &mHighPositionHigh, &mHighNorm}) {
+    v->assign(static_cast<size_t>(high), 0.0f);
+  }
+  for (size_t j = 0; j < static_cast<size_t>(high); ++j) {
+    const BandLayout::HighBin& r = layout.highBinMap[j];
+    mHighBand[j] = std::clamp(r.band, 0, kBands - 2);
+    mHighWeightLow[j] = r.weightLow;
+    mHighWeightHigh[j] = r.weightHigh;
+    // Frequency and time offset are positions, so their weights are made to add up to 1: a
+    // bin above the top band must not read a fraction of the top band's frequency. The other
+    // measures keep the raw weights, which roll the bins off there.
+    const float sum = r.weightLow + r.weightHigh;
+    mHighPositionLow[j] = sum > 0.0f ? r.weightLow / sum : 0.5f;
+    mHighPositionHigh[j] = 1.0f - mHighPositionLow[j];
+    mHighNorm[j] = r.norm;
+  }
+
+  const size_t lanes = static_cast<size_t>(kMaxVoices);
+  for (std::vector<float>& f : mFrames) f.assign(DrumVoice::kFrameStride * lanes, 0.0f);
+  mSum.assign(DrumVoice::kFrameStride * lanes, 0.0f);
+  for (std::vector<float>* v : {&mFrequency, &mOffset, &mTonal, &mTransient, &mShare}) v->assign(kBands * lanes, 0.0f);
+  for (std::vector<float>* v :
+       {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
+        &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm, &mPivots}) {
+    // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
+    v->assign(static_cast<size_t>(mStride + 8) * lanes, 0.0f);
+  }
+  for (std::vector<float>* v : {&mKeptRe, &mKeptIm}) v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
+  std::fill(std::begin(mLaneVoice), std::end(mLaneVoice), nullptr);
+  // No lane holds frames of the hop before the first.
+  mHopCount = 1;
+  std::fill(std::begin(mLaneFramesHop), std::end(mLaneFramesHop), 0u);
+  mOldestFrame = 0;
+  std::fill(std::begin(mLaneDensity), std::end(mLaneDensity), 0.0f);
+  std::fill(std::begin(mLaneTonalScale), std::end(mLaneTonalScale), 1.0f);
+  mPartialHz.assign(DrumVoice::kPartialCount, 0.0f);
+  mPartialValues.assign(DrumVoice::kPartialCount, {0.0f, 0.0f});
+  bandMeasureTables();
+}
+
+// The voice's noise: at the first hop the fixed noise spectrum, then each low band a
+// resonator driven from the noise table at a random offset, each high bin the table itself.
+void VoiceBandSynth::updateNoise(const BandLayout& layout, DrumVoice& voice, bool firstHop) {
+  const int32_t n = layout.bandCount;
+  const int32_t low = layout.lowBandCount;
+  voice.seed = lcgStep(voice.seed);
+  float* re = voice.noiseRe.data();
+  float* im = voice.noiseIm.data();
+  if (firstHop) {
+    std::copy(mNoiseSpectrumRe.begin(), mNoiseSpectrumRe.begin() + mStride, re);
+    std::copy(mNoiseSpectrumIm.begin(), mNoiseSpectrumIm.begin() + mStride, im);
+    return;
+  }
+  const std::complex<float>* table = bandNoise.data() + voice.seed % static_cast<uint32_t>(kBandNoiseSize - n);
+  const float* t = reinterpret_cast<const float*>(table);  // re, im pairs
+  int32_t k = 0;
+  for (; k + 4 <= low; k += 4) {
+    const Lanes zr = lanesLoad(re + k);
+    const Lanes zi = lanesLoad(im + k);
+    const Lanes wr = lanesLoad(mRotationRe.data() + k);
+    const Lanes wi = lanesLoad(mRotationIm.data() + k);
+    const Lanes g = lanesLoad(mNoiseGain.data() + k);
+    const Lanes t0 = lanesLoad(t + 2 * k);
+    const Lanes t1 = lanesLoad(t + 2 * k + 4);
+    lanesStore(re + k, zr * wr - zi * wi + lanesEven(t0, t1) * g);
+    lanesStore(im + k, zr * wi + zi * wr + lanesOdd(t0, t1) * g);
+  }
+  for (; k < low; ++k) {
+    const float zr = re[k];
+    const float zi = im[k];
+    const float wr = mRotationRe[static_cast<size_t>(k)];
+    const float wi = mRotationIm[static_cast<size_t>(k)];
+    const float g = mNoiseGain[static_cast<size_t>(k)];
+    re[k] = zr * wr - zi * wi + table[k].real() * g;
+    im[k] = zr * wi + zi * wr + table[k].imag() * g;
+  }
+  for (int32_t e = low; e < n; ++e) {
+    re[e] = table[e].real();
+    im[e] = table[e].imag();
+  }
+}
+
+void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes,
+                          const float* density, const bool* firstHop, int32_t count, bool statesInVoices) {
+  const int32_t n = mStride;
+  const uint32_t hop = mHopCount;
+  // The frame ring turns by one slot per hop: the oldest slot takes the newest frames.
+  float* frames[3];
+  for (int32_t k = 0; k < 3; ++k) frames[k] = mFrames[(mOldestFrame + k) % 3].data();
+  const float* newestFrame[kLanes] = {};
+  const float* noiseRe[kLanes] = {};
+  const float* noiseIm[kLanes] = {};
+  uint64_t voiceLanes = 0;
+  for (int32_t v = 0; v < count; ++v) {
+    DrumVoice& voice = *voices[v];
+    const int32_t l = lanes[v];
+    voiceLanes |= 1ull << l;
+    const float d = density[v];
+    mLaneDensity[l] = d;
+    // The tonal part is scaled back as the density rises above 0.
+    const float positive = d < 0.0f ? 0.0f : d;
+    mLaneTonalScale[l] = std::sqrt(1.0f - positive * positive);
+
+    // A voice new to its lane brings its states along; cleared states start from zero.
+    const bool arrived = statesInVoices || mLaneVoice[l] != &voice;
+    if (arrived) {
+      putLane(mStateRe.data(), l, voice.stateRe.data(), n);
+      putLane(mStateIm.data(), l, voice.stateIm.data(), n);
+    } else if (voice.statesCleared) {
+      clearLane(mStateRe.data(), l, n);
+      clearLane(mStateIm.data(), l, n);
+    }
+    voice.statesCleared = false;
+    mLaneVoice[l] = statesInVoices ? nullptr : &voice;
+    // The lane's two older frames are the ones it held last hop unless the voice is new there
+    // or has refilled its ring.
+    const bool ringCurrent = !arrived && !firstHop[v] && mLaneFramesHop[l] == hop - 1u &&
+                             voice.fillCount == DrumVoice::kFrameRing;
+    if (!ringCurrent) {
+      putLane(frames[0], l, ringFrame(voice, 3), DrumVoice::kFrameStride);
+      putLane(frames[1], l, ringFrame(voice, 2), DrumVoice::kFrameStride);
+    }
+    mLaneFramesHop[l] = hop;
+    newestFrame[l] = ringFrame(voice, 1);
+    noiseRe[l] = voice.noiseRe.data();
+    noiseIm[l] = voice.noiseIm.data();
+  }
+  interleave(newestFrame, frames[2], DrumVoice::kFrameStride);
+  interleave(noiseRe, mNoiseRe.data(), n);
+  interleave(noiseIm, mNoiseIm.data(), n);
+
+  // The width and the groups of lanes to work on.
+  int32_t groupLanes[kLanes];
+  int32_t groupCount = groupsOf(voiceLanes, 4, groupLanes);
+  int32_t width = 4;
+#if OSKRA_HAVE_WIDE_LANES
+  for (int32_t w = 8; w <= laneWidth(); w *= 2) {
+    int32_t wider[kLanes];
+    const int32_t widerCount = groupsOf(voiceLanes, w, wider);
+    if (widerCount * groupCost(w) <= groupCount * groupCost(width)) {
+      width = w;
+      groupCount = widerCount;
+      std::copy(wider, wider + widerCount, groupLanes);
+    }
+  }
+#endif
+
+  // The groups' other lanes are worked on too; a voice sounding there without a hop now (on
+  // the synth track) keeps its states.
+  int32_t kept[kLanes];
+  int32_t keptCount = 0;
+  for (int32_t g = 0; g < groupCount; ++g) {
+    for (int32_t l = groupLanes[g]; l < groupLanes[g] + width; ++l) {
+      if ((voiceLanes >> l) & 1u) continue;
+      const DrumVoice* owner = mLaneVoice[l];
+      if (owner == nullptr || owner->state == DrumVoice::kIdle) continue;
+      getLane(mStateRe.data(), l, mKeptRe.data() + keptCount * n, n);
+      getLane(mStateIm.data(), l, mKeptIm.data() + keptCount * n, n);
+      kept[keptCount++] = l;
+    }
+  }
+
+  const BandMeasureTables& measures = bandMeasureTables();
+  BandHopTables tables;
+  tables.bandCount = layout.bandCount;
+  tables.lowCount = layout.lowBandCount;
+  tables.highCount = layout.highBinCount;
+  tables.firstHighBin = layout.firstHighBin;
+  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
+  tables.timeOffsetScale = measures.timeOffsetScale.data();
+  tables.tonalBias = measures.tonalBias.data();
+  tables.transientScale = measures.transientScale.data();
+  tables.highBand = mHighBand.data();
+  tables.highWeightLow = mHighWeightLow.data();
+  tables.highWeightHigh = mHighWeightHigh.data();
+  tables.highPositionLow = mHighPositionLow.data();
+  tables.highPositionHigh = mHighPositionHigh.data();
+  tables.highNorm = mHighNorm.data();
+
+  BandHopWork work;
+  work.frame0 = frames[0];
+  work.frame1 = frames[1];
+  work.frame2 = frames[2];
+  work.sum = mSum.data();
+  work.bandFrequency = mFrequency.data();
+  work.bandOffset = mOffset.data();
+  work.bandTonal = mTonal.data();
+  work.bandTransient = mTransient.data();
+  work.bandShare = mShare.data();
+  work.amplitude = mAmplitude.data();
+  work.moved = mMoved.data();
+  work.entryTonal = mEntryTonal.data();
+  work.tonalWeight = mTonalWeight.data();
+  work.transientWeight = mTransientWeight.data();
+  work.noiseAmount = mNoiseAmount.data();
+  work.entryFrequency = mEntryFrequency.data();
+  work.phasorRe = mPhasorRe.data();
+  work.phasorIm = mPhasorIm.data();
+  work.phasorPower = mPhasorPower.data();
+  work.stateRe = mStateRe.data();
+  work.stateIm = mStateIm.data();
+  work.noiseRe = mNoiseRe.data();
+  work.noiseIm = mNoiseIm.data();
+  work.pivots = mPivots.data();
+  work.density = mLaneDensity;
+  work.tonalScale = mLaneTonalScale;
+
+#if OSKRA_HAVE_WIDE_LANES
+  if (width == WiderLanes::kWidth) {
+    runBandHopsWider(tables, work, groupLanes, groupCount, voiceLanes);
+  } else if (width == WideLanes::kWidth) {
+    runBandHopsWide(tables, work, groupLanes, groupCount, voiceLanes);
+  } else if (groupCount == 1) {
+    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else {
+    bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  }
+#else
+  if (groupCount == 1) {
+    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else {
+    bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  }
+#endif
+
+  for (int32_t k = 0; k < keptCount; ++k) {
+    putLane(mStateRe.data(), kept[k], mKeptRe.data() + k * n, n);
+    putLane(mStateIm.data(), kept[k], mKeptIm.data() + k * n, n);
+  }
+  if (statesInVoices) {
+    for (int32_t v = 0; v < count; ++v) {
+      getLane(mStateRe.data(), lanes[v], voices[v]->stateRe.data(), n);
+      getLane(mStateIm.data(), lanes[v], voices[v]->stateIm.data(), n);
+    }
+  }
+  endHop();
+}
+
+void VoiceBandSynth::endHop() {
+  ++mHopCount;
+  mOldestFrame = (mOldestFrame + 1) % 3;
+}
+
+bool VoiceBandSynth::readyFor(const BandLayout& layout, DrumVoice* const* voices, int32_t count) const {
+  const int32_t n = layout.bandCount;
+  if (n <= 0 || count <= 0 || mStride != ((n + 3) & ~3)) return false;
+  for (int32_t v = 0; v < count; ++v) {
+    if (static_cast<int32_t>(voices[v]->stateRe.size()) < mStride) return false;
+  }
+  return true;
+}
+
+void VoiceBandSynth::drumHops(const BandLayout& layout, DrumVoice* const* voices, const float* density,
+                              const bool* firstHop, int32_t count) {
+  if (!readyFor(layout, voices, count)) return;
+  for (int32_t v = 0; v < count; ++v) updateNoise(layout, *voices[v], firstHop[v]);
+  int32_t lanes[kMaxVoices];
+  for (int32_t l = 0; l < kMaxVoices; ++l) lanes[l] = l;
+  for (int32_t first = 0; first < count; first += kMaxVoices) {
+    hops(layout, voices + first, lanes, density + first, firstHop + first, std::min(count - first, kMaxVoices), true);
+  }
+}
+
+void VoiceBandSynth::laneHops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes,
+                              const float* density, const bool* firstHop, int32_t count) {
+  bool valid = count > 0 && count <= kMaxVoices && readyFor(layout, voices, count);
+  uint64_t seen = 0;
+  for (int32_t v = 0; valid && v < count; ++v) {
+    // Every voice needs a lane of its own.
+    valid = lanes[v] >= 0 && lanes[v] < kMaxVoices && !((seen >> lanes[v]) & 1u);
+    seen |= 1ull << (lanes[v] & (kMaxVoices - 1));
+  }
+  if (!valid) {
+    // The hop passes all the same: a lane's frames are never taken for current across it.
+    endHop();
+    return;
+  }
+  for (int32_t v = 0; v < count; ++v) updateNoise(layout, *voices[v], firstHop[v]);
+  hops(layout, voices, lanes, density, firstHop, count, false);
+}
+
+void VoiceBandSynth::runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const {
+  const int32_t padded = (n + 3) & ~3;
+  if (padded > mStride) return;
+  const float* re = mStateRe.data();
+  const float* im = mStateIm.data();
+#if OSKRA_HAVE_WIDE_LANES
+  if (laneWidth() >= WideLanes::kWidth) {
+    laneRunningSumsWide(re, im, lanes, count, n, total);
+    return;
+  }
+#endif
+  for (int32_t e = 0; e < padded; e += 4) {
+    // Each lane's four values come out of a 4 × 4 transpose of its lane quad.
+    Lanes sumRe = lanesZero();
+    Lanes sumIm = lanesZero();
+    Lanes totalRe = lanesZero();
+    Lanes totalIm = lanesZero();
+    int32_t quad = -1;
+    Lanes quadRe[4];
+    Lanes quadIm[4];
+    for (int32_t v = 0; v < count; ++v) {
+      const int32_t l = lanes[v];
+      if (l / 4 != quad) {
+        quad = l / 4;
+        for (int32_t k = 0; k < 4; ++k) {
+          quadRe[k] = lanesLoad(re + kLanes * (e + k) + 4 * quad);
+          quadIm[k] = lanesLoad(im + kLanes * (e + k) + 4 * quad);
+        }
+        lanesTranspose(quadRe[0], quadRe[1], quadRe[2], quadRe[3]);
+        lanesTranspose(quadIm[0], quadIm[1], quadIm[2], quadIm[3]);
+      }
+      sumRe = sumRe + quadRe[l % 4];
+      sumIm = sumIm + quadIm[l % 4];
+      totalRe = totalRe + sumRe;
+      totalIm = totalIm + sumIm;
+    }
+    float r[4];
+    float i[4];
+    lanesStore(r, totalRe + sumRe);
+    lanesStore(i, totalIm + sumIm);
+    for (int32_t k = 0; k < 4 && e + k < n; ++k) total[e + k] = {r[k], i[k]};
+  }
+}
+
+int32_t VoiceBandSynth::partialHop(DrumVoice& voice, const PartialSettings& settings, float sampleRate,
+                                   float unisonDraw) {
+  const OscillatorTables& tables = oscillatorTables();
+  const size_t o = static_cast<size_t>(std::clamp(settings.oscillator, 0, OscillatorTables::kShapes - 1));
+  const float* steps = tables.steps[o].data();
+  const float* levels = tables.levels[o].data();
+  const float s = settings.stretch;
+  const float sigma = 0.1f * std::fabs(s) * s;
+  int32_t maxCount = DrumVoice::kPartialCount;
+  // With a strong negative stretch the steps would turn negative: the series ends first.
+  if (sigma < -1.0f / static_cast<float>(maxCount)) maxCount = std::min(maxCount, static_cast<int32_t>(-1.0f / sigma));
+  const float limit = std::min(kPartialLimitOfRate * sampleRate, kPartialLimitHz);
+  const float f0 = settings.fundamentalHz;
+  const float fk = settings.lookupHz;
+  const float ampScale = 0.5f * std::sqrt(std::max(f0, 0.0f));
+  const float d = (settings.density * 0.5f + 0.5f) * 1.4f;
+  const float g = std::max(1.0f - 0.7f * d, 0.0f);
+  const float u = std::max(settings.unison, 1.0f) / 1200.0f * 32.0f / sampleRate;
+  const float v = (2.0f * unisonDraw + 0.5f) * u;
+  const float halfHop = 32.0f / sampleRate;
+  const float* frame = ringFrame(voice, 2);
+  float* phase1 = voice.partialPhases[0];
+  float* phase2 = voice.partialPhases[1];
+
+  int32_t count = 0;
+  int32_t cursor = 0;  // padded band index, only moving up
+  float harmonic = 0.0f;
+  for (int32_t k = 0; k < maxCount; ++k) {
+    const float step = steps[k];
+    // A series that stops growing would stack every further partial on the same frequency.
+    if (k > 0 && !(step > 0.0f)) break;
+    harmonic += (static_cast<float>(k) * sigma + 1.0f) * step;
+    const float f = f0 * harmonic;
+    const float fl = fk * harmonic;
+    if (!(f <= limit && fl <= limit)) break;
+
+    // The band frame read at the lookup frequency, linear between neighbouring bands and held
+    // within the frame's guard values.
+    while (cursor < kPaddedBandCount - 2 && fl > kPaddedBandCentreHz[static_cast<size_t>(cursor) + 1]) ++cursor;
+    float position =
+        static_cast<float>(cursor - kBandPadding) + (fl - kPaddedBandCentreHz[static_cast<size_t>(cursor)]) *
+                                                        kPaddedBandInverseSpacing[static_cast<size_t>(cursor)];
+    position = std::clamp(position, -1.0f, static_cast<float>(kBands));
+    float band;
+    if (position >= static_cast<float>(kBands)) {
+      band = frame[kBands + 1];
+    } else {
+      const int32_t i = static_cast<int32_t>(std::floor(position));
+      const float w = position - static_cast<float>(i);
+      band = frame[i + 1] + (frame[i + 2] - frame[i + 1]) * w;
+    }
+    const float amplitude = ampScale * levels[k] * band;
+
+    const float cycles = halfHop * f;
+    const float p = wrapPhase(phase1[k] + cycles);
+    phase1[k] = p + cycles;
+    const float p2 = wrapPhase(phase2[k] + f * u / (f * v + 1.0f));
+    phase2[k] = p2;
+    const float wobble = 20.78f * p2 * (p2 - 0.5f) * (p2 - 1.0f) * d;
+    float c;
+    float sn;
+    approxCosSin(p, c, sn);
+    mPartialHz[static_cast<size_t>(count)] = f;
+    mPartialValues[static_cast<size_t>(count)] = {amplitude * (sn * g + c * wobble), amplitude * (sn * wobble - c * g)};
+    ++count;
+  }
+  return count;
+}
+
+void shapeBandFrame(float* frame, float fade, float damping, float filter) {
+  float* bands = frame + 1;
+  if (fade != 1.0f || damping > 0.0f) {
+    for (int32_t k = 0; k < kBands; ++k) {
+      const float x = 2.0f * damping * static_cast<float>(k);
+      bands[k] *= fade / (x * x * x + 1.0f);
+    }
+  }
+  // "Filter": a 20-band smooth edge below which (low-pass) or above which (high-pass) the bands
+  // fall to 0.
+  constexpr float kDeadZone = 0.00001f;
+  constexpr float kEdgeStep = 0.05f;
+  if (filter < -kDeadZone) {
+    const float c = (filter + 1.0f) * 80.0f;
+    const int32_t begin = std::max(static_cast<int32_t>(c + 1.0f), 0);
+    const int32_t end = std::min(static_cast<int32_t>(c + 20.0f), kBands);
+    float x = 1.0f - (static_cast<float>(begin) - c) * kEdgeStep;
+    for (int32_t k = begin; k < end; ++k, x -= kEdgeStep) bands[k] *= (3.0f - 2.0f * x) * x * x;
+    for (int32_t k = std::max(end, begin); k < kBands; ++k) bands[k] = 0.0f;
+  } else if (filter > kDeadZone) {
+    const float c = filter * 60.0f - 20.0f;
+    const int32_t begin = std::max(static_cast<int32_t>(c + 1.0f), 0);
+    const int32_t end = std::min(static_cast<int32_t>(c + 20.0f), kBands);
+    float x = (static_cast<float>(begin) - c) * kEdgeStep;
+    for (int32_t k = begin; k < end; ++k, x += kEdgeStep) bands[k] *= (3.0f - 2.0f * x) * x * x;
+    for (int32_t k = 0; k < std::min(begin, kBands); ++k) bands[k] = 0.0f;
+  }
+  frame[0] = std::max(1.5f * bands[0] - 0.5f * bands[1], 0.8f * bands[0]);
+  frame[kBands + 1] = std::max(1.5f * bands[kBands - 1] - 0.5f * bands[kBands - 2], 0.8f * bands[kBands - 1]);
+}

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+#include "engine/dsp/PanWidth.h"
+#include "engine/dsp/TrackClip.h"
+#include "support/AllocationCounter.h"
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+std::vector<float> sine(int n, double cycles, float amplitude) {
+  std::vector<float> x(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) x[size_t(i)] = amplitude * static_cast<float>(std::sin(2 * kPi * cycles * i));
+  return x;
+}
+
+TEST(TrackClip, FullAmountHoldsPositivePeaksNearPointTwoAndNegativeNearPointThree) {
+  for (float rate : {22050.0f, 44100.0f, 192000.0f}) {
+    ClipState state;
+    state.sampleRate = rate;
+    // Around the crests of a slow loud sine the gain has settled, so the output shows the held
+    // levels (F + 0.3)/1.5 and F + 0.3 with F = 0.005.
+    const auto input = sine(20000, 50.0 / rate, 2.0f);
+    auto x = input;
+    for (int i = 0; i < 20000; i += 64) processClip(state, x.data() + i, std::min(64, 20000 - i), 1.0f);
+    float top = 0.0f, bottom = 0.0f;
+    for (size_t i = 5000; i < x.size(); ++i) {
+      if (input[i] > 1.99f) top = std::max(top, x[i]);
+      if (input[i] < -1.99f) bottom = std::min(bottom, x[i]);
+    }
+    EXPECT_NEAR(top, 0.305f / 1.5f, 0.005f) << rate;
+    EXPECT_NEAR(bottom, -0.305f, 0.005f) << rate;
+  }
+}
+
+TEST(TrackClip, GainGlidesBackThenTheStageLeavesBlocksBitForBit) {
+  ClipState state;
+  auto loud = sine(2048, 0.01, 4.0f);
+  loud[10] = NAN;  // does not poison the gain
+  processClip(state, loud.data(), 2048, 1.0f);
+  ASSERT_LT(state.g, 0.5f);
+  EXPECT_TRUE(std::all_of(loud.begin() + 11, loud.end(), [](float v) { return std::isfinite(v); }));
+  std::vector<float> quiet(64, 0.0f);
+  for (int blocks = 0; std::fabs(state.g - 1.0f) >= 0.00001f; ++blocks) {
+    ASSERT_LT(blocks, 100);
+    processClip(state, quiet.data(), 64, 0.0f);
+  }
+  auto x = sine(64, 0.05, 10.0f);
+  x[7] = NAN;
+  const auto original = x;
+  processClip(state, x.data(), 64, 0.0f);
+  EXPECT_EQ(std::memcmp(x.data(), original.data(), 64 * sizeof(float)), 0);
+}
+
+struct Stereo {
+  std::vector<float> left, right;
+  float* ptrs[2];
+  explicit Stereo(int n) : left(size_t(n)), right(size_t(n)), ptrs{left.data(), right.data()} {}
+};
+
+TEST(PanWidth, PanGainsAndTheirGlide) {
+  for (const auto& [pan, left, right] : {std::tuple{0.0f, 1.0f, 1.0f}, {1.0f, 0.0f, 1.0f}, {-0.5f, 1.0f, 0.5f}}) {
+    PanWidthState state;
+    std::vector<float> mono(64, 0.0f);
+    mono[0] = 1.0f;
+    Stereo s(64);
+    processPanWidth(state, mono.data(), s.ptrs, 64, 1.0f, pan, 0.0f);
+    // Width 0: each chain is two plain delays, so the impulse arrives two samples late.
+    EXPECT_TRUE(s.left[0] == 0.0f && s.left[1] == 0.0f) << pan;
+    EXPECT_FLOAT_EQ(s.left[2], left) << pan;
+    EXPECT_FLOAT_EQ(s.right[2], right) << pan;
+  }
+  // The first call jumps; then each 64-frame chunk covers a quarter of what is left, ramping
+  // within the chunk.
+  PanWidthState state;
+  std::vector<float> mono(512, 1.0f);
+  Stereo s(512);
+  processPanWidth(state, mono.data(), s.ptrs, 64, 0.0f, 0.0f, 0.0f);
+  processPanWidth(state, mono.data(), s.ptrs, 64, 1.0f, 0.0f, 0.0f);
+  EXPECT_NEAR(state.rightGain, 0.25f, 1e-6f);
+  processPanWidth(state, mono.data(), s.ptrs, 512, 1.0f, 0.0f, 0.0f);
+  EXPECT_NEAR(state.leftGain, 1.0f - std::pow(0.75f, 9.0f), 1e-5f);
+  EXPECT_LT(s.left[10], s.left[60]);
+}
+
+TEST(PanWidth, WidthChainsAreAllpassesOfTheTableRows) {
+  // Full width: the last row. The impulse responses match the two chains' allpass responses
+  // (c + z^-1)/(1 + c z^-1) twice, by a plain DFT.
+  const auto chain = [](double c1, double c2, double f) {
+    const std::complex<double> zi = std::polar(1.0, -2 * kPi * f);
+    return (c1 + zi) / (1.0 + c1 * zi) * (c2 + zi) / (1.0 + c2 * zi);
+  };
+  const int n = 4096;
+  PanWidthState state;
+  std::vector<float> mono(size_t(n), 0.0f);
+  Stereo s(n);
+  processPanWidth(state, mono.data(), s.ptrs, 64, 1.0f, 0.0f, 1.0f);  // settle the coefficients
+  mono[0] = 1.0f;
+  processPanWidth(state, mono.data(), s.ptrs, n, 1.0f, 0.0f, 1.0f);
+  for (double f : {0.01, 0.1, 0.3}) {
+    std::complex<double> l = 0, r = 0;
+    for (int i = 0; i < n; ++i) {
+      l += double(s.left[size_t(i)]) * std::polar(1.0, -2 * kPi * f * i);
+      r += double(s.right[size_t(i)]) * std::polar(1.0, -2 * kPi * f * i);
+    }
+    EXPECT_NEAR(std::abs(l - chain(-0.99076, 0.109618, f)), 0.0, 1e-3) << f;
+    EXPECT_NEAR(std::abs(r - chain(-0.000365, 0.505633, f)), 0.0, 1e-3) << f;
+  }
+  // Between rows the coefficients interpolate (w = 1.5: rows 1 and 2); a NaN width is none.
+  PanWidthState between, nan;
+  processPanWidth(between, mono.data(), s.ptrs, 8, 1.0f, 0.0f, 0.3f);
+  EXPECT_FLOAT_EQ(between.stages[0].coefficient, 0.5f * (-0.888528f) + 0.5f * (-0.921241f));
+  EXPECT_FLOAT_EQ(between.stages[3].coefficient, 0.5f * 0.333651f + 0.5f * 0.521939f);
+  processPanWidth(nan, mono.data(), s.ptrs, 8, 1.0f, 0.0f, NAN);
+  for (const auto& stage : nan.stages) EXPECT_EQ(stage.coefficient, 0.0f);
+}
+
+TEST(PanWidth, WarmUpAndNoAllocation) {
+  EXPECT_EQ(warmUpPanWidth(), 1);
+  PanWidthState state;
+  std::vector<float> mono = sine(4096, 0.01, 1.0f);
+  Stereo s(4096);
+  AllocationCounter counter;
+  for (int n : {1, 63, 64, 65, 4096}) processPanWidth(state, mono.data(), s.ptrs, n, 0.7f, 0.3f, 0.8f);
+  EXPECT_EQ(counter.count(), 0);
+}
+
+}  // namespace

@@ -1,0 +1,471 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <vector>
+
+#include "engine/blob/Blob.h"
+#include "engine/blob/BlobTestSupport.h"
+#include "engine/voice/DrumVoiceSynth.h"
+#include "engine/voice/ReferenceModel.h"
+#include "support/AllocationCounter.h"
+
+namespace {
+
+constexpr float kTimeBaseline = 0.17585784f;
+constexpr float kFrequencyBaseline = 0.25220588f;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+using Bands = std::vector<float>;
+
+// A blob with the given point positions on every time curve and every frequency curve,
+// taken as they are (no re-spacing), with its energy and half-lives set.
+Blob makeBlob(const std::function<double(int)>& timePoint, const std::function<double(int)>& frequencyPoint,
+              float halfLife = 0.2f) {
+  Blob blob;
+  for (auto& curve : blob.gridA)
+    for (int i = 0; i < Blob::kTimePoints; ++i) curve[size_t(i)] = float(timePoint(i));
+  for (auto& curve : blob.gridB)
+    for (int j = 0; j < Blob::kFrequencyPoints; ++j) curve[size_t(j)] = float(frequencyPoint(j));
+  blob.energy = blob.computeEnergy();
+  blob.decayHalfLife.fill(halfLife);
+  return blob;
+}
+
+double rampTime(int i) { return 96.0 * i / 40; }
+double rampFrequency(int j) { return 80.0 * j / 48; }
+Blob rampBlob(float halfLife = 0.2f) { return makeBlob(rampTime, rampFrequency, halfLife); }
+
+Bands render(DrumVoiceSynth& voice, float delta) {
+  Bands out(80, -1.0f);
+  voice.render(delta, out.data());
+  return out;
+}
+
+void expectFiniteNonNegative(const Bands& b, const char* what) {
+  for (size_t i = 0; i < b.size(); ++i) {
+    ASSERT_TRUE(std::isfinite(b[i])) << what << " band " << i;
+    ASSERT_GE(b[i], 0.0f) << what << " band " << i;
+  }
+}
+
+TEST(DrumVoiceSynth, ConstructionState) {
+  DrumVoiceSynth v;
+  EXPECT_EQ(v.modelIndex, -1);
+  EXPECT_EQ(v.level, 1.0f);
+  for (float p : v.modelProfile) EXPECT_EQ(p, 1.0f);
+  ASSERT_EQ(v.columnFrequencies.size(), 53u);
+  ASSERT_EQ(v.rowPositions.size(), 11u);
+  ASSERT_EQ(v.rowRates.size(), 11u);
+  ASSERT_EQ(v.curveRows.size(), 11u);
+  ASSERT_EQ(v.modelOffsets.size(), 9u);
+  for (size_t i = 0; i < 53; ++i) EXPECT_EQ(v.columnFrequencies[i], i == 49 ? 160.0f : (i == 50 ? 240.0f : 1e9f));
+  for (float x : v.rowPositions) EXPECT_EQ(x, 1e9f);
+  for (float x : v.modelOffsets) EXPECT_EQ(x, 1e9f);
+  for (const VoiceCurve& c : v.curves) {
+    EXPECT_EQ(c.cursor.segment, -1);
+    EXPECT_EQ(c.cursor.start, -1.0f);
+    EXPECT_EQ(c.cursor.width, 0.0f);
+    EXPECT_EQ(c.cursor.knots, nullptr);
+  }
+  // Rendering before any note is silence.
+  const Bands out = render(v, 1.0f);
+  for (float x : out) EXPECT_EQ(x, 0.0f);
+}
+
+TEST(DrumVoiceSynth, StartFillsTheRecord) {
+  Blob a = rampBlob();
+  // B's first gap is 1.0 on every curve (A's is 2.4).
+  Blob b = makeBlob([](int i) { return i == 0 ? 0.0 : 1.0 + 95.0 * (i - 1) / 39; }, rampFrequency);
+  DrumVoiceSynth v;
+  v.start(&a, &b, 0.5f, 0.6f, 0.8f);
+  EXPECT_EQ(v.blobA, &a);
+  EXPECT_EQ(v.blobB, &b);
+  for (int c = 0; c < 7; ++c) {
+    const VoiceCurve& curve = v.curves[size_t(c)];
+    EXPECT_EQ(curve.cursor.knots, a.gridA[size_t(c)].data());
+    EXPECT_EQ(curve.cursor.knotsB, b.gridA[size_t(c)].data());
+    EXPECT_EQ(curve.cursor.count, 41);
+    EXPECT_EQ(curve.cursor.segment, -1);
+    EXPECT_EQ(curve.morph, 0.5f);
+    // Morph 0.5: the span is the mean of the two first gaps.
+    EXPECT_FLOAT_EQ(curve.cursor.width, 0.5f * 2.4f + 0.5f * 1.0f);
+    EXPECT_FLOAT_EQ(curve.cursor.b, 1.0f / 1.7f);
+    EXPECT_FLOAT_EQ(curve.cursor.start, -1.7f);
+    EXPECT_EQ(v.rowRates[size_t(c)], 0.0f);
+    EXPECT_EQ(v.curveRows[size_t(c)], 0.0f);
+  }
+  EXPECT_EQ(v.elapsed, 0.0f);
+  EXPECT_EQ(v.elapsedFrames, 0.0f);
+  EXPECT_EQ(v.level, 1.0f);
+  EXPECT_EQ(v.velocity, 0.6f);
+  EXPECT_EQ(v.gainScale, 0.8f);
+
+  // A null B plays A alone whatever the morph.
+  v.start(&a, nullptr, 0.9f, 0.6f, 1.0f);
+  EXPECT_EQ(v.blobB, &a);
+  EXPECT_EQ(v.curves[3].cursor.knotsB, a.gridA[3].data());
+  EXPECT_FLOAT_EQ(v.curves[3].cursor.width, 2.4f);
+}
+
+TEST(DrumVoiceSynth, ModelProfileFollowsTheVelocityLayers) {
+  Blob a = rampBlob();
+  const ReferenceModel* kick = getReferenceModel(0);
+  ASSERT_NE(kick, nullptr);
+  DrumVoiceSynth v;
+  v.setModel(4 - 4);  // "Model" value 4 = the first reference model
+
+  v.start(&a, nullptr, 0.0f, 100.0f / 127.0f, 1.0f);  // exactly layer 3
+  for (int k = 0; k < 12; ++k) EXPECT_NEAR(v.modelProfile[size_t(k)], kick->layers[3][k], 1e-6f) << k;
+
+  v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);  // 3.999: 99.9 % layer 4
+  for (int k = 0; k < 12; ++k)
+    EXPECT_NEAR(v.modelProfile[size_t(k)], 0.001f * kick->layers[3][k] + 0.999f * kick->layers[4][k], 1e-5f) << k;
+
+  for (float velocity : {0.0f, kNaN, -2.0f}) {  // layer 0 alone
+    v.start(&a, nullptr, 0.0f, velocity, 1.0f);
+    for (int k = 0; k < 12; ++k) EXPECT_EQ(v.modelProfile[size_t(k)], kick->layers[0][k]) << velocity;
+  }
+
+  // "Model" values 0..3 mean no reference model: the profile is left as it was.
+  const auto before = v.modelProfile;
+  for (int modelValue = 0; modelValue < 4; ++modelValue) {
+    v.setModel(modelValue - 4);
+    v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);
+    EXPECT_EQ(v.modelProfile, before);
+  }
+  v.setModel(7);  // past the table: no model either
+  v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);
+  EXPECT_EQ(v.modelProfile, before);
+}
+
+TEST(DrumVoiceSynth, RampBlobGivesTheProductOfBothDensities) {
+  Blob a = rampBlob();
+  DrumVoiceSynth v;
+  v.amplitude = 2.0f;
+  v.start(&a, nullptr, 0.0f, 0.8f, 0.7f);
+  // The first block has no previous rows to compare with: no rates yet.
+  const Bands first = render(v, 1.0f);
+  for (float x : first) EXPECT_EQ(x, 0.0f);
+  // A straight ramp: 41 points over 96 time units, 49 columns over 80 bands, loudness above
+  // the baselines, scaled by sqrt(amplitude)·gainScale / sqrt(energy).
+  const double gain = std::sqrt(2.0) * 0.7 / std::sqrt(double(a.energy));
+  const double expected = (48.0 / 80 - kFrequencyBaseline) * (40.0 / 96 - kTimeBaseline) * gain;
+  for (float t = 2.0f; t < 90.0f; t += 3.0f) {
+    const Bands out = render(v, t - v.elapsed);
+    for (int b = 0; b < 80; ++b) ASSERT_NEAR(out[size_t(b)], expected, 2e-4 * expected) << "t " << t << " band " << b;
+  }
+  for (int c = 0; c < 7; ++c) EXPECT_NEAR(v.rowPositions[size_t(c)], v.elapsed / 2.4f, 1e-4f);
+}
+
+TEST(DrumVoiceSynth, DenserTimePointsAreLouderAndDenserColumnsFillTheirBands) {
+  // Time: the first 20 gaps are 1.2 units (twice as dense as a ramp), the rest 3.6.
+  const auto time = [](int i) { return i <= 20 ? 1.2 * i : 24.0 + 3.6 * (i - 20); };
+  // Frequency: columns 0..24 crowd into bands 0..20, columns 24..48 spread over 20..80.
+  const auto frequency = [](int j) { return j <= 24 ? 20.0 * j / 24 : 20.0 + 60.0 * (j - 24) / 24; };
+  Blob a = makeBlob(time, frequency);
+  DrumVoiceSynth v;
+  v.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  render(v, 2.0f);
+  const Bands early = render(v, 3.0f);  // t = 5, inside the dense part
+  const double gain = 1.0 / std::sqrt(double(a.energy));
+  const double rate = 1 / 1.2 - kTimeBaseline;
+  EXPECT_NEAR(early[10], (24.0 / 20 - kFrequencyBaseline) * rate * gain, 1e-3 * early[10]);
+  EXPECT_NEAR(early[50], (24.0 / 60 - kFrequencyBaseline) * rate * gain, 1e-3 * early[50]);
+  render(v, 35.0f);
+  const Bands late = render(v, 10.0f);  // t = 50
+  EXPECT_NEAR(late[50], (24.0 / 60 - kFrequencyBaseline) * (1 / 3.6 - kTimeBaseline) * gain, 1e-3 * late[50]);
+}
+
+TEST(DrumVoiceSynth, AdvanceSquaresAndTheTailDecays) {
+  Blob a = rampBlob(0.05f);
+  DrumVoiceSynth rendered;
+  DrumVoiceSynth advanced;
+  rendered.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  advanced.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  Bands power(80);
+  float previousLevel = 2.0f;
+  float previousMid = std::numeric_limits<float>::infinity();
+  int tailFrames = 0;
+  for (int frame = 0; frame < 700; ++frame) {
+    advanced.advance(1.0f, power.data());
+    expectFiniteNonNegative(power, "advance");
+    if (advanced.elapsed < 96.0f) {
+      // Before the tail both ways agree exactly: advance renders the same block and squares it.
+      const Bands amp = render(rendered, framesToBlobTime(float(frame + 1)) - rendered.elapsed);
+      for (int b = 0; b < 80; ++b) ASSERT_NEAR(power[size_t(b)], amp[size_t(b)] * amp[size_t(b)], 1e-12f);
+      EXPECT_EQ(advanced.level, 1.0f);
+    } else {
+      ++tailFrames;
+      EXPECT_LE(advanced.level, previousLevel);
+      EXPECT_LE(power[40], previousMid);
+      float loudest = 0.0f;
+      for (int k = 0; k < 7; ++k) {
+        loudest = std::max(loudest, advanced.rowRates[size_t(k)]);
+        EXPECT_GE(advanced.curveRows[size_t(k)], 3.999f);
+        EXPECT_LE(advanced.curveRows[size_t(k)], 4.999f);
+      }
+      EXPECT_EQ(advanced.level, loudest * loudest);
+      previousLevel = advanced.level;
+      previousMid = power[40];
+    }
+  }
+  EXPECT_GT(tailFrames, 200);
+  EXPECT_LT(advanced.level, 1e-3f);
+  EXPECT_NEAR(advanced.elapsedFrames, 700.0f, 1e-3f);
+  EXPECT_NEAR(advanced.elapsed, framesToBlobTime(700.0f), 1e-4f);
+}
+
+TEST(DrumVoiceSynth, ZeroDeltaKeepsTheRowsAndRecomputesWithTheCurrentGain) {
+  Blob a = rampBlob();
+  DrumVoiceSynth v;
+  v.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  render(v, 1.0f);
+  const Bands before = render(v, 1.0f);
+  const auto rows = v.rowPositions;
+  const auto rates = v.rowRates;
+  const auto curveRows = v.curveRows;
+  v.amplitude = 4.0f;  // twice the amplitude
+  const Bands again = render(v, 0.0f);
+  EXPECT_EQ(v.rowPositions, rows);
+  EXPECT_EQ(v.rowRates, rates);
+  EXPECT_EQ(v.curveRows, curveRows);
+  for (int b = 0; b < 80; ++b) EXPECT_FLOAT_EQ(again[size_t(b)], 2.0f * before[size_t(b)]);
+  // The same in the tail, where the rows would otherwise wander.
+  render(v, 100.0f);
+  const auto tailRows = v.curveRows;
+  const float level = v.level;
+  render(v, 0.0f);
+  EXPECT_EQ(v.curveRows, tailRows);
+  EXPECT_EQ(v.level, level);
+}
+
+TEST(DrumVoiceSynth, ShiftZeroesTheBandsItMovesOut) {
+  // Columns crowd into the lower half so the shifted image differs from the unshifted one.
+  Blob a = makeBlob(rampTime, [](int j) { return j <= 24 ? 30.0 * j / 24 : 30.0 + 50.0 * (j - 24) / 24; });
+  const auto shifted = [&](float s) {
+    DrumVoiceSynth v;
+    v.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+    v.frequencyShift = s;
+    render(v, 4.0f);
+    return render(v, 4.0f);
+  };
+  const Bands plain = shifted(0.0f);
+  const Bands down = shifted(-10.4f);
+  for (int b = 0; b < 70; ++b) EXPECT_GT(down[size_t(b)], 0.0f) << b;
+  for (int b = 70; b < 80; ++b) EXPECT_EQ(down[size_t(b)], 0.0f) << b;
+  // Band 25 shifted down by 10.4 reads the picture around 35.4: the sparse upper half.
+  EXPECT_LT(down[25], 0.7f * plain[25]);
+  EXPECT_NEAR(down[25], plain[45], 0.05f * plain[45]);
+
+  const Bands up = shifted(3.0f);
+  for (int b = 0; b < 3; ++b) EXPECT_EQ(up[size_t(b)], 0.0f) << b;
+  for (int b = 3; b < 80; ++b) EXPECT_GT(up[size_t(b)], 0.0f) << b;
+  EXPECT_NEAR(up[20], plain[17], 1e-6f);
+
+  for (float s : {80.0f, 200.0f, -80.0f, -1e30f, 1e30f}) {
+    const Bands out = shifted(s);
+    for (float x : out) EXPECT_EQ(x, 0.0f) << s;
+  }
+  expectFiniteNonNegative(shifted(kNaN), "NaN shift");
+}
+
+TEST(DrumVoiceSynth, ContrastAndTransformSetTheGain) {
+  Blob a = rampBlob();
+  Blob b = rampBlob();
+  b.energy = a.energy * 4.0f;
+  const auto level = [&](float contrast, float transform) {
+    DrumVoiceSynth v;
+    v.start(&a, &b, 0.0f, 0.8f, 1.0f);
+    v.contrast = contrast;
+    v.transform = transform;
+    render(v, 2.0f);
+    return render(v, 2.0f)[40];
+  };
+  const float base = level(0.0f, 0.0f);
+  // Halfway to B: the loudness of the mix is (sqrt(E) + sqrt(4E)) / 2 = 1.5 sqrt(E).
+  EXPECT_NEAR(level(0.0f, 0.5f), base / 1.5f, 1e-5f * base);
+  EXPECT_NEAR(level(0.0f, 1.0f), base / 2.0f, 1e-5f * base);
+  // Contrast -1 replaces the blob's loudness by 2.2 and lifts the values by the contrast curve.
+  const double x = base * std::sqrt(double(a.energy));  // the value before gain
+  const double lifted = x * (0.2 * x / (x * x + 0.02 * 0.02));
+  EXPECT_NEAR(level(-1.0f, 0.0f), lifted / 2.2, 1e-4 * lifted / 2.2);
+}
+
+TEST(DrumVoiceSynth, ModelsStayBoundedAtEveryVelocity) {
+  Blob a = rampBlob();
+  float plainMax = 0.0f;
+  {
+    DrumVoiceSynth v;
+    v.start(&a, nullptr, 0.0f, 0.0f, 1.0f);
+    for (int f = 0; f < 100; ++f) {
+      Bands out(80);
+      v.advance(1.0f, out.data());
+      plainMax = std::max(plainMax, *std::max_element(out.begin(), out.end()));
+    }
+  }
+  for (int model = 0; model < 7; ++model) {
+    for (float velocity : {0.0f, 0.3f, 100.0f / 127.0f, 1.0f, kNaN}) {
+      DrumVoiceSynth v;
+      v.setModel(model);
+      v.start(&a, nullptr, 0.0f, velocity, 1.0f);
+      // A shift just under a band down puts band 79 at 79.9: above the lowered top column.
+      v.frequencyShift = -0.9f;
+      for (int f = 0; f < 500; ++f) {
+        Bands out(80);
+        v.advance(1.0f, out.data());
+        expectFiniteNonNegative(out, "model");
+        // Low layers lower the top columns below 80: the bands above them must still read
+        // the last time curves, not a stray entry.
+        for (float x : out) ASSERT_LT(x, 4.0f * plainMax) << model << " " << velocity << " frame " << f;
+      }
+    }
+  }
+}
+
+TEST(DrumVoiceSynth, NeutralLayerOfAModelSoundsLikeNoModel) {
+  Blob a = makeBlob(rampTime, [](int j) { return 80.0 * std::pow(j / 48.0, 1.5); });
+  DrumVoiceSynth plain;
+  DrumVoiceSynth modelled;
+  modelled.setModel(2);
+  plain.start(&a, nullptr, 0.0f, 100.0f / 127.0f, 1.0f);
+  modelled.start(&a, nullptr, 0.0f, 100.0f / 127.0f, 1.0f);
+  Bands p(80), m(80);
+  for (int f = 0; f < 300; ++f) {
+    plain.advance(1.0f, p.data());
+    modelled.advance(1.0f, m.data());
+    if (plain.elapsed >= 96.0f) break;
+    for (int b = 0; b < 80; ++b) ASSERT_NEAR(m[size_t(b)], p[size_t(b)], 1e-3f * p[size_t(b)] + 1e-12f) << f << " " << b;
+  }
+}
+
+TEST(DrumVoiceSynth, CraftedBlobsAndNanVelocityStayInBounds) {
+  std::vector<uint8_t> high(Blob::kByteSize, 0xFF);
+  std::vector<uint8_t> zero(Blob::kByteSize, 0x00);
+  high[0] = Blob::kFormatVersion;
+  zero[0] = Blob::kFormatVersion;
+  Blob crafted[2];
+  ASSERT_EQ(crafted[0].deserialize(high.data(), int32_t(high.size()), nullptr), Blob::kByteSize);
+  ASSERT_EQ(crafted[1].deserialize(zero.data(), int32_t(zero.size()), nullptr), Blob::kByteSize);
+  Blob ramp = rampBlob();
+  for (Blob* a : {&crafted[0], &crafted[1], &ramp}) {
+    for (Blob* b : {&crafted[0], &crafted[1]}) {
+      for (int model : {-1, 0, 6}) {
+        for (float velocity : {kNaN, 1.0f}) {
+          DrumVoiceSynth v;
+          v.setModel(model);
+          v.start(a, b, 0.5f, velocity, 1.0f);
+          v.transform = 0.3f;
+          v.contrast = 0.5f;
+          Bands out(80), scratch(80);
+          for (int f = 0; f < 450; ++f) {
+            v.render(framesToBlobTime(float(f + 1)) - v.elapsed, out.data(), scratch.data());
+            for (int i = 0; i < 80; ++i) {
+              ASSERT_TRUE(std::isfinite(out[size_t(i)])) << model << " frame " << f;
+              ASSERT_TRUE(std::isfinite(scratch[size_t(i)]));
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(DrumVoiceSynth, TinyLastGapCannotBlowUpTheBands) {
+  // Every time curve crowds its last point against the one before it.
+  Blob a = makeBlob([](int i) { return i < 40 ? 95.9999 * i / 39 : 96.0; }, rampFrequency);
+  DrumVoiceSynth v;
+  v.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  const double gain = 1.0 / std::sqrt(double(a.energy));
+  // At most 20 row rates per time unit, times the columns' density in a band.
+  const double bound = 20.0 * (48.0 / 80 - kFrequencyBaseline) * gain * 1.001;
+  for (float t = 0.5f; t < 100.0f; t += 0.5f) {
+    const Bands out = render(v, t - v.elapsed);
+    expectFiniteNonNegative(out, "tiny gap");
+    for (float x : out) ASSERT_LE(x, bound) << t;
+  }
+}
+
+TEST(DrumVoiceSynth, SameInputsGiveTheSameOutputUntilTheTail) {
+  Blob a = rampBlob();
+  blob_test::perturb(a, 0.4f, 77u);
+  a.energy = a.computeEnergy();
+  Blob b = rampBlob();
+  DrumVoiceSynth one, two;
+  for (DrumVoiceSynth* v : {&one, &two}) {
+    v->setModel(1);
+    v->start(&a, &b, 0.3f, 0.5f, 1.0f);
+    v->transform = 0.4f;
+    v->frequencyShift = -2.5f;
+    v->contrast = 0.3f;
+  }
+  Bands x(80), y(80);
+  int frames = 0;
+  for (;; ++frames) {
+    one.advance(1.0f, x.data());
+    two.advance(1.0f, y.data());
+    if (one.elapsed >= 96.0f) break;
+    ASSERT_EQ(x, y) << one.elapsed;
+  }
+  EXPECT_GT(frames, 350);
+}
+
+TEST(DrumVoiceSynth, ReusedVoiceRendersLikeAFreshOne) {
+  Blob a = rampBlob();
+  Blob other = makeBlob([](int i) { return 0.5 * i; }, rampFrequency);
+  other.gridA[0][40] = 96.0f;
+  DrumVoiceSynth reused;
+  Bands out(80);
+  // A previous note cut early, within its first rows.
+  reused.start(&other, nullptr, 0.0f, 0.5f, 1.0f);
+  reused.advance(0.1f, out.data());
+  reused.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  DrumVoiceSynth fresh;
+  fresh.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  Bands again(80);
+  for (int f = 0; f < 100; ++f) {
+    reused.advance(1.0f, out.data());
+    fresh.advance(1.0f, again.data());
+    ASSERT_EQ(out, again) << f;
+  }
+}
+
+TEST(DrumVoiceSynth, HandingOverAFreshCopyKeepsTheVoiceGoing) {
+  Blob a = rampBlob();
+  blob_test::perturb(a, 0.3f, 5u);
+  a.energy = a.computeEnergy();
+  Blob copy = a;
+  DrumVoiceSynth moved, stayed;
+  moved.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  stayed.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
+  Bands x(80), y(80);
+  for (int f = 0; f < 200; ++f) {
+    if (f == 30) moved.setBlobs(&copy, nullptr);
+    moved.advance(1.0f, x.data());
+    stayed.advance(1.0f, y.data());
+    if (stayed.elapsed >= 96.0f) break;
+    ASSERT_EQ(x, y) << f;
+  }
+  EXPECT_EQ(moved.blobA, &copy);
+  EXPECT_EQ(moved.blobB, &copy);
+  EXPECT_EQ(moved.curves[2].cursor.knots, copy.gridA[2].data());
+}
+
+TEST(DrumVoiceSynth, NoAllocationWhileRendering) {
+  Blob a = rampBlob();
+  Blob b = rampBlob();
+  blob_test::perturb(b, 0.3f, 9u);
+  b.energy = b.computeEnergy();
+  DrumVoiceSynth v;
+  v.setModel(3);
+  Bands out(80), scratch(80);
+  AllocationCounter counter;
+  v.start(&a, &b, 0.5f, 0.9f, 1.0f);
+  for (int f = 0; f < 500; ++f) v.advance(1.0f, out.data());
+  v.render(0.5f, out.data(), scratch.data());
+  v.setBlobs(&b, &a);
+  EXPECT_EQ(counter.count(), 0);
+}
+
+}  // namespace
