@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "engine/EngineTestRig.h"
@@ -60,11 +61,11 @@ const struct {
      [](BandSynth& e) {
        // A saved state whose slot-B blob carries a version this reader refuses: the slot keeps
        // the blob it had and stays present.
-       BandSynth source;
-       loadTestSounds(source);
-       source.tracks[0].blobs[1].present = 1;
-       std::vector<uint8_t> bytes(static_cast<size_t>(source.serialize(nullptr, 0)));
-       source.serialize(bytes.data(), static_cast<int32_t>(bytes.size()));
+       auto source = std::make_unique<BandSynth>();
+       loadTestSounds(*source);
+       source->tracks[0].blobs[1].present = 1;
+       std::vector<uint8_t> bytes(static_cast<size_t>(source->serialize(nullptr, 0)));
+       source->serialize(bytes.data(), static_cast<int32_t>(bytes.size()));
        ASSERT_TRUE(bytes[kSlotBBlob - 2] == 1 && bytes[kSlotBBlob] == Blob::kFormatVersion);
        bytes[kSlotBBlob] = 2;
        bytes.erase(bytes.begin() + kSlotBBlob + 1, bytes.begin() + kSlotBBlob + Blob::kByteSize);
