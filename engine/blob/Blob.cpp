@@ -56,7 +56,7 @@ void reflectPoints(std::vector<float>& p, int64_t requested) {
 float smoothGrid(FloatGrid& grid, float range, std::vector<float>& forward, std::vector<float>& backward) {
   if (grid.empty() || grid[0].empty()) return 0.0f;
   const float n0 = static_cast<float>(grid[0].size());
-  const float minGap = (7.5f / n0) * kSevenSeventeenths;
+  const float minGap = Blob::minimumGap(static_cast<int32_t>(grid[0].size()));
   const float maxGap = range * 1.15f / n0 / kSevenSeventeenths;
   float change = 0.0f;
   for (auto& p : grid) {
@@ -139,7 +139,13 @@ Blob::Blob() {
   gridA.assign(kTimeCurves, makeRamp(kTimePoints, 0.0f, kTimeRange));
   workForward.assign(kWorkSize, 0.0f);
   workBackward.assign(kWorkSize, 0.0f);
+  // Refresh moves no point of a ramp; it only fills the derived fields, which the voices and the
+  // hand-over read as soon as the blob exists.
+  refresh();
+  revision = 0;
 }
+
+float Blob::minimumGap(int32_t points) { return (7.5f / static_cast<float>(points)) * kSevenSeventeenths; }
 
 float Blob::clear() {
   fillRamp(gridA, kTimeRange);

@@ -64,7 +64,8 @@ struct Blob {
   std::vector<float> workForward;
   std::vector<float> workBackward;
 
-  // Ramps on both grids; the derived fields stay unset until the first refresh.
+  // Ramps on both grids, with the derived fields that belong to them, so a constructed blob
+  // plays like a cleared one. Construction counts as no content change (revision stays 0).
   Blob();
 
   // Back to ramps, then refresh. Returns what refresh returns.
@@ -76,13 +77,18 @@ struct Blob {
   // total absolute change of the points.
   float refresh();
   float computeEnergy() const;
+  // The smallest spacing refresh keeps between neighbouring points of a grid whose first curve
+  // has `points` points.
+  static float minimumGap(int32_t points);
 
   // The stored form (1137 bytes: a version byte and one 16-bit step code per stored point).
   // A null buffer only measures. position may be null. Returns the bytes written.
   int32_t serialize(uint8_t* buffer, int32_t capacity, int32_t* position) const;
   std::vector<uint8_t>& toBytes(std::vector<uint8_t>& out) const;
-  // Returns the bytes consumed: 0 for an unknown version, 1 when the buffer is too short (the
-  // blob is then unchanged), 1137 after a full read, which ends with a refresh.
+  // Returns the bytes consumed: 0 for an unknown version, 1 when the buffer is too short or the
+  // position negative (the blob is then unchanged), 1137 after a full read, which ends with a
+  // refresh. After a full read every curve is non-decreasing and inside its range, whatever
+  // the bytes.
   int32_t deserialize(const uint8_t* buffer, int32_t size, int32_t* position);
 
   static float timeFromSeconds(float seconds);

@@ -1,5 +1,7 @@
 #include "engine/blob/Blob.h"
 
+#include <algorithm>
+
 #include "engine/core/ByteStream.h"
 
 // Each stored point is a 16-bit step from the previous point in units of 64/65535. The writer
@@ -37,6 +39,13 @@ void writeGrid(const FloatGrid& grid, uint8_t* buffer, int32_t capacity, int32_t
 }
 
 void readGrid(FloatGrid& grid, float range, const uint8_t* buffer, int32_t size, int32_t* pos) {
+  if (grid.empty() || grid[0].empty()) return;
+  // Refresh spaces the points of a curve at least a minimum gap apart between its fixed ends. A
+  // curve with less room than that (all codes 0, or a span under about three units) would be
+  // pushed below 0 and folded back, so its end moves up to the least room that holds every gap,
+  // with one gap to spare for rounding.
+  const int32_t n0 = static_cast<int32_t>(grid[0].size());
+  const float room = std::min(Blob::minimumGap(n0) * static_cast<float>(n0), range);
   for (auto& curve : grid) {
     if (curve.empty()) continue;
     curve[0] = 0.0f;
@@ -46,6 +55,7 @@ void readGrid(FloatGrid& grid, float range, const uint8_t* buffer, int32_t size,
       // Codes are never negative, so only the top of the range needs a bound.
       curve[k] = v > range ? range : v;
     }
+    if (curve.back() < room) curve.back() = room;
   }
 }
 
@@ -75,7 +85,8 @@ int32_t Blob::deserialize(const uint8_t* buffer, int32_t size, int32_t* position
   const int32_t version = streamReadInt(buffer, pos, size, 1, 1);
   if (version != 0 && version != kFormatVersion) return 0;
   const int64_t needed = static_cast<int64_t>(storedBytes(gridA)) + storedBytes(gridB);
-  if (static_cast<int64_t>(*pos) + needed > size) return *pos - start;
+  // A negative start has no room, however large the buffer: it would read zeros.
+  if (start < 0 || static_cast<int64_t>(*pos) + needed > size) return *pos - start;
   readGrid(gridA, kTimeRange, buffer, size, pos);
   readGrid(gridB, kFrequencyRange, buffer, size, pos);
   refresh();

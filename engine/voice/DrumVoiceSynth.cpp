@@ -37,6 +37,8 @@ constexpr float kOffsetStepsPerColumn = 0.124875f;
 // Profile point per band: 11 steps over the 80 bands, just short.
 constexpr float kProfileStepsPerBand = 0.13923874f;
 constexpr float kUnitPerDraw = 2.3283e-10f;
+// The loudness a fully negative contrast normalises every sound to.
+constexpr float kFlatLoudness = 2.2f;
 
 // hi when v > hi, lo when v is below lo or NaN, else v.
 inline float clampNaNLow(float v, float lo, float hi) {
@@ -211,10 +213,11 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
   const float x = transform;
 
   // Loudness normalisation: the mixed blob's energy, pulled towards a fixed level by a
-  // negative contrast (which lifts quiet parts and would otherwise overshoot).
-  float loudness = (1.0f - x) * rootEnergy(a) + (x > 0.0f ? x * rootEnergy(b) : 0.0f);
+  // negative contrast (which lifts quiet parts and would otherwise overshoot). Weighted as a
+  // sum: the form L + (fixed - L) * flatten cancels to 0 for a large L at full flattening.
+  const float mixed = (1.0f - x) * rootEnergy(a) + (x > 0.0f ? x * rootEnergy(b) : 0.0f);
   const float flatten = std::min(std::max(-contrast, 0.0f), 1.0f);
-  loudness += (2.2f - loudness) * flatten;
+  const float loudness = mixed * (1.0f - flatten) + kFlatLoudness * flatten;
   const float gain = std::sqrt(amplitude) * gainScale / std::max(loudness, 1e-6f);
 
   const ReferenceModel* model = getReferenceModel(modelIndex);

@@ -32,13 +32,18 @@ void expectFaithfulBytes(const Blob& blob, const std::vector<uint8_t>& bytes) {
   }
 }
 
-// Finite, within the ranges, and written back faithfully.
+// Finite, every curve rising from 0 and staying in its range, and written back faithfully.
 void expectSound(const Blob& blob) {
   const float derived = blob.energy + blob.tailPosition + std::accumulate(blob.decayHalfLife.begin(), blob.decayHalfLife.end(), 0.0f);
   ASSERT_TRUE(std::isfinite(derived));  // finite only when every term is
   ASSERT_TRUE(blob_test::allFinite(blob.gridA) && blob_test::allFinite(blob.gridB));
-  for (const auto& curve : blob.gridA) EXPECT_LE(curve.back(), 96.0f);
-  for (const auto& curve : blob.gridB) EXPECT_LE(curve.back(), 80.0f);
+  for (const FloatGrid* grid : {&blob.gridA, &blob.gridB}) {
+    const float range = grid == &blob.gridA ? 96.0f : 80.0f;
+    for (const auto& curve : *grid) {
+      ASSERT_EQ(curve[0], 0.0f);
+      for (size_t i = 1; i < curve.size(); ++i) ASSERT_TRUE(curve[i] >= curve[i - 1] && curve[i] <= range) << i;
+    }
+  }
   expectFaithfulBytes(blob, bytesOf(blob));
 }
 
@@ -61,17 +66,19 @@ TEST(BlobFormat, FreshBlobBytesAndReadBack) {
   const Blob fresh;
   std::vector<uint8_t> shifted(3, 0xEE);  // read from an offset
   for (uint8_t b : bytesOf(source)) shifted.push_back(b);
-  // Version 0 is read like version 1; unknown versions, short and empty buffers are refused.
+  // Version 0 is read like version 1; unknown versions, short and empty buffers, and negative
+  // positions (which would read zeros) are refused.
   const struct {
     uint8_t version;
-    int32_t size, read;
-  } cases[] = {{0, 1140, 1137}, {1, 1140, 1137}, {2, 1140, 0}, {0xFF, 1140, 0}, {1, 1139, 1}, {1, 0, 1}};
+    int32_t size, read, start = 3;
+  } cases[] = {{0, 1140, 1137}, {1, 1140, 1137}, {2, 1140, 0}, {0xFF, 1140, 0}, {1, 1139, 1}, {1, 0, 1},
+               {1, 1140, 1, -1}, {1, 1140, 1, -1137}};
   for (const auto& c : cases) {
     Blob copy;
     shifted[3] = c.version;
-    int32_t pos = 3;
+    int32_t pos = c.start;
     EXPECT_EQ(copy.deserialize(c.size == 0 ? nullptr : shifted.data(), c.size, &pos), c.read) << int(c.version);
-    EXPECT_EQ(pos, 3 + std::max(c.read, 1));
+    EXPECT_EQ(pos, c.start + std::max(c.read, 1));
     const bool read = c.read == 1137;
     EXPECT_EQ(copy.revision, read ? 1u : 0u);  // a read ends with a refresh
     const Blob& expected = read ? source : fresh;
@@ -97,9 +104,13 @@ TEST(BlobFormat, WriterClampsStepsThatHaveNoCode) {
 }
 
 TEST(BlobFormat, CraftedAndRandomFilesLoadRefreshAndSaveCleanly) {
-  for (uint8_t code : {0xFF, 0x00, 0x9C, 0x01}) {  // every code 65535, 0, 40092 or 257
+  // Every code the same: the extremes, a mid code, and spans (40 or 48 codes) of 10 units, then
+  // of 3.0, 2.3 and 0.04 units, too little room for a curve's points at their closest spacing.
+  for (uint16_t code : {65535, 0, 40092, 257, 76, 60, 1}) {
+    SCOPED_TRACE(code);
     Blob blob;
-    std::vector<uint8_t> input(1137, code);
+    std::vector<uint8_t> input(1137);
+    for (size_t i = 1; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i % 2 == 1 ? code & 0xFF : code >> 8);
     input[0] = 1;
     for (int32_t round = 0; round < 3; ++round, input = bytesOf(blob)) {
       ASSERT_EQ(blob.deserialize(input.data(), static_cast<int32_t>(input.size()), nullptr), 1137);
@@ -112,10 +123,17 @@ TEST(BlobFormat, CraftedAndRandomFilesLoadRefreshAndSaveCleanly) {
     const size_t size = trial % 4 == 0 ? static_cast<size_t>(noise.next() * 600.0f + 600.0f) : 1137 + trial % 3;
     bytes.resize(size);
     for (uint8_t& b : bytes) b = static_cast<uint8_t>(noise.next() * 127.0f + 128.0f);
+    const uint32_t limit = 1u << (trial % 17);  // codes below 1, 2, 4, .. 65536: spans from 0 up
+    for (size_t i = 1; i + 1 < size; i += 2) {
+      const uint32_t code = (bytes[i] | (bytes[i + 1] << 8)) % limit;
+      bytes[i] = static_cast<uint8_t>(code & 0xFF);
+      bytes[i + 1] = static_cast<uint8_t>(code >> 8);
+    }
     bytes[0] = static_cast<uint8_t>(trial % 5 == 0 ? 7 : trial % 2);
     Blob blob;
     const int32_t read = blob.deserialize(bytes.data(), static_cast<int32_t>(size), nullptr);
     ASSERT_TRUE(read == 0 || read == 1 || read == 1137) << read;
+    SCOPED_TRACE(trial);
     if (read == 1137) expectSound(blob);
   }
 }

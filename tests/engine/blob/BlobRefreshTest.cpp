@@ -48,15 +48,21 @@ Blob sparseTail() {
 }  // namespace
 
 TEST(BlobRefresh, RampsAndTheirDerivedValues) {
+  // A constructed blob carries the derived values of its ramps from the start (counting no
+  // change); a refresh moves nothing and finds the same values.
+  Blob constructed;
   Blob blob;
   EXPECT_EQ(blob.refresh(), 0.0f);
+  EXPECT_EQ(constructed.revision, 0u);
   EXPECT_EQ(blob.revision, 1u);
-  EXPECT_EQ(blob.activePoints, 41);
-  EXPECT_FLOAT_EQ(blob.tailPosition, 97.0f);
-  // Both end spans are as dense as each other, so the ratio takes its floor of 1.01.
-  const double halfLife = (warpDouble((91.2 + 96.0) / 2) - warpDouble((81.6 + 86.4) / 2)) / 689.0625 / std::log2(1.01);
-  for (float h : blob.decayHalfLife) EXPECT_NEAR(h, halfLife, halfLife * 1e-4);
-  EXPECT_NEAR(blob.energy, referenceEnergy(blob), referenceEnergy(blob) * 1e-4);
+  for (const Blob* b : {&constructed, &blob}) {
+    EXPECT_EQ(b->activePoints, 41);
+    EXPECT_FLOAT_EQ(b->tailPosition, 97.0f);
+    // Both end spans are as dense as each other, so the ratio takes its floor of 1.01.
+    const double halfLife = (warpDouble((91.2 + 96.0) / 2) - warpDouble((81.6 + 86.4) / 2)) / 689.0625 / std::log2(1.01);
+    for (float h : b->decayHalfLife) EXPECT_NEAR(h, halfLife, halfLife * 1e-4);
+    EXPECT_NEAR(b->energy, referenceEnergy(*b), referenceEnergy(*b) * 1e-4);
+  }
 
   Blob cleared;
   blob_test::perturb(cleared, 3.0f, 5);
@@ -143,11 +149,16 @@ TEST(BlobRefresh, MirrorTwiceRestores) {
   for (int32_t i = 0; i <= 30; ++i) EXPECT_NEAR(tail.gridA[0][i], s - before.gridA[0][30 - i], 1e-4) << i;
   for (int32_t i = 31; i <= 40; ++i) EXPECT_EQ(tail.gridA[0][i], before.gridA[0][i]);
   for (size_t k = 0; k < 6; ++k) EXPECT_EQ(tail.gridB[k], before.gridB[5 - k]);
-  // Before any refresh there is no active part: the time curves stay where they are.
+  // A constructed blob is active over its whole ramp, like a cleared one.
   Blob fresh;
-  fresh.gridA[0][3] = 5.0f;
-  fresh.mirror(0);
-  EXPECT_NEAR(fresh.gridA[0][3], 5.0f, 0.2f);
+  Blob cleared;
+  cleared.clear();
+  for (Blob* b : {&fresh, &cleared}) {
+    b->gridA[0][3] = 5.0f;
+    b->mirror(0);
+  }
+  EXPECT_LT(blob_test::maxDifference(fresh.gridA, cleared.gridA), 1e-4f);
+  EXPECT_NEAR(fresh.gridA[0][37], 91.0f, 0.2f);
 }
 
 TEST(BlobRefresh, RefreshMirrorAndHandOverCopyDoNotAllocate) {

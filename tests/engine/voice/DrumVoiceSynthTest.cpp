@@ -291,6 +291,10 @@ TEST(DrumVoiceSynth, ContrastAndTransformSetTheGain) {
   const double x = base * std::sqrt(double(a.energy));  // the value before gain
   const double lifted = x * (0.2 * x / (x * x + 0.02 * 0.02));
   EXPECT_NEAR(level(-1.0f, 0.0f), lifted / 2.2, 1e-4 * lifted / 2.2);
+  // So does any loudness, however large: a huge one must not cancel against 2.2 and leave the
+  // gain divided by the floor.
+  b.energy = 1e30f;
+  for (float transform : {0.5f, 1.0f}) EXPECT_NEAR(level(-1.0f, transform), lifted / 2.2, 1e-4 * lifted / 2.2);
 }
 
 TEST(DrumVoiceSynth, ModelsStayBoundedAtEveryVelocity) {
