@@ -91,12 +91,13 @@ bool runProgram(const std::vector<std::string>& args, std::string* output) {
   }
   if (child == 0) {
     // Only async-signal-safe calls between fork and exec: the host may run other threads.
-    const int nothing = ::open("/dev/null", O_RDWR);
+    const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (nothing >= 0) {
       ::dup2(nothing, STDIN_FILENO);
       ::dup2(nothing, STDERR_FILENO);
     }
     ::dup2(pipeEnds[1], STDOUT_FILENO);
+    ::close_range(3, ~0u, 0);  // the host's own files and sockets stay out of the picker
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
