@@ -1,25 +1,24 @@
 #include "platform/FileUtils.h"
 
-#include <cstdio>
 #include <new>
+
+#include "platform/PosixFile.h"
 
 std::vector<uint8_t> ReadFileBytes(const char* path, int64_t maxBytes) {
   std::vector<uint8_t> bytes;
-  if (path == nullptr) return bytes;
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return bytes;
-  int64_t size = -1;
-  if (std::fseek(file, 0, SEEK_END) == 0) size = static_cast<int64_t>(std::ftell(file));
-  if (size > 0 && size <= maxBytes && std::fseek(file, 0, SEEK_SET) == 0) {
+  int64_t size = 0;
+  const int fd = openFileForReading(path, &size);
+  if (fd < 0) return bytes;
+  if (size > 0 && size <= maxBytes) {
     try {
       bytes.assign(static_cast<size_t>(size), 0);
-      const size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
-      static_cast<void>(got);  // what was not delivered stays 0
+      // A read error is no file; a file that ended early keeps its zeros at the end.
+      if (readFully(fd, bytes.data(), size) < 0) bytes = std::vector<uint8_t>();
     } catch (const std::bad_alloc&) {
       bytes.clear();
     }
   }
-  std::fclose(file);
+  closeFile(fd);
   return bytes;
 }
 

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <tuple>
+
+#include "plugin/FileUtils.h"
+#include "plugin/SettingsFile.h"
+#include "support/TestAudio.h"
+
+using Pieces = std::vector<std::string>;
+
+TEST(FileUtils, PathsSplitAtTheLastSeparator) {
+  const std::array<std::string, 5> cases[] = {  // path, file name, folder, name, without extension
+      {"C:/a/b.wav", "b.wav", "C:/a/", "b.wav", "C:/a/b"},    {"a/b/", "b/", "a/b/", "", "a/b/"},
+      {"name", "name", "", "name", "name"},                   {"b.wav", "b.wav", "", "b.wav", "b"},
+      {"a\\take.2\\kick", "kick", "a\\take.2\\", "kick", "a\\take"},
+      {"s/.hidden", ".hidden", "s/", ".hidden", "s/"},        {"s/kit.tar.gz", "kit.tar.gz", "s/", "kit.tar.gz", "s/kit.tar"},
+      {"/", "/", "/", "", "/"},                               {"", "", "", "", ""},
+  };
+  for (const auto& c : cases) {
+    std::string folder = "?", name = "?";
+    SplitPath(c[0], &folder, &name);
+    EXPECT_EQ(Pieces({GetFileName(c[0]), folder, name, RemoveExtension(c[0])}), Pieces(c.begin() + 1, c.end())) << c[0];
+  }
+  EXPECT_EQ(TruncateAtLast("a/b/c", '/', true), "a/b/");
+}
+
+TEST(FileUtils, SplittingAndMatching) {
+  EXPECT_EQ(SplitString("a,,b", ","), (Pieces{"a", "", "b"}));
+  EXPECT_EQ(SplitString("a--b--", "--"), (Pieces{"a", "b", ""}));
+  EXPECT_EQ(SplitString("a,b", ""), (Pieces{"a,b"}));  // an empty delimiter used to spin forever
+  EXPECT_EQ(SplitStringByChar("\nx\n\ny\n", '\n'), (Pieces{"x", "y"}));
+  const std::tuple<const char*, const char*, int, bool, bool> matches[] = {  // text, pattern, mode, ignore case
+      {"Kick01.blob", ".BLOB", 1, true, true}, {"Kick01.blob", ".BLOB", 1, false, false},
+      {"Kick01.blob", "kick", 0, true, true},  {"Kick01.blob", "01", 1, false, false},
+      {"Kick01.blob", "ick0", 7, false, true}, {"\xC3\x89", "\xC3\xA9", 2, true, false},
+      {"anything", "", 1, false, true},        {"ab", "abc", 2, true, false},
+  };
+  for (const auto& [text, pattern, mode, ignoreCase, result] : matches) EXPECT_EQ(StringMatch(text, pattern, mode, ignoreCase), result) << pattern;
+}
+
+TEST(SettingsFile, EveryLineCountsAndCarriageReturnsGo) {
+  testaudio::TempFolder folder;
+  const std::string path = folder.file("Oskra Data/userSettings.dat");
+  using Map = std::map<std::string, std::string>;
+  const std::pair<std::string, Map> cases[] = {
+      {"k1\n\nk2\nv2\n", {{"k1", ""}, {"k2", "v2"}}},
+      {"a\nb\nc\n", {{"a", "b"}}},
+      {"a\r\nb\r\nc\r\n\r\nd\r\ne", {{"a", "b"}, {"c", ""}, {"d", "e"}}},
+      {"a\r\r\n\n\n", {{"a\r", ""}}},
+  };
+  for (const auto& [text, read] : cases) {
+    ASSERT_TRUE(WriteTextFile(text, path));
+    Map map = {{"kept", "1"}}, expected = read;
+    expected.emplace("kept", "1");
+    EXPECT_TRUE(ReadSettingsFile(path.c_str(), map));
+    EXPECT_EQ(map, expected) << text;
+  }
+  // What is written reads back exactly, in key order, empty values included.
+  const Map written = {{"ui_theme", ""}, {"b", "1"}, {"ui_size_percent", "100"}, {"", "empty key"}};
+  ASSERT_TRUE(WriteSettingsFile(folder.file("new/s.dat"), written));
+  EXPECT_EQ(ReadFileText(folder.file("new/s.dat")), "\nempty key\nb\n1\nui_size_percent\n100\nui_theme\n\n");
+  Map back;
+  ReadSettingsFile(folder.file("new/s.dat").c_str(), back);
+  EXPECT_TRUE(ReadSettingsFile(folder.file("missing.dat").c_str(), back));  // a missing file changes nothing
+  EXPECT_EQ(back, written);
+  EXPECT_FALSE(WriteSettingsFile("/dev/full", written));
+}
