@@ -160,7 +160,7 @@ ParamValue PLUGIN_API SingleComponentEffect::plainParamToNormalized(ParamID tag,
 
 tresult PLUGIN_API SingleComponentEffect::setParamNormalized(ParamID tag, ParamValue value) {
   if (!std::isfinite(value)) return kInvalidArgument;
-  return EditControllerEx1::setParamNormalized(tag, value);
+  return guarded([&]() -> tresult { return EditControllerEx1::setParamNormalized(tag, value); });
 }
 
 tresult PLUGIN_API SingleComponentEffect::getUnitInfo(int32 unitIndex, UnitInfo& info) {
