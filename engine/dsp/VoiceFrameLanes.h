@@ -81,7 +81,12 @@ inline void spreadPassed(const float* reach, int32_t number, int32_t count, floa
   constexpr int32_t W = L::kWidth;
   float mark[kMaxGrid + 2 * W];
   for (int32_t i = 0; i <= count; i += W) lanesStore(mark + i, L::zero());
-  for (int32_t k = 0; k < number; ++k) mark[static_cast<int32_t>(reach[k])] = static_cast<float>(k + 1);
+  for (int32_t k = 0; k < number; ++k) {
+    // Plain stores: the compiler would otherwise turn the loop into a scatter, which some
+    // processors run far slower than the stores one at a time.
+    __asm__("" : "+r"(k));
+    mark[static_cast<int32_t>(reach[k])] = static_cast<float>(k + 1);
+  }
   L carry = L::zero();
   for (int32_t i = 0; i < count; i += W) {
     const L m = lanesMax(lanesRunningMax(L::load(mark + i)), carry);

@@ -32,6 +32,13 @@ struct BandHopTables {
   const float* highPositionLow = nullptr;
   const float* highPositionHigh = nullptr;
   const float* highNorm = nullptr;
+  // The noise: per low band the resonator's rotation and input gain; per entry the fixed
+  // spectrum a note's noise starts from.
+  const float* rotationRe = nullptr;
+  const float* rotationIm = nullptr;
+  const float* noiseGain = nullptr;
+  const float* noiseSpectrumRe = nullptr;
+  const float* noiseSpectrumIm = nullptr;
 };
 
 // Lane arrays: the three frames (82 values each), the band measures (80), and per synthesis
@@ -58,11 +65,16 @@ struct BandHopWork {
   float* phasorPower = nullptr;
   float* stateRe = nullptr;
   float* stateIm = nullptr;
-  const float* noiseRe = nullptr;
-  const float* noiseIm = nullptr;
+  // The voices' noise states (in and out) and this hop's noise table values, read at each
+  // voice's own offset.
+  float* noiseRe = nullptr;
+  float* noiseIm = nullptr;
+  const float* tableRe = nullptr;
+  const float* tableIm = nullptr;
   float* pivots = nullptr;
   const float* density = nullptr;     // per lane (kLanes): the voice's "Density", -1..1
   const float* tonalScale = nullptr;  // per lane (kLanes): sqrt(1 - max(density, 0)²)
+  const float* firstHop = nullptr;    // per lane (kLanes): 1 at a note's first hop, else 0
 };
 
 // bandhop::run for WideLanes and WiderLanes; only where OSKRA_HAVE_WIDE_LANES, and only while
@@ -145,8 +157,8 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   float* const phasorPower = work.phasorPower;
   float* const stateRe = work.stateRe;
   float* const stateIm = work.stateIm;
-  const float* const noiseRe = work.noiseRe;
-  const float* const noiseIm = work.noiseIm;
+  float* const noiseRe = work.noiseRe;
+  float* const noiseIm = work.noiseIm;
   const float* const density = work.density;
   const float* const curve0 = tables.curve[0];
   const float* const curve1 = tables.curve[1];
@@ -312,10 +324,35 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   }
 
   // Magnitude from the frame (after the peak moves), the tonal part scaled back as the density
-  // rises, plus noise.
+  // rises, plus noise. The noise moves on first: a note's first hop takes the fixed spectrum,
+  // later hops drive each low band's resonator from the table, and the high bins take the
+  // table itself.
+  const float* const tableRe = work.tableRe;
+  const float* const tableIm = work.tableIm;
+  decltype(lanesLess(zero, zero)) firstHop[kMaxGroups];
+  for (int32_t g = 0; g < groups; ++g) firstHop[g] = lanesLess(zero, L::load(work.firstHop + lane0[g]));
   for (int32_t e = 0; e < n; ++e) {
     const bool withMoves = anyMoved && e >= low;
+    const bool resonator = e < low;
+    const L rotationRe = L::splat(resonator ? tables.rotationRe[e] : 0.0f);
+    const L rotationIm = L::splat(resonator ? tables.rotationIm[e] : 0.0f);
+    const L noiseGain = L::splat(resonator ? tables.noiseGain[e] : 0.0f);
+    const L spectrumRe = L::splat(tables.noiseSpectrumRe[e]);
+    const L spectrumIm = L::splat(tables.noiseSpectrumIm[e]);
     for (int32_t g = 0; g < groups; ++g) {
+      L nr = at(tableRe, e, g);
+      L ni = at(tableIm, e, g);
+      if (resonator) {
+        const L zr = at(noiseRe, e, g);
+        const L zi = at(noiseIm, e, g);
+        nr = zr * rotationRe - zi * rotationIm + nr * noiseGain;
+        ni = zr * rotationIm + zi * rotationRe + ni * noiseGain;
+      }
+      nr = lanesSelect(firstHop[g], spectrumRe, nr);
+      ni = lanesSelect(firstHop[g], spectrumIm, ni);
+      put(noiseRe, e, g, nr);
+      put(noiseIm, e, g, ni);
+
       const L tonalScale = L::load(work.tonalScale + lane0[g]);
       L a = at(amplitudes, e, g);
       if (withMoves) a = a + at(moved, e, g);
@@ -323,8 +360,8 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
       const L zr = at(stateRe, e, g);
       const L zi = at(stateIm, e, g);
       const L gain = (v + a) * tonalScale / (lanesSqrt(zr * zr + zi * zi) + v + tiny);
-      put(stateRe, e, g, zr * gain + at(noiseRe, e, g) * v);
-      put(stateIm, e, g, zi * gain + at(noiseIm, e, g) * v);
+      put(stateRe, e, g, zr * gain + nr * v);
+      put(stateIm, e, g, zi * gain + ni * v);
     }
   }
 }

@@ -40,7 +40,7 @@ class VoiceBandSynth {
 
   // The same for at most kMaxVoices voices that keep their band states here between hops,
   // voice v in lane lanes[v] (0 .. kMaxVoices - 1, one voice per lane, the same every hop): the
-  // voices' own state vectors are read only when a voice comes to a lane, and cleared states
+  // voices' own state and noise vectors are read only when a voice comes to a lane, and cleared states
   // (DrumVoice::clearSpectra) start from zero. A voice whose lane is worked on without it
   // keeps its states. Called once per control pass, even without voices: a voice's frames
   // are taken over from the last hop only when it was in that hop. runningSums reads the
@@ -51,6 +51,11 @@ class VoiceBandSynth {
   // joins a running sum, and the sum as it stands counts once after every voice and once more
   // after the last; total[e] is what all of these come to (0 for no voices).
   void runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const;
+  // After laneHops, for inspection: the noise state of a lane at a synthesis entry.
+  std::complex<float> laneNoise(int32_t lane, int32_t entry) const {
+    const size_t at = static_cast<size_t>(kMaxVoices) * static_cast<size_t>(entry) + static_cast<size_t>(lane);
+    return {mNoiseRe[at], mNoiseIm[at]};
+  }
 
   // Synth-track voices: the partials of one hop, read from the middle of the three latest
   // frames. Returns their count; partialHz() and partialValues() hold them.
@@ -59,7 +64,6 @@ class VoiceBandSynth {
   const std::complex<float>* partialValues() const { return mPartialValues.data(); }
 
  private:
-  void updateNoise(const BandLayout& layout, DrumVoice& voice, bool firstHop);
   bool readyFor(const BandLayout& layout, DrumVoice* const* voices, int32_t count) const;
   // Every call of laneHops ends a hop, with or without voices: the frame ring turns.
   void endHop();
@@ -92,10 +96,16 @@ class VoiceBandSynth {
   uint32_t mLaneFramesHop[kMaxVoices] = {};
   float mLaneDensity[kMaxVoices] = {};
   float mLaneTonalScale[kMaxVoices] = {};
+  float mLaneFirstHop[kMaxVoices] = {};
   uint32_t mHopCount = 1;
   // The states of lanes worked on without their voices, kept aside meanwhile.
   std::vector<float> mKeptRe;
   std::vector<float> mKeptIm;
+  std::vector<float> mKeptNoiseRe;
+  std::vector<float> mKeptNoiseIm;
+  // This hop's noise table values, each lane's voice at its own offset.
+  std::vector<float> mTableRe;
+  std::vector<float> mTableIm;
   std::vector<float> mSum;
   std::vector<float> mFrequency;  // per band
   std::vector<float> mOffset;
