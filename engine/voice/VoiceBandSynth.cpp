@@ -189,10 +189,9 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
 
   const size_t lanes = static_cast<size_t>(kMaxVoices);
   for (std::vector<float>& f : mFrames) f.assign(DrumVoice::kFrameStride * lanes, 0.0f);
-  mSum.assign(DrumVoice::kFrameStride * lanes, 0.0f);
   for (std::vector<float>* v : {&mFrequency, &mOffset, &mTonal, &mTransient, &mShare}) v->assign(kBands * lanes, 0.0f);
   for (std::vector<float>* v :
-       {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
+       {&mAmplitude, &mMoved, &mEntryTonal, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
         &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm, &mPivots}) {
     // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
     v->assign(static_cast<size_t>(mStride + 8) * lanes, 0.0f);
@@ -324,7 +323,6 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   work.frame0 = frames[0];
   work.frame1 = frames[1];
   work.frame2 = frames[2];
-  work.sum = mSum.data();
   work.bandFrequency = mFrequency.data();
   work.bandOffset = mOffset.data();
   work.bandTonal = mTonal.data();
@@ -333,7 +331,6 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   work.amplitude = mAmplitude.data();
   work.moved = mMoved.data();
   work.entryTonal = mEntryTonal.data();
-  work.tonalWeight = mTonalWeight.data();
   work.transientWeight = mTransientWeight.data();
   work.noiseAmount = mNoiseAmount.data();
   work.entryFrequency = mEntryFrequency.data();
@@ -356,17 +353,11 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
     runBandHopsWider(tables, work, groupLanes, groupCount, voiceLanes);
   } else if (width == WideLanes::kWidth) {
     runBandHopsWide(tables, work, groupLanes, groupCount, voiceLanes);
-  } else if (groupCount == 1) {
-    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else {
     bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
   }
 #else
-  if (groupCount == 1) {
-    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
-  } else {
-    bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
-  }
+  bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
 #endif
 
   for (int32_t k = 0; k < keptCount; ++k) {

@@ -14,16 +14,11 @@
 // Fused multiply-adds would round differently from the four-lane kernels.
 #pragma GCC optimize("fp-contract=off")
 #pragma GCC target("avx2")
-#include "engine/dsp/ComplexChainLanes.h"
 #include "engine/voice/BandHopKernel.h"
 
 void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                      int32_t groupCount, uint64_t voiceLanes) {
-  if (groupCount == 1) {
-    bandhop::run<WideLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
-  } else {
-    bandhop::run<WideLanes>(tables, work, groupLanes, groupCount, voiceLanes);
-  }
+  bandhop::run<WideLanes>(tables, work, groupLanes, groupCount, voiceLanes);
 }
 
 namespace {
