@@ -333,6 +333,7 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
   // (after the peak moves), the tonal part scaled back as the density rises, plus noise. The
   // noise moves on first: a note's first hop takes the fixed spectrum, later hops drive each
   // low band's resonator from the table, and the high bins take the table itself.
+  constexpr uint32_t kAllLanes = W == 32 ? ~0u : (1u << W) - 1u;
   const auto firstHop = lanesLess(zero, L::load(work.firstHop + lane0));
   const L tonalScale = L::load(work.tonalScale + lane0);
   auto finish = [&](int32_t e, L zRe, L zIm) __attribute__((always_inline)) {
@@ -355,6 +356,12 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
 
     L a = at(amplitudes, e);
     if (anyMoved && e >= low) a = a + at(moved, e);
+    if (lanesBitsLessEqual(a, zero) == kAllLanes && lanesBitsLessEqual(zero, a) == kAllLanes) {
+      // Silent in every lane: the state and the noise would both be scaled by exactly 0.
+      put(stateRe, e, zero);
+      put(stateIm, e, zero);
+      return;
+    }
     const L v = a * at(noiseAmount, e);
     const L gain = (v + a) * tonalScale / (lanesSqrt(zRe * zRe + zIm * zIm) + v + tiny);
     put(stateRe, e, zRe * gain + nr * v);
