@@ -74,6 +74,32 @@ struct BandHopWork {
   const float* firstHop = nullptr;    // per lane (kLanes): 1 at a note's first hop, else 0
 };
 
+// One voice's hop with its values side by side along the entries instead of across voices:
+// arrays hold entry e at [e]. Every entry gets exactly the arithmetic a lane of the kernel
+// above gives it; a voice alone so keeps every lane busy.
+struct BandHopSingle {
+  const float* frame0 = nullptr;  // oldest; 82 values: guard, 80 bands, guard
+  const float* frame1 = nullptr;
+  const float* frame2 = nullptr;  // newest
+  float* stateRe = nullptr;       // the voice's states, in and out
+  float* stateIm = nullptr;
+  float* noiseRe = nullptr;       // the voice's noise states, in and out
+  float* noiseIm = nullptr;
+  const std::complex<float>* table = nullptr;  // this hop's noise table values
+  float density = 0.0f;
+  float tonalScale = 1.0f;
+  bool firstHop = false;
+  // Work space: kScratchRows rows of scratchStride floats. The state and noise arrays and the
+  // tables read per entry (rotation, noise gain, noise spectrum) have room for the entry count
+  // rounded up to the width; what lies past the entries is written or read but never kept.
+  float* scratch = nullptr;
+  int32_t scratchStride = 0;
+  static constexpr int32_t kScratchRows = 23;
+};
+
+// bandhop::runSingle for WideLanes; only where OSKRA_HAVE_WIDE_LANES and AVX2 is there.
+void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work);
+
 // bandhop::run for WideLanes and WiderLanes; only where OSKRA_HAVE_WIDE_LANES, and only while
 // laneWidth() allows their width.
 void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
@@ -381,6 +407,294 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
     zr = (at(stateRe, i) + si * pr) * inv;
     zi = (at(stateIm, i) + si * pi) * inv;
     finish(i, zr, zi);
+  }
+}
+
+// One voice alone (BandHopSingle): the arithmetic of runGroup, entry by entry the same, with
+// W entries to a register. Only the coupling's two sweeps, which run along the entries, go one
+// entry at a time. scratchStride is at least the entry count rounded up to W, plus W.
+template <class L>
+void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
+  constexpr int32_t W = L::kWidth;
+  static_assert(kBands % W == 0, "whole lane groups of bands");
+  const int32_t n = tables.bandCount;
+  const int32_t low = tables.lowCount;
+  const int32_t high = tables.highCount;
+  if (n <= 0) return;
+  const int32_t stride = work.scratchStride;
+  float* row[BandHopSingle::kScratchRows];
+  for (int32_t r = 0; r < BandHopSingle::kScratchRows; ++r) row[r] = work.scratch + r * stride;
+  float* const bandFrequency = row[0];
+  float* const bandOffset = row[1];
+  float* const bandTonal = row[2];
+  float* const bandTransient = row[3];
+  float* const bandShare = row[4];
+  float* const amplitudes = row[5];
+  float* const entryTonal = row[6];
+  float* const entryTransient = row[7];
+  float* const entryShare = row[8];
+  float* const entryFrequency = row[9];
+  float* const entryOffset = row[10];
+  float* const moved = row[11];
+  float* const transientWeight = row[12];
+  float* const noiseAmount = row[13];
+  float* const phasorRe = row[14];
+  float* const phasorIm = row[15];
+  float* const phasorPower = row[16];
+  float* const tonalWeight = row[17];
+  float* const xRe = row[18];
+  float* const xIm = row[19];
+  float* const den = row[20];
+  float* const tableRe = row[21];
+  float* const tableIm = row[22];
+  const float* const frame0 = work.frame0;
+  const float* const frame1 = work.frame1;
+  const float* const frame2 = work.frame2;
+  float* const stateRe = work.stateRe;
+  float* const stateIm = work.stateIm;
+  const L tiny = L::splat(kTiny);
+  const L zero = L::zero();
+  const L one = L::splat(1.0f);
+
+  // Band measures, W bands at a time.
+  for (int32_t k = 0; k < kBands; k += W) {
+    const L below = L::load(frame0 + k) + L::load(frame1 + k);
+    const L centre = L::load(frame0 + k + 1) + L::load(frame1 + k + 1);
+    const L above = L::load(frame0 + k + 2) + L::load(frame1 + k + 2);
+    const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
+    lanesStore(bandFrequency + k,
+               L::load(tables.curve[0] + k) + (L::load(tables.curve[1] + k) + L::load(tables.curve[2] + k) * delta) * delta);
+    const L p0 = L::load(frame0 + k + 1) + L::load(frame0 + k + 2);
+    const L p1 = L::load(frame1 + k + 1) + L::load(frame1 + k + 2);
+    const L p2 = L::load(frame2 + k + 1) + L::load(frame2 + k + 2);
+    lanesStore(bandOffset + k, (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) *
+                                   L::load(tables.timeOffsetScale + k) * L::splat(-0.25f));
+    const L total = below + centre + above + tiny;
+    const L r = centre / total;
+    const L q = lanesAbs(below - above) / total;
+    const L tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) +
+                                 (r - L::splat(0.333f)) * L::splat(3.8979936f) + q * q * L::splat(2.8152032f) +
+                                 L::load(tables.tonalBias + k),
+                             zero);
+    const L totalTime = p0 + p1 + p2 + tiny;
+    const L rt = p1 / totalTime;
+    const L qt = lanesAbs(p0 - p2) / totalTime;
+    const L transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
+                                  (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
+                                     L::load(tables.transientScale + k),
+                                 zero);
+    lanesStore(bandTonal + k, tonal);
+    lanesStore(bandTransient + k, transient);
+    lanesStore(bandShare + k, lanesMin(tonal + transient, one));
+  }
+  // The top band has no neighbour above: it takes the measures of the band below.
+  bandTonal[kBands - 1] = bandTonal[kBands - 2];
+  bandTransient[kBands - 1] = bandTransient[kBands - 2];
+  bandShare[kBands - 1] = bandShare[kBands - 2];
+
+  // Each entry's inputs: low bands their own band, high bins the two bands around them (the
+  // mixes one value at a time, as a lane makes them).
+  for (int32_t k = 0; k < low; ++k) {
+    amplitudes[k] = frame1[k + 1];
+    entryTonal[k] = bandTonal[k];
+    entryTransient[k] = bandTransient[k];
+    entryShare[k] = bandShare[k];
+    entryFrequency[k] = bandFrequency[k];
+    entryOffset[k] = bandOffset[k];
+  }
+  for (int32_t j = 0; j < high; ++j) {
+    const int32_t b = tables.highBand[j];
+    const float wl = tables.highWeightLow[j];
+    const float wh = tables.highWeightHigh[j];
+    const float pl = tables.highPositionLow[j];
+    const float ph = tables.highPositionHigh[j];
+    const int32_t e = low + j;
+    amplitudes[e] = (wl * frame1[b + 1] + wh * frame1[b + 2]) * tables.highNorm[j];
+    entryTonal[e] = wl * bandTonal[b] + wh * bandTonal[b + 1];
+    entryTransient[e] = wl * bandTransient[b] + wh * bandTransient[b + 1];
+    entryShare[e] = wl * bandShare[b] + wh * bandShare[b + 1];
+    entryFrequency[e] = pl * bandFrequency[b] + ph * bandFrequency[b + 1];
+    entryOffset[e] = pl * bandOffset[b] + ph * bandOffset[b + 1];
+  }
+  const int32_t padded = (n + W - 1) / W * W;
+  for (int32_t e = n; e < padded; ++e) {
+    // The last group runs on copies of the last entry; nothing of it is kept.
+    amplitudes[e] = amplitudes[n - 1];
+    entryTonal[e] = entryTonal[n - 1];
+    entryTransient[e] = entryTransient[n - 1];
+    entryShare[e] = entryShare[n - 1];
+    entryFrequency[e] = entryFrequency[n - 1];
+    entryOffset[e] = entryOffset[n - 1];
+    stateRe[e] = stateRe[n - 1];
+    stateIm[e] = stateIm[n - 1];
+  }
+
+  // The weights of the coupling, the noise amount, the time phasor, and each state turned at
+  // its entry's frequency.
+  const L density = L::splat(work.density);
+  for (int32_t e = 0; e < padded; e += W) {
+    const L wt = lanesMax(L::load(entryTonal + e) + L::splat(0.3f), L::splat(0.2f));
+    const L wq = lanesMax(L::load(entryTransient + e) + L::splat(0.4f), L::splat(0.2f));
+    lanesStore(transientWeight + e, wq * wq);
+    lanesStore(noiseAmount + e, (lanesAbs(density) - one) * L::load(entryShare + e) + lanesMin(density, zero) + one);
+    L cr;
+    L ci;
+    unitPhasor(L::load(entryOffset + e), cr, ci);
+    lanesStore(phasorRe + e, cr);
+    lanesStore(phasorIm + e, ci);
+    lanesStore(phasorPower + e, cr * cr + ci * ci);
+    L wr;
+    L wi;
+    unitPhasor(L::load(entryFrequency + e), wr, wi);
+    const L sr = L::load(stateRe + e);
+    const L si = L::load(stateIm + e);
+    const L rr = sr * wr - si * wi;
+    const L ri = sr * wi + si * wr;
+    lanesStore(tonalWeight + e, wt * wt * lanesMin((rr * rr + ri * ri) * L::splat(1e20f) + L::splat(0.001f), one));
+    lanesStore(xRe + e, rr + L::splat(1e-30f));
+    lanesStore(xIm + e, ri + L::splat(1e-10f));
+  }
+
+  // The peak moves of the high bins, worked out from the amplitudes before any move.
+  const int32_t first = tables.firstHighBin;
+  bool anyMoved = false;
+  for (int32_t e = low; e < n; ++e) moved[e] = 0.0f;
+  {
+    const float lowestBin = static_cast<float>(first);
+    const float highestBin = static_cast<float>(first + high - 1);
+    for (int32_t j = 0; j < high; ++j) {
+      const int32_t e = low + j;
+      const float frequency = entryFrequency[e];
+      const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
+      // The share in lanes, for the same rounding as a lane of runGroup.
+      const L away = lanesAbs(L::splat(frequency) - binFrequency) - L::splat(kRelocationSlack);
+      float shares[W];
+      lanesStore(shares, lanesMin(lanesMax(away * L::splat(5.0f), zero) * L::splat(entryTonal[e]), one));
+      const float share = shares[0];
+      const float a = amplitudes[e];
+      const float place = frequency * 4.0f;  // in bins
+      if (!(0.0f < share && kMinRelocatedAmplitude < a && lowestBin <= place && place < highestBin)) continue;
+      const int32_t to = static_cast<int32_t>(place);
+      const float frac = place - static_cast<float>(to);
+      const float taken = share * a;
+      const int32_t target = low + to - first;
+      moved[e] -= taken;
+      moved[target] += taken * (1.0f - frac);
+      moved[target + 1] += taken * frac;
+      anyMoved = true;
+    }
+  }
+
+  // The coupling's forward sweep, one entry after another.
+  constexpr float kEps = 1e-30f;
+  float d = tonalWeight[0];
+  float zr = d * xRe[0];
+  float zi = d * xIm[0];
+  den[0] = d;
+  stateRe[0] = zr;
+  stateIm[0] = zi;
+  for (int32_t i = 1; i < n; ++i) {
+    const float si = transientWeight[i - 1];
+    const float k = si / (si * phasorPower[i - 1] + d + kEps);
+    const float wi = tonalWeight[i];
+    d = k * d + wi;
+    den[i] = d;
+    const float cr = phasorRe[i - 1];
+    const float ci = phasorIm[i - 1];
+    const float pr = cr * zr - ci * zi;
+    const float pi = cr * zi + ci * zr;
+    zr = k * pr + wi * xRe[i];
+    zi = k * pi + wi * xIm[i];
+    stateRe[i] = zr;
+    stateIm[i] = zi;
+  }
+  // The backward sweep.
+  const float last = 1.0f / (den[n - 1] + kEps);
+  zr = zr * last;
+  zi = zi * last;
+  stateRe[n - 1] = zr;
+  stateIm[n - 1] = zi;
+  for (int32_t i = n - 2; i >= 0; --i) {
+    const float cr = phasorRe[i];
+    const float ci = phasorIm[i];
+    const float pr = cr * zr + ci * zi;
+    const float pi = cr * zi - ci * zr;
+    const float si = transientWeight[i];
+    const float inv = 1.0f / (si * phasorPower[i] + den[i] + kEps);
+    zr = (stateRe[i] + si * pr) * inv;
+    zi = (stateIm[i] + si * pi) * inv;
+    stateRe[i] = zr;
+    stateIm[i] = zi;
+  }
+
+  // Each entry's outcome, W at a time: the noise moves on, then magnitude from the frame (after
+  // the peak moves), the tonal part scaled back as the density rises, plus noise.
+  for (int32_t e = 0; e < n; ++e) {
+    tableRe[e] = work.table[e].real();
+    tableIm[e] = work.table[e].imag();
+  }
+  for (int32_t e = n; e < padded; ++e) {
+    tableRe[e] = 0.0f;
+    tableIm[e] = 0.0f;
+    stateRe[e] = 0.0f;
+    stateIm[e] = 0.0f;
+    if (anyMoved) moved[e] = 0.0f;
+  }
+  float noiseOutRe[W];
+  float noiseOutIm[W];
+  float stateOutRe[W];
+  float stateOutIm[W];
+  const L tonalScale = L::splat(work.tonalScale);
+  for (int32_t e = 0; e < padded; e += W) {
+    const int32_t here = n - e < W ? n - e : W;
+    L nr = L::load(tableRe + e);
+    L ni = L::load(tableIm + e);
+    if (work.firstHop) {
+      nr = L::load(tables.noiseSpectrumRe + e);
+      ni = L::load(tables.noiseSpectrumIm + e);
+    } else if (e < low) {
+      // The resonators of the low bands; the high bins take the table itself.
+      const L nzr = L::load(work.noiseRe + e);
+      const L nzi = L::load(work.noiseIm + e);
+      const L rotationRe = L::load(tables.rotationRe + e);
+      const L rotationIm = L::load(tables.rotationIm + e);
+      const L noiseGain = L::load(tables.noiseGain + e);
+      const L rr = nzr * rotationRe - nzi * rotationIm + nr * noiseGain;
+      const L ri = nzr * rotationIm + nzi * rotationRe + ni * noiseGain;
+      // Entries from the first high bin on keep the table value.
+      float resonates[W];
+      for (int32_t l = 0; l < W; ++l) resonates[l] = e + l < low ? 1.0f : 0.0f;
+      const auto isLow = lanesLess(zero, L::load(resonates));
+      nr = lanesSelect(isLow, rr, nr);
+      ni = lanesSelect(isLow, ri, ni);
+    }
+    lanesStore(noiseOutRe, nr);
+    lanesStore(noiseOutIm, ni);
+
+    L a = L::load(amplitudes + e);
+    if (anyMoved && e + W > low) {
+      float withMoves[W];
+      for (int32_t l = 0; l < W; ++l) withMoves[l] = e + l >= low ? 1.0f : 0.0f;
+      a = lanesSelect(lanesLess(zero, L::load(withMoves)), a + L::load(moved + e), a);
+    }
+    const L zRe = L::load(stateRe + e);
+    const L zIm = L::load(stateIm + e);
+    if (lanesBitsLessEqual(a, zero) == (1u << W) - 1u && lanesBitsLessEqual(zero, a) == (1u << W) - 1u) {
+      // Silent throughout: the state and the noise would both be scaled by exactly 0.
+      lanesStore(stateOutRe, zero);
+      lanesStore(stateOutIm, zero);
+    } else {
+      const L v = a * L::load(noiseAmount + e);
+      const L gain = (v + a) * tonalScale / (lanesSqrt(zRe * zRe + zIm * zIm) + v + tiny);
+      lanesStore(stateOutRe, zRe * gain + nr * v);
+      lanesStore(stateOutIm, zIm * gain + ni * v);
+    }
+    for (int32_t l = 0; l < here; ++l) {
+      work.noiseRe[e + l] = noiseOutRe[l];
+      work.noiseIm[e + l] = noiseOutIm[l];
+      stateRe[e + l] = stateOutRe[l];
+      stateIm[e + l] = stateOutIm[l];
+    }
   }
 }
 

@@ -156,7 +156,10 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
       mCurve[i][static_cast<size_t>(k)] = layout.bandCurve[static_cast<size_t>(k)][static_cast<size_t>(i)];
     }
   }
-  const size_t lowPadded = static_cast<size_t>((low + 3) & ~3);
+  // Room past the entries for the widest group of a voice alone.
+  constexpr int32_t kWidest = 16;
+  mSingleStride = (mStride + kWidest - 1) / kWidest * kWidest + kWidest;
+  const size_t lowPadded = static_cast<size_t>(mSingleStride);
   mRotationRe.assign(lowPadded, 0.0f);
   mRotationIm.assign(lowPadded, 0.0f);
   mNoiseGain.assign(lowPadded, 0.0f);
@@ -165,8 +168,10 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
     mRotationIm[k] = layout.lowBandRotation[k].imag();
     mNoiseGain[k] = layout.lowBandNoiseGain[k];
   }
-  mNoiseSpectrumRe.assign(static_cast<size_t>(mStride), 0.0f);
-  mNoiseSpectrumIm.assign(static_cast<size_t>(mStride), 0.0f);
+  mNoiseSpectrumRe.assign(static_cast<size_t>(mSingleStride), 0.0f);
+  mNoiseSpectrumIm.assign(static_cast<size_t>(mSingleStride), 0.0f);
+  mSingleScratch.assign(static_cast<size_t>(BandHopSingle::kScratchRows * mSingleStride), 0.0f);
+  for (std::vector<float>& v : mSingleState) v.assign(static_cast<size_t>(mSingleStride), 0.0f);
   for (size_t e = 0; e < static_cast<size_t>(n); ++e) {
     mNoiseSpectrumRe[e] = layout.noiseSpectrum[e].real();
     mNoiseSpectrumIm[e] = layout.noiseSpectrum[e].imag();
@@ -264,6 +269,70 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
     mLaneFirstHop[l] = firstHop[v] ? 1.0f : 0.0f;
   }
   interleave(newestFrame, frames[2], DrumVoice::kFrameStride);
+
+  const BandMeasureTables& measures = bandMeasureTables();
+  BandHopTables tables;
+  tables.bandCount = layout.bandCount;
+  tables.lowCount = layout.lowBandCount;
+  tables.highCount = layout.highBinCount;
+  tables.firstHighBin = layout.firstHighBin;
+  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
+  tables.timeOffsetScale = measures.timeOffsetScale.data();
+  tables.tonalBias = measures.tonalBias.data();
+  tables.transientScale = measures.transientScale.data();
+  tables.highBand = mHighBand.data();
+  tables.highWeightLow = mHighWeightLow.data();
+  tables.highWeightHigh = mHighWeightHigh.data();
+  tables.highPositionLow = mHighPositionLow.data();
+  tables.highPositionHigh = mHighPositionHigh.data();
+  tables.highNorm = mHighNorm.data();
+  tables.rotationRe = mRotationRe.data();
+  tables.rotationIm = mRotationIm.data();
+  tables.noiseGain = mNoiseGain.data();
+  tables.noiseSpectrumRe = mNoiseSpectrumRe.data();
+  tables.noiseSpectrumIm = mNoiseSpectrumIm.data();
+
+  if (count == 1) {
+    // A voice alone: its entries side by side, every lane of the arithmetic busy. Its states
+    // come out of its lane and go back there.
+    const int32_t l = lanes[0];
+    const DrumVoice& voice = *voices[0];
+    float* single[4] = {mSingleState[0].data(), mSingleState[1].data(), mSingleState[2].data(),
+                        mSingleState[3].data()};
+    float* laneArrays[4] = {mStateRe.data(), mStateIm.data(), mNoiseRe.data(), mNoiseIm.data()};
+    for (int32_t k = 0; k < 4; ++k) getLane(laneArrays[k], l, single[k], n);
+    BandHopSingle work;
+    work.frame0 = ringFrame(voice, 3);
+    work.frame1 = ringFrame(voice, 2);
+    work.frame2 = ringFrame(voice, 1);
+    work.stateRe = single[0];
+    work.stateIm = single[1];
+    work.noiseRe = single[2];
+    work.noiseIm = single[3];
+    work.table = noiseTable[l];
+    work.density = mLaneDensity[l];
+    work.tonalScale = mLaneTonalScale[l];
+    work.firstHop = firstHop[0];
+    work.scratch = mSingleScratch.data();
+    work.scratchStride = mSingleStride;
+#if OSKRA_HAVE_WIDE_LANES
+    if (laneWidth() >= WideLanes::kWidth) {
+      runBandHopSingleWide(tables, work);
+    } else {
+      bandhop::runSingle<Lanes>(tables, work);
+    }
+#else
+    bandhop::runSingle<Lanes>(tables, work);
+#endif
+    float* own[4] = {voices[0]->stateRe.data(), voices[0]->stateIm.data(), voices[0]->noiseRe.data(),
+                     voices[0]->noiseIm.data()};
+    for (int32_t k = 0; k < 4; ++k) {
+      putLane(laneArrays[k], l, single[k], n);
+      if (statesInVoices) std::copy(single[k], single[k] + n, own[k]);
+    }
+    endHop();
+    return;
+  }
   interleaveComplex(noiseTable, mTableRe.data(), mTableIm.data(), layout.bandCount);
 
   // The width and the groups of lanes to work on.
@@ -298,28 +367,6 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
       kept[keptCount++] = l;
     }
   }
-
-  const BandMeasureTables& measures = bandMeasureTables();
-  BandHopTables tables;
-  tables.bandCount = layout.bandCount;
-  tables.lowCount = layout.lowBandCount;
-  tables.highCount = layout.highBinCount;
-  tables.firstHighBin = layout.firstHighBin;
-  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
-  tables.timeOffsetScale = measures.timeOffsetScale.data();
-  tables.tonalBias = measures.tonalBias.data();
-  tables.transientScale = measures.transientScale.data();
-  tables.highBand = mHighBand.data();
-  tables.highWeightLow = mHighWeightLow.data();
-  tables.highWeightHigh = mHighWeightHigh.data();
-  tables.highPositionLow = mHighPositionLow.data();
-  tables.highPositionHigh = mHighPositionHigh.data();
-  tables.highNorm = mHighNorm.data();
-  tables.rotationRe = mRotationRe.data();
-  tables.rotationIm = mRotationIm.data();
-  tables.noiseGain = mNoiseGain.data();
-  tables.noiseSpectrumRe = mNoiseSpectrumRe.data();
-  tables.noiseSpectrumIm = mNoiseSpectrumIm.data();
 
   BandHopWork work;
   work.frame0 = frames[0];

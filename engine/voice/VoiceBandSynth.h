@@ -20,7 +20,8 @@ struct PartialSettings {
 // The voice pass's arithmetic: one hop of band values per voice. Drum voices are worked side
 // by side, each in its own lane of the vector arithmetic, up to sixteen to a register where the
 // processor allows and four otherwise; a lane gives exactly what the same voice would give
-// alone. The work space is sized once per sample rate, so a hop allocates nothing.
+// alone. A voice alone has its entries side by side instead, with the same arithmetic. The
+// work space is sized once per sample rate, so a hop allocates nothing.
 class VoiceBandSynth {
  public:
   static constexpr int32_t kBands = DrumVoiceSynth::kBands;
@@ -51,7 +52,12 @@ class VoiceBandSynth {
   // joins a running sum, and the sum as it stands counts once after every voice and once more
   // after the last; total[e] is what all of these come to (0 for no voices).
   void runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const;
-  // After laneHops, for inspection: the noise state of a lane at a synthesis entry.
+  // After laneHops, for inspection: the band state and the noise state of a lane at a
+  // synthesis entry.
+  std::complex<float> laneState(int32_t lane, int32_t entry) const {
+    const size_t at = static_cast<size_t>(kMaxVoices) * static_cast<size_t>(entry) + static_cast<size_t>(lane);
+    return {mStateRe[at], mStateIm[at]};
+  }
   std::complex<float> laneNoise(int32_t lane, int32_t entry) const {
     const size_t at = static_cast<size_t>(kMaxVoices) * static_cast<size_t>(entry) + static_cast<size_t>(lane);
     return {mNoiseRe[at], mNoiseIm[at]};
@@ -103,6 +109,11 @@ class VoiceBandSynth {
   std::vector<float> mKeptIm;
   std::vector<float> mKeptNoiseRe;
   std::vector<float> mKeptNoiseIm;
+  // A voice alone: its states and noise taken out of its lane, and work space; rows of
+  // mSingleStride floats.
+  int32_t mSingleStride = 0;
+  std::vector<float> mSingleState[4];
+  std::vector<float> mSingleScratch;
   // This hop's noise table values, each lane's voice at its own offset.
   std::vector<float> mTableRe;
   std::vector<float> mTableIm;

@@ -16,6 +16,10 @@
 #pragma GCC target("avx2")
 #include "engine/voice/BandHopKernel.h"
 
+void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work) {
+  bandhop::runSingle<WideLanes>(tables, work);
+}
+
 void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                      int32_t groupCount, uint64_t voiceLanes) {
   bandhop::run<WideLanes>(tables, work, groupLanes, groupCount, voiceLanes);
