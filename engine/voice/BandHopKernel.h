@@ -3,6 +3,7 @@
 #include <complex>
 #include <cstdint>
 
+#include "engine/dsp/ComplexChainLanes.h"
 
 // The arithmetic of one hop of drum-voice band values, written once for any lane type L
 // (Lanes, WideLanes, WiderLanes): each lane is one voice, and a lane gives exactly what the
@@ -46,6 +47,7 @@ struct BandHopWork {
   const float* frame0 = nullptr;  // oldest
   const float* frame1 = nullptr;
   const float* frame2 = nullptr;  // newest
+  float* sum = nullptr;
   float* bandFrequency = nullptr;
   float* bandOffset = nullptr;
   float* bandTonal = nullptr;
@@ -54,6 +56,7 @@ struct BandHopWork {
   float* amplitude = nullptr;
   float* moved = nullptr;
   float* entryTonal = nullptr;
+  float* tonalWeight = nullptr;
   float* transientWeight = nullptr;
   float* noiseAmount = nullptr;
   float* entryFrequency = nullptr;
@@ -140,28 +143,29 @@ inline void unitPhasor(L x, L& re, L& im) {
   im = s * inv;
 }
 
-// One hop for the group of W lanes starting at lane0 (a multiple of the width). voiceBits has
-// a bit for every lane of the group that carries a voice: the other lanes hold anything, and
-// only the peak moves, the one step that looks at single lanes, skip them.
-//
-// The group is worked through whole before the next: its chain of couplings runs along its
-// entries in the same loops that make each entry's values, so the chain's waits overlap the
-// arithmetic of the entries around it, and what one step makes is taken by the next straight
-// from registers instead of going through memory.
-template <class L>
-void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane0, uint32_t voiceBits) {
+// One hop for the groups of lanes starting at groupLanes[0 .. groupCount - 1] (multiples of
+// the width). voiceLanes has a bit for every lane that carries a voice: the other lanes of the
+// groups hold anything, and only the peak moves, the one step that looks at single lanes,
+// skip them. FixedGroups > 0 states the group count at compile time (the common single group).
+template <class L, int FixedGroups = 0>
+void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes, int32_t groupCount,
+         uint64_t voiceLanes) {
   constexpr int32_t W = L::kWidth;
+  constexpr int32_t kMaxGroups = kLanes / W;
+  const int32_t groups = FixedGroups > 0 ? FixedGroups : groupCount;
   const int32_t n = tables.bandCount;
   const int32_t low = tables.lowCount;
   const int32_t high = tables.highCount;
-  if (n <= 0) return;
-  auto at = [lane0](const float* v, int32_t i) { return L::load(v + kLanes * i + lane0); };
-  auto put = [lane0](float* v, int32_t i, L x) { lanesStore(v + kLanes * i + lane0, x); };
+  int32_t lane0[kMaxGroups];
+  for (int32_t g = 0; g < groups; ++g) lane0[g] = groupLanes[g];
+  auto at = [&lane0](const float* v, int32_t i, int32_t g) { return L::load(v + kLanes * i + lane0[g]); };
+  auto put = [&lane0](float* v, int32_t i, int32_t g, L x) { lanesStore(v + kLanes * i + lane0[g], x); };
   // Vector stores may alias anything, so the arrays are reached through local pointers: the
   // compiler then keeps them in registers instead of reloading them after every store.
   const float* const frame0 = work.frame0;
   const float* const frame1 = work.frame1;
   const float* const frame2 = work.frame2;
+  float* const sum = work.sum;
   float* const bandFrequency = work.bandFrequency;
   float* const bandOffset = work.bandOffset;
   float* const bandTonal = work.bandTonal;
@@ -170,6 +174,7 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
   float* const amplitudes = work.amplitude;
   float* const moved = work.moved;
   float* const entryTonal = work.entryTonal;
+  float* const tonalWeight = work.tonalWeight;
   float* const transientWeight = work.transientWeight;
   float* const noiseAmount = work.noiseAmount;
   float* const entryFrequency = work.entryFrequency;
@@ -178,11 +183,9 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
   float* const phasorPower = work.phasorPower;
   float* const stateRe = work.stateRe;
   float* const stateIm = work.stateIm;
-  float* const den = work.pivots;
   float* const noiseRe = work.noiseRe;
   float* const noiseIm = work.noiseIm;
-  const float* const tableRe = work.tableRe;
-  const float* const tableIm = work.tableIm;
+  const float* const density = work.density;
   const float* const curve0 = tables.curve[0];
   const float* const curve1 = tables.curve[1];
   const float* const curve2 = tables.curve[2];
@@ -192,114 +195,94 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
 
   // Per band: the peak's frequency on the band's curve and its offset in time, how tonal
   // (standing out of its neighbours in frequency) and how transient (standing out in time).
-  // The frame sums S = F0 + F1 are formed where they are read, each by the same addition.
+  for (int32_t i = 0; i < kFrameValues; ++i)
+    for (int32_t g = 0; g < groups; ++g) put(sum, i, g, at(frame0, i, g) + at(frame1, i, g));
   for (int32_t k = 0; k < kBands; ++k) {
-    const L below = at(frame0, k) + at(frame1, k);
-    const L centre = at(frame0, k + 1) + at(frame1, k + 1);
-    const L above = at(frame0, k + 2) + at(frame1, k + 2);
-    const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
-    put(bandFrequency, k, L::splat(curve0[k]) + (L::splat(curve1[k]) + L::splat(curve2[k]) * delta) * delta);
-    const L p0 = at(frame0, k + 1) + at(frame0, k + 2);
-    const L p1 = at(frame1, k + 1) + at(frame1, k + 2);
-    const L p2 = at(frame2, k + 1) + at(frame2, k + 2);
-    put(bandOffset, k,
-        (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) *
-            L::splat(tables.timeOffsetScale[k]) * L::splat(-0.25f));
-    const L total = below + centre + above + tiny;
-    const L r = centre / total;
-    const L q = lanesAbs(below - above) / total;
-    const L tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) +
-                                 (r - L::splat(0.333f)) * L::splat(3.8979936f) + q * q * L::splat(2.8152032f) +
-                                 L::splat(tables.tonalBias[k]),
-                             zero);
-    const L totalTime = p0 + p1 + p2 + tiny;
-    const L rt = p1 / totalTime;
-    const L qt = lanesAbs(p0 - p2) / totalTime;
-    const L transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
-                                  (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
-                                     L::splat(tables.transientScale[k]),
-                                 zero);
-    // The top band has no neighbour above: it takes the measures of the band below.
-    if (k == kBands - 1) continue;
-    put(bandTonal, k, tonal);
-    put(bandTransient, k, transient);
-    put(bandShare, k, lanesMin(tonal + transient, one));
+    const L c0 = L::splat(curve0[k]);
+    const L c1 = L::splat(curve1[k]);
+    const L c2 = L::splat(curve2[k]);
+    const L offsetScale = L::splat(tables.timeOffsetScale[k]);
+    const L bias = L::splat(tables.tonalBias[k]);
+    const L transientScale = L::splat(tables.transientScale[k]);
+    for (int32_t g = 0; g < groups; ++g) {
+      const L below = at(sum, k, g);
+      const L centre = at(sum, k + 1, g);
+      const L above = at(sum, k + 2, g);
+      const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
+      put(bandFrequency, k, g, c0 + (c1 + c2 * delta) * delta);
+      const L p0 = at(frame0, k + 1, g) + at(frame0, k + 2, g);
+      const L p1 = at(frame1, k + 1, g) + at(frame1, k + 2, g);
+      const L p2 = at(frame2, k + 1, g) + at(frame2, k + 2, g);
+      put(bandOffset, k, g,
+          (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) * offsetScale *
+              L::splat(-0.25f));
+      const L total = below + centre + above + tiny;
+      const L r = centre / total;
+      const L q = lanesAbs(below - above) / total;
+      const L tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) +
+                                   (r - L::splat(0.333f)) * L::splat(3.8979936f) + q * q * L::splat(2.8152032f) + bias,
+                               zero);
+      const L totalTime = p0 + p1 + p2 + tiny;
+      const L rt = p1 / totalTime;
+      const L qt = lanesAbs(p0 - p2) / totalTime;
+      const L transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
+                                    (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
+                                       transientScale,
+                                   zero);
+      put(bandTonal, k, g, tonal);
+      put(bandTransient, k, g, transient);
+      put(bandShare, k, g, lanesMin(tonal + transient, one));
+    }
   }
-  put(bandTonal, kBands - 1, at(bandTonal, kBands - 2));
-  put(bandTransient, kBands - 1, at(bandTransient, kBands - 2));
-  put(bandShare, kBands - 1, at(bandShare, kBands - 2));
+  // The top band has no neighbour above: it takes the measures of the band below.
+  for (int32_t g = 0; g < groups; ++g) {
+    put(bandTonal, kBands - 1, g, at(bandTonal, kBands - 2, g));
+    put(bandTransient, kBands - 1, g, at(bandTransient, kBands - 2, g));
+    put(bandShare, kBands - 1, g, at(bandShare, kBands - 2, g));
+  }
 
   // What each synthesis band or bin takes into the hop: amplitude, the weights of the
   // coupling, the noise amount, the frequency and the time phasor. Low bands read their own
   // band; high bins the two bands around them. Each state then turns at its entry's
   // frequency; a state that has died away barely counts as tonal, so the coupling rebuilds it
-  // from its neighbours. The coupling's forward sweep (the chain smoother's, step for step)
-  // takes each entry as soon as it is made; its running values stay in registers.
-  const L density = L::load(work.density + lane0);
-  const L eps = L::splat(1e-30f);
-  L d = zero;
-  L zr = zero;
-  L zi = zero;
-  L prevS = zero;
-  L prevA = zero;
-  L prevCr = zero;
-  L prevCi = zero;
+  // from its neighbours.
   // Inlined by force: called from two loops, it would otherwise stay a call per entry.
-  auto setEntry = [&](int32_t e, L amplitude, L tonal, L transient, L share, L frequency,
+  auto setEntry = [&](int32_t e, int32_t g, L amplitude, L tonal, L transient, L share, L frequency,
                       L offset) __attribute__((always_inline)) {
-    put(amplitudes, e, amplitude);
+    put(amplitudes, e, g, amplitude);
     // Only the high bins' peaks move, so only they keep their tonality and frequency.
     if (e >= low) {
-      put(entryTonal, e, tonal);
-      put(entryFrequency, e, frequency);
+      put(entryTonal, e, g, tonal);
+      put(entryFrequency, e, g, frequency);
     }
     const L wt = lanesMax(tonal + L::splat(0.3f), L::splat(0.2f));
     const L wq = lanesMax(transient + L::splat(0.4f), L::splat(0.2f));
-    const L s = wq * wq;
-    put(transientWeight, e, s);
-    put(noiseAmount, e, (lanesAbs(density) - one) * share + lanesMin(density, zero) + one);
-    L cr;
-    L ci;
-    unitPhasor(offset, cr, ci);
-    put(phasorRe, e, cr);
-    put(phasorIm, e, ci);
-    const L a = cr * cr + ci * ci;
-    put(phasorPower, e, a);
+    put(transientWeight, e, g, wq * wq);
+    const L d = L::load(density + lane0[g]);
+    put(noiseAmount, e, g, (lanesAbs(d) - one) * share + lanesMin(d, zero) + one);
+    L re;
+    L im;
+    unitPhasor(offset, re, im);
+    put(phasorRe, e, g, re);
+    put(phasorIm, e, g, im);
+    put(phasorPower, e, g, re * re + im * im);
 
     L wr;
     L wi;
     unitPhasor(frequency, wr, wi);
-    const L sr = at(stateRe, e);
-    const L si = at(stateIm, e);
-    const L rr = sr * wr - si * wi;
-    const L ri = sr * wi + si * wr;
-    const L w = wt * wt * lanesMin((rr * rr + ri * ri) * L::splat(1e20f) + L::splat(0.001f), one);
-    const L xr = rr + L::splat(1e-30f);
-    const L xi = ri + L::splat(1e-10f);
-
-    if (e == 0) {
-      zr = w * xr;
-      zi = w * xi;
-      d = w;
-    } else {
-      const L k = prevS / (prevS * prevA + d + eps);
-      d = k * d + w;
-      const L pr = prevCr * zr - prevCi * zi;
-      const L pi = prevCr * zi + prevCi * zr;
-      zr = k * pr + w * xr;
-      zi = k * pi + w * xi;
-    }
-    put(den, e, d);
-    put(stateRe, e, zr);
-    put(stateIm, e, zi);
-    prevS = s;
-    prevA = a;
-    prevCr = cr;
-    prevCi = ci;
+    const L sr = at(stateRe, e, g);
+    const L si = at(stateIm, e, g);
+    const L zr = sr * wr - si * wi;
+    const L zi = sr * wi + si * wr;
+    put(tonalWeight, e, g, wt * wt * lanesMin((zr * zr + zi * zi) * L::splat(1e20f) + L::splat(0.001f), one));
+    put(stateRe, e, g, zr + L::splat(1e-30f));
+    put(stateIm, e, g, zi + L::splat(1e-10f));
   };
   for (int32_t k = 0; k < low; ++k) {
-    setEntry(k, at(frame1, k + 1), at(bandTonal, k), at(bandTransient, k), at(bandShare, k), at(bandFrequency, k),
-             at(bandOffset, k));
+    for (int32_t g = 0; g < groups; ++g) {
+      setEntry(k, g, at(frame1, k + 1, g), at(bandTonal, k, g), at(bandTransient, k, g), at(bandShare, k, g),
+               at(bandFrequency, k, g), at(bandOffset, k, g));
+    }
   }
   for (int32_t j = 0; j < high; ++j) {
     const int32_t b = tables.highBand[j];
@@ -308,45 +291,48 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
     const L pl = L::splat(tables.highPositionLow[j]);
     const L ph = L::splat(tables.highPositionHigh[j]);
     const L norm = L::splat(tables.highNorm[j]);
-    auto mix = [&](const float* v, L lo, L hi) { return lo * at(v, b) + hi * at(v, b + 1); };
-    const L amplitude = (wl * at(frame1, b + 1) + wh * at(frame1, b + 2)) * norm;
-    setEntry(low + j, amplitude, mix(bandTonal, wl, wh), mix(bandTransient, wl, wh), mix(bandShare, wl, wh),
-             mix(bandFrequency, pl, ph), mix(bandOffset, pl, ph));
+    for (int32_t g = 0; g < groups; ++g) {
+      auto mix = [&](const float* v, L lo, L hi) { return lo * at(v, b, g) + hi * at(v, b + 1, g); };
+      const L amplitude = (wl * at(frame1, b + 1, g) + wh * at(frame1, b + 2, g)) * norm;
+      setEntry(low + j, g, amplitude, mix(bandTonal, wl, wh), mix(bandTransient, wl, wh), mix(bandShare, wl, wh),
+               mix(bandFrequency, pl, ph), mix(bandOffset, pl, ph));
+    }
   }
 
   // A tonal peak that lies away from its high bin moves its share of the bin's amplitude to
   // the two bins around the peak. Every move is worked out from the amplitudes before any
   // move; a peak outside the high bins stays where it is.
   const int32_t first = tables.firstHighBin;
+  for (int32_t e = low; e < n; ++e)
+    for (int32_t g = 0; g < groups; ++g) put(moved, e, g, zero);
   bool anyMoved = false;
-  if (voiceBits != 0) {
-    for (int32_t e = low; e < n; ++e) put(moved, e, zero);
-    // The lanes that move are picked out in lanes first: most bins have none.
-    const L lowestBin = L::splat(static_cast<float>(first));
-    const L highestBin = L::splat(static_cast<float>(first + high - 1));
-    const L minAmplitude = L::splat(kMinRelocatedAmplitude);
-    for (int32_t j = 0; j < high; ++j) {
-      const int32_t e = low + j;
-      const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
-      const L frequency = at(entryFrequency, e);
+  // The lanes that move are picked out in lanes first: most bins have none.
+  const L lowestBin = L::splat(static_cast<float>(first));
+  const L highestBin = L::splat(static_cast<float>(first + high - 1));
+  const L minAmplitude = L::splat(kMinRelocatedAmplitude);
+  for (int32_t j = 0; j < high; ++j) {
+    const int32_t e = low + j;
+    const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
+    for (int32_t g = 0; g < groups; ++g) {
+      const L frequency = at(entryFrequency, e, g);
       const L away = lanesAbs(frequency - binFrequency) - L::splat(kRelocationSlack);
-      const L share = lanesMin(lanesMax(away * L::splat(5.0f), zero) * at(entryTonal, e), one);
+      const L share = lanesMin(lanesMax(away * L::splat(5.0f), zero) * at(entryTonal, e, g), one);
       const L position = frequency * L::splat(4.0f);  // in bins
-      uint32_t moving = lanesBitsLess(zero, share) & lanesBitsLess(minAmplitude, at(amplitudes, e)) &
+      uint32_t moving = lanesBitsLess(zero, share) & lanesBitsLess(minAmplitude, at(amplitudes, e, g)) &
                         lanesBitsLessEqual(lowestBin, position) & lanesBitsLess(position, highestBin);
-      moving &= voiceBits;
+      moving &= static_cast<uint32_t>(voiceLanes >> lane0[g]);
       if (moving == 0) continue;
       float shares[W];
       lanesStore(shares, share);
       for (; moving != 0; moving &= moving - 1u) {
         const int32_t l = __builtin_ctz(moving);
-        const int32_t at0 = kLanes * e + lane0 + l;
+        const int32_t at0 = kLanes * e + lane0[g] + l;
         const float a = amplitudes[at0];
-        const float place = entryFrequency[at0] * 4.0f;
-        const int32_t to = static_cast<int32_t>(place);
-        const float frac = place - static_cast<float>(to);
+        const float position = entryFrequency[at0] * 4.0f;
+        const int32_t to = static_cast<int32_t>(position);
+        const float frac = position - static_cast<float>(to);
         const float taken = shares[l] * a;
-        const int32_t target = kLanes * (low + to - first) + lane0 + l;
+        const int32_t target = kLanes * (low + to - first) + lane0[g] + l;
         moved[at0] -= taken;
         moved[target] += taken * (1.0f - frac);
         moved[target + kLanes] += taken * frac;
@@ -355,62 +341,66 @@ void runGroup(const BandHopTables& tables, const BandHopWork& work, int32_t lane
     }
   }
 
-  // The coupling's backward sweep, and with it each entry's outcome: magnitude from the frame
-  // (after the peak moves), the tonal part scaled back as the density rises, plus noise. The
-  // noise moves on first: a note's first hop takes the fixed spectrum, later hops drive each
-  // low band's resonator from the table, and the high bins take the table itself.
-  constexpr uint32_t kAllLanes = W == 32 ? ~0u : (1u << W) - 1u;
-  const auto firstHop = lanesLess(zero, L::load(work.firstHop + lane0));
-  const L tonalScale = L::load(work.tonalScale + lane0);
-  auto finish = [&](int32_t e, L zRe, L zIm) __attribute__((always_inline)) {
-    const bool resonator = e < low;
-    L nr = at(tableRe, e);
-    L ni = at(tableIm, e);
-    if (resonator) {
-      const L rotationRe = L::splat(tables.rotationRe[e]);
-      const L rotationIm = L::splat(tables.rotationIm[e]);
-      const L noiseGain = L::splat(tables.noiseGain[e]);
-      const L nzr = at(noiseRe, e);
-      const L nzi = at(noiseIm, e);
-      nr = nzr * rotationRe - nzi * rotationIm + nr * noiseGain;
-      ni = nzr * rotationIm + nzi * rotationRe + ni * noiseGain;
-    }
-    nr = lanesSelect(firstHop, L::splat(tables.noiseSpectrumRe[e]), nr);
-    ni = lanesSelect(firstHop, L::splat(tables.noiseSpectrumIm[e]), ni);
-    put(noiseRe, e, nr);
-    put(noiseIm, e, ni);
+  if (FixedGroups == 1) {
+    chainlanes::smoothGroups<L, 1, kLanes>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
+                                           transientWeight, stateRe, stateIm, work.pivots, kLanes, lane0);
+  } else {
+    chainlanes::smoothChains<L, kLanes>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
+                                        transientWeight, stateRe, stateIm, work.pivots, kLanes, lane0, groups);
+  }
 
-    L a = at(amplitudes, e);
-    if (anyMoved && e >= low) a = a + at(moved, e);
-    if (lanesBitsLessEqual(a, zero) == kAllLanes && lanesBitsLessEqual(zero, a) == kAllLanes) {
-      // Silent in every lane: the state and the noise would both be scaled by exactly 0.
-      put(stateRe, e, zero);
-      put(stateIm, e, zero);
-      return;
+  // Magnitude from the frame (after the peak moves), the tonal part scaled back as the density
+  // rises, plus noise. The noise moves on first: a note's first hop takes the fixed spectrum,
+  // later hops drive each low band's resonator from the table, and the high bins take the
+  // table itself.
+  const float* const tableRe = work.tableRe;
+  const float* const tableIm = work.tableIm;
+  constexpr uint32_t kAllLanes = W == 32 ? ~0u : (1u << W) - 1u;
+  decltype(lanesLess(zero, zero)) firstHop[kMaxGroups];
+  for (int32_t g = 0; g < groups; ++g) firstHop[g] = lanesLess(zero, L::load(work.firstHop + lane0[g]));
+  for (int32_t e = 0; e < n; ++e) {
+    const bool withMoves = anyMoved && e >= low;
+    const bool resonator = e < low;
+    const L rotationRe = L::splat(resonator ? tables.rotationRe[e] : 0.0f);
+    const L rotationIm = L::splat(resonator ? tables.rotationIm[e] : 0.0f);
+    const L noiseGain = L::splat(resonator ? tables.noiseGain[e] : 0.0f);
+    const L spectrumRe = L::splat(tables.noiseSpectrumRe[e]);
+    const L spectrumIm = L::splat(tables.noiseSpectrumIm[e]);
+    for (int32_t g = 0; g < groups; ++g) {
+      L nr = at(tableRe, e, g);
+      L ni = at(tableIm, e, g);
+      if (resonator) {
+        const L zr = at(noiseRe, e, g);
+        const L zi = at(noiseIm, e, g);
+        nr = zr * rotationRe - zi * rotationIm + nr * noiseGain;
+        ni = zr * rotationIm + zi * rotationRe + ni * noiseGain;
+      }
+      nr = lanesSelect(firstHop[g], spectrumRe, nr);
+      ni = lanesSelect(firstHop[g], spectrumIm, ni);
+      put(noiseRe, e, g, nr);
+      put(noiseIm, e, g, ni);
+
+      const L tonalScale = L::load(work.tonalScale + lane0[g]);
+      L a = at(amplitudes, e, g);
+      if (withMoves) a = a + at(moved, e, g);
+      if (lanesBitsLessEqual(a, zero) == kAllLanes && lanesBitsLessEqual(zero, a) == kAllLanes) {
+        // Silent in every lane: the state and the noise would both be scaled by exactly 0.
+        put(stateRe, e, g, zero);
+        put(stateIm, e, g, zero);
+        continue;
+      }
+      const L v = a * at(noiseAmount, e, g);
+      const L zr = at(stateRe, e, g);
+      const L zi = at(stateIm, e, g);
+      const L gain = (v + a) * tonalScale / (lanesSqrt(zr * zr + zi * zi) + v + tiny);
+      put(stateRe, e, g, zr * gain + nr * v);
+      put(stateIm, e, g, zi * gain + ni * v);
     }
-    const L v = a * at(noiseAmount, e);
-    const L gain = (v + a) * tonalScale / (lanesSqrt(zRe * zRe + zIm * zIm) + v + tiny);
-    put(stateRe, e, zRe * gain + nr * v);
-    put(stateIm, e, zIm * gain + ni * v);
-  };
-  const L last = one / (d + eps);
-  zr = zr * last;
-  zi = zi * last;
-  finish(n - 1, zr, zi);
-  for (int32_t i = n - 2; i >= 0; --i) {
-    const L cr = at(phasorRe, i);
-    const L ci = at(phasorIm, i);
-    const L pr = cr * zr + ci * zi;
-    const L pi = cr * zi - ci * zr;
-    const L si = at(transientWeight, i);
-    const L inv = one / (si * at(phasorPower, i) + at(den, i) + eps);
-    zr = (at(stateRe, i) + si * pr) * inv;
-    zi = (at(stateIm, i) + si * pi) * inv;
-    finish(i, zr, zi);
   }
 }
 
-// One voice alone (BandHopSingle): the arithmetic of runGroup, entry by entry the same, with
+
+// One voice alone (BandHopSingle): the arithmetic of run, entry by entry the same, with
 // W entries to a register. Only the coupling's two sweeps, which run along the entries, go one
 // entry at a time. scratchStride is at least the entry count rounded up to W, plus W.
 template <class L>
@@ -695,18 +685,6 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
       stateRe[e + l] = stateOutRe[l];
       stateIm[e + l] = stateOutIm[l];
     }
-  }
-}
-
-// One hop for the groups of lanes starting at groupLanes[0 .. groupCount - 1], one group after
-// another. voiceLanes has a bit for every lane that carries a voice.
-template <class L>
-void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes, int32_t groupCount,
-         uint64_t voiceLanes) {
-  constexpr uint64_t kGroupMask = L::kWidth == 64 ? ~0ull : (1ull << L::kWidth) - 1ull;
-  for (int32_t g = 0; g < groupCount; ++g) {
-    const int32_t lane0 = groupLanes[g];
-    runGroup<L>(tables, work, lane0, static_cast<uint32_t>((voiceLanes >> lane0) & kGroupMask));
   }
 }
 

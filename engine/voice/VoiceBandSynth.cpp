@@ -127,11 +127,9 @@ void clearLane(float* dst, int32_t lane, int32_t n) {
   for (int32_t e = 0; e < n; ++e) dst[kLanes * e + lane] = 0.0f;
 }
 
-// Cost of a hop per group of lanes, by width (4, 8, 16). The divisions and square roots set
-// the pace: eight lanes divide as fast as four and need fewer instructions around them, while
-// sixteen take twice as long on processors that split them in halves. So a few voices go in
-// groups of eight, many in groups of sixteen.
-int32_t groupCost(int32_t width) { return width == 4 ? 10 : (width == 8 ? 10 : 18); }
+// Cost of a hop per group of lanes, by width (4, 8, 16), measured: sixteen lanes cost less than
+// four groups of four, but a few voices are best served by the narrow groups that hold them.
+int32_t groupCost(int32_t width) { return width == 4 ? 10 : (width == 8 ? 12 : 18); }
 
 // The groups of `width` lanes that carry a voice, by their first lane.
 int32_t groupsOf(uint64_t voiceLanes, int32_t width, int32_t* groupLanes) {
@@ -196,9 +194,10 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
 
   const size_t lanes = static_cast<size_t>(kMaxVoices);
   for (std::vector<float>& f : mFrames) f.assign(DrumVoice::kFrameStride * lanes, 0.0f);
+  mSum.assign(DrumVoice::kFrameStride * lanes, 0.0f);
   for (std::vector<float>* v : {&mFrequency, &mOffset, &mTonal, &mTransient, &mShare}) v->assign(kBands * lanes, 0.0f);
   for (std::vector<float>* v :
-       {&mAmplitude, &mMoved, &mEntryTonal, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
+       {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
         &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm, &mPivots}) {
     // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
     v->assign(static_cast<size_t>(mStride + 8) * lanes, 0.0f);
@@ -386,6 +385,8 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   work.phasorRe = mPhasorRe.data();
   work.phasorIm = mPhasorIm.data();
   work.phasorPower = mPhasorPower.data();
+  work.sum = mSum.data();
+  work.tonalWeight = mTonalWeight.data();
   work.stateRe = mStateRe.data();
   work.stateIm = mStateIm.data();
   work.noiseRe = mNoiseRe.data();
@@ -402,11 +403,17 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
     runBandHopsWider(tables, work, groupLanes, groupCount, voiceLanes);
   } else if (width == WideLanes::kWidth) {
     runBandHopsWide(tables, work, groupLanes, groupCount, voiceLanes);
+  } else if (groupCount == 1) {
+    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else {
     bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
   }
 #else
-  bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  if (groupCount == 1) {
+    bandhop::run<Lanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else {
+    bandhop::run<Lanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  }
 #endif
 
   for (int32_t k = 0; k < keptCount; ++k) {

@@ -117,6 +117,7 @@ class VoiceBandSynth {
   // This hop's noise table values, each lane's voice at its own offset.
   std::vector<float> mTableRe;
   std::vector<float> mTableIm;
+  std::vector<float> mSum;
   std::vector<float> mFrequency;  // per band
   std::vector<float> mOffset;
   std::vector<float> mTonal;
@@ -125,6 +126,7 @@ class VoiceBandSynth {
   std::vector<float> mAmplitude;  // per synthesis band or bin
   std::vector<float> mMoved;
   std::vector<float> mEntryTonal;
+  std::vector<float> mTonalWeight;
   std::vector<float> mTransientWeight;
   std::vector<float> mNoiseAmount;
   std::vector<float> mEntryFrequency;

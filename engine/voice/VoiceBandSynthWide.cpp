@@ -14,6 +14,7 @@
 // Fused multiply-adds would round differently from the four-lane kernels.
 #pragma GCC optimize("fp-contract=off")
 #pragma GCC target("avx2")
+#include "engine/dsp/ComplexChainLanes.h"
 #include "engine/voice/BandHopKernel.h"
 
 void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work) {
@@ -22,7 +23,11 @@ void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work
 
 void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                      int32_t groupCount, uint64_t voiceLanes) {
-  bandhop::run<WideLanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  if (groupCount == 1) {
+    bandhop::run<WideLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else {
+    bandhop::run<WideLanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  }
 }
 
 namespace {

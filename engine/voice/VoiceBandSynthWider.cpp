@@ -11,11 +11,16 @@
 // Fused multiply-adds would round differently from the four-lane kernels.
 #pragma GCC optimize("fp-contract=off")
 #pragma GCC target("avx512f")
+#include "engine/dsp/ComplexChainLanes.h"
 #include "engine/voice/BandHopKernel.h"
 
 void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                       int32_t groupCount, uint64_t voiceLanes) {
-  bandhop::run<WiderLanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  if (groupCount == 1) {
+    bandhop::run<WiderLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else {
+    bandhop::run<WiderLanes>(tables, work, groupLanes, groupCount, voiceLanes);
+  }
 }
 
 #pragma GCC pop_options
