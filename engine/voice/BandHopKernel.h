@@ -143,6 +143,100 @@ inline void unitPhasor(L x, L& re, L& im) {
   im = s * inv;
 }
 
+// The arithmetic both kernels share, so a voice alone and a lane give the same bits.
+
+// A band's measures from the frame sums around it (below, centre, above: F0 + F1 at bands
+// k - 1, k, k + 1) and its band pairs (p0, p1, p2: F0, F1, F2 at bands k and k + 1): the peak's
+// frequency on the band's curve, its offset in time, how tonal and how transient it is.
+template <class L>
+struct BandMeasures {
+  L frequency;
+  L offset;
+  L tonal;
+  L transient;
+};
+template <class L>
+inline BandMeasures<L> measureBand(L below, L centre, L above, L p0, L p1, L p2, L c0, L c1, L c2, L offsetScale,
+                                   L bias, L transientScale) {
+  const L tiny = L::splat(kTiny);
+  const L zero = L::zero();
+  BandMeasures<L> m;
+  const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
+  m.frequency = c0 + (c1 + c2 * delta) * delta;
+  m.offset = (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) * offsetScale *
+             L::splat(-0.25f);
+  const L total = below + centre + above + tiny;
+  const L r = centre / total;
+  const L q = lanesAbs(below - above) / total;
+  m.tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) + (r - L::splat(0.333f)) * L::splat(3.8979936f) +
+                         q * q * L::splat(2.8152032f) + bias,
+                     zero);
+  const L totalTime = p0 + p1 + p2 + tiny;
+  const L rt = p1 / totalTime;
+  const L qt = lanesAbs(p0 - p2) / totalTime;
+  m.transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
+                          (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
+                             transientScale,
+                         zero);
+  return m;
+}
+
+// What an entry takes into the coupling: the transient weight, the noise amount, the time
+// phasor and its power, the tonal weight, and the state turned at the entry's frequency (the
+// coupling's input x). A state that has died away barely counts as tonal, so the coupling
+// rebuilds it from its neighbours.
+template <class L>
+struct EntryValues {
+  L transientWeight;
+  L noiseAmount;
+  L phasorRe;
+  L phasorIm;
+  L phasorPower;
+  L tonalWeight;
+  L xRe;
+  L xIm;
+};
+template <class L>
+inline EntryValues<L> entryValues(L tonal, L transient, L share, L frequency, L offset, L density, L stateRe,
+                                  L stateIm) {
+  const L one = L::splat(1.0f);
+  EntryValues<L> v;
+  const L wt = lanesMax(tonal + L::splat(0.3f), L::splat(0.2f));
+  const L wq = lanesMax(transient + L::splat(0.4f), L::splat(0.2f));
+  v.transientWeight = wq * wq;
+  v.noiseAmount = (lanesAbs(density) - one) * share + lanesMin(density, L::zero()) + one;
+  unitPhasor(offset, v.phasorRe, v.phasorIm);
+  v.phasorPower = v.phasorRe * v.phasorRe + v.phasorIm * v.phasorIm;
+  L wr;
+  L wi;
+  unitPhasor(frequency, wr, wi);
+  const L zr = stateRe * wr - stateIm * wi;
+  const L zi = stateRe * wi + stateIm * wr;
+  v.tonalWeight = wt * wt * lanesMin((zr * zr + zi * zi) * L::splat(1e20f) + L::splat(0.001f), one);
+  v.xRe = zr + L::splat(1e-30f);
+  v.xIm = zi + L::splat(1e-10f);
+  return v;
+}
+
+// A low band's noise resonator: the state turned and driven from the table value (re, im in,
+// the new state out).
+template <class L>
+inline void driveNoise(L stateRe, L stateIm, L rotationRe, L rotationIm, L gain, L& re, L& im) {
+  const L r = stateRe * rotationRe - stateIm * rotationIm + re * gain;
+  im = stateRe * rotationIm + stateIm * rotationRe + im * gain;
+  re = r;
+}
+
+// An entry's outcome from its coupled state z (in and out): magnitude a from the frame, the
+// tonal part scaled back as the density rises, plus the noise (nr, ni) by the noise amount.
+template <class L>
+inline void finishEntry(L a, L noiseAmount, L tonalScale, L nr, L ni, L& zr, L& zi) {
+  const L v = a * noiseAmount;
+  const L gain = (v + a) * tonalScale / (lanesSqrt(zr * zr + zi * zi) + v + L::splat(kTiny));
+  zr = zr * gain + nr * v;
+  zi = zi * gain + ni * v;
+}
+
 // One hop for the groups of lanes starting at groupLanes[0 .. groupCount - 1] (multiples of
 // the width). voiceLanes has a bit for every lane that carries a voice: the other lanes of the
 // groups hold anything, and only the peak moves, the one step that looks at single lanes,
@@ -189,7 +283,6 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   const float* const curve0 = tables.curve[0];
   const float* const curve1 = tables.curve[1];
   const float* const curve2 = tables.curve[2];
-  const L tiny = L::splat(kTiny);
   const L zero = L::zero();
   const L one = L::splat(1.0f);
 
@@ -205,33 +298,15 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
     const L bias = L::splat(tables.tonalBias[k]);
     const L transientScale = L::splat(tables.transientScale[k]);
     for (int32_t g = 0; g < groups; ++g) {
-      const L below = at(sum, k, g);
-      const L centre = at(sum, k + 1, g);
-      const L above = at(sum, k + 2, g);
-      const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
-      put(bandFrequency, k, g, c0 + (c1 + c2 * delta) * delta);
-      const L p0 = at(frame0, k + 1, g) + at(frame0, k + 2, g);
-      const L p1 = at(frame1, k + 1, g) + at(frame1, k + 2, g);
-      const L p2 = at(frame2, k + 1, g) + at(frame2, k + 2, g);
-      put(bandOffset, k, g,
-          (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) * offsetScale *
-              L::splat(-0.25f));
-      const L total = below + centre + above + tiny;
-      const L r = centre / total;
-      const L q = lanesAbs(below - above) / total;
-      const L tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) +
-                                   (r - L::splat(0.333f)) * L::splat(3.8979936f) + q * q * L::splat(2.8152032f) + bias,
-                               zero);
-      const L totalTime = p0 + p1 + p2 + tiny;
-      const L rt = p1 / totalTime;
-      const L qt = lanesAbs(p0 - p2) / totalTime;
-      const L transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
-                                    (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
-                                       transientScale,
-                                   zero);
-      put(bandTonal, k, g, tonal);
-      put(bandTransient, k, g, transient);
-      put(bandShare, k, g, lanesMin(tonal + transient, one));
+      const BandMeasures<L> m = measureBand(
+          at(sum, k, g), at(sum, k + 1, g), at(sum, k + 2, g), at(frame0, k + 1, g) + at(frame0, k + 2, g),
+          at(frame1, k + 1, g) + at(frame1, k + 2, g), at(frame2, k + 1, g) + at(frame2, k + 2, g), c0, c1, c2,
+          offsetScale, bias, transientScale);
+      put(bandFrequency, k, g, m.frequency);
+      put(bandOffset, k, g, m.offset);
+      put(bandTonal, k, g, m.tonal);
+      put(bandTransient, k, g, m.transient);
+      put(bandShare, k, g, lanesMin(m.tonal + m.transient, one));
     }
   }
   // The top band has no neighbour above: it takes the measures of the band below.
@@ -255,28 +330,16 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
       put(entryTonal, e, g, tonal);
       put(entryFrequency, e, g, frequency);
     }
-    const L wt = lanesMax(tonal + L::splat(0.3f), L::splat(0.2f));
-    const L wq = lanesMax(transient + L::splat(0.4f), L::splat(0.2f));
-    put(transientWeight, e, g, wq * wq);
-    const L d = L::load(density + lane0[g]);
-    put(noiseAmount, e, g, (lanesAbs(d) - one) * share + lanesMin(d, zero) + one);
-    L re;
-    L im;
-    unitPhasor(offset, re, im);
-    put(phasorRe, e, g, re);
-    put(phasorIm, e, g, im);
-    put(phasorPower, e, g, re * re + im * im);
-
-    L wr;
-    L wi;
-    unitPhasor(frequency, wr, wi);
-    const L sr = at(stateRe, e, g);
-    const L si = at(stateIm, e, g);
-    const L zr = sr * wr - si * wi;
-    const L zi = sr * wi + si * wr;
-    put(tonalWeight, e, g, wt * wt * lanesMin((zr * zr + zi * zi) * L::splat(1e20f) + L::splat(0.001f), one));
-    put(stateRe, e, g, zr + L::splat(1e-30f));
-    put(stateIm, e, g, zi + L::splat(1e-10f));
+    const EntryValues<L> v = entryValues(tonal, transient, share, frequency, offset, L::load(density + lane0[g]),
+                                         at(stateRe, e, g), at(stateIm, e, g));
+    put(transientWeight, e, g, v.transientWeight);
+    put(noiseAmount, e, g, v.noiseAmount);
+    put(phasorRe, e, g, v.phasorRe);
+    put(phasorIm, e, g, v.phasorIm);
+    put(phasorPower, e, g, v.phasorPower);
+    put(tonalWeight, e, g, v.tonalWeight);
+    put(stateRe, e, g, v.xRe);
+    put(stateIm, e, g, v.xIm);
   };
   for (int32_t k = 0; k < low; ++k) {
     for (int32_t g = 0; g < groups; ++g) {
@@ -369,12 +432,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
     for (int32_t g = 0; g < groups; ++g) {
       L nr = at(tableRe, e, g);
       L ni = at(tableIm, e, g);
-      if (resonator) {
-        const L zr = at(noiseRe, e, g);
-        const L zi = at(noiseIm, e, g);
-        nr = zr * rotationRe - zi * rotationIm + nr * noiseGain;
-        ni = zr * rotationIm + zi * rotationRe + ni * noiseGain;
-      }
+      if (resonator) driveNoise(at(noiseRe, e, g), at(noiseIm, e, g), rotationRe, rotationIm, noiseGain, nr, ni);
       nr = lanesSelect(firstHop[g], spectrumRe, nr);
       ni = lanesSelect(firstHop[g], spectrumIm, ni);
       put(noiseRe, e, g, nr);
@@ -389,12 +447,11 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
         put(stateIm, e, g, zero);
         continue;
       }
-      const L v = a * at(noiseAmount, e, g);
-      const L zr = at(stateRe, e, g);
-      const L zi = at(stateIm, e, g);
-      const L gain = (v + a) * tonalScale / (lanesSqrt(zr * zr + zi * zi) + v + tiny);
-      put(stateRe, e, g, zr * gain + nr * v);
-      put(stateIm, e, g, zi * gain + ni * v);
+      L zr = at(stateRe, e, g);
+      L zi = at(stateIm, e, g);
+      finishEntry(a, at(noiseAmount, e, g), tonalScale, nr, ni, zr, zi);
+      put(stateRe, e, g, zr);
+      put(stateIm, e, g, zi);
     }
   }
 }
@@ -442,40 +499,22 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
   const float* const frame2 = work.frame2;
   float* const stateRe = work.stateRe;
   float* const stateIm = work.stateIm;
-  const L tiny = L::splat(kTiny);
   const L zero = L::zero();
   const L one = L::splat(1.0f);
 
   // Band measures, W bands at a time.
   for (int32_t k = 0; k < kBands; k += W) {
-    const L below = L::load(frame0 + k) + L::load(frame1 + k);
-    const L centre = L::load(frame0 + k + 1) + L::load(frame1 + k + 1);
-    const L above = L::load(frame0 + k + 2) + L::load(frame1 + k + 2);
-    const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
-    lanesStore(bandFrequency + k,
-               L::load(tables.curve[0] + k) + (L::load(tables.curve[1] + k) + L::load(tables.curve[2] + k) * delta) * delta);
-    const L p0 = L::load(frame0 + k + 1) + L::load(frame0 + k + 2);
-    const L p1 = L::load(frame1 + k + 1) + L::load(frame1 + k + 2);
-    const L p2 = L::load(frame2 + k + 1) + L::load(frame2 + k + 2);
-    lanesStore(bandOffset + k, (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) *
-                                   L::load(tables.timeOffsetScale + k) * L::splat(-0.25f));
-    const L total = below + centre + above + tiny;
-    const L r = centre / total;
-    const L q = lanesAbs(below - above) / total;
-    const L tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) +
-                                 (r - L::splat(0.333f)) * L::splat(3.8979936f) + q * q * L::splat(2.8152032f) +
-                                 L::load(tables.tonalBias + k),
-                             zero);
-    const L totalTime = p0 + p1 + p2 + tiny;
-    const L rt = p1 / totalTime;
-    const L qt = lanesAbs(p0 - p2) / totalTime;
-    const L transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
-                                  (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
-                                     L::load(tables.transientScale + k),
-                                 zero);
-    lanesStore(bandTonal + k, tonal);
-    lanesStore(bandTransient + k, transient);
-    lanesStore(bandShare + k, lanesMin(tonal + transient, one));
+    const BandMeasures<L> m = measureBand(
+        L::load(frame0 + k) + L::load(frame1 + k), L::load(frame0 + k + 1) + L::load(frame1 + k + 1),
+        L::load(frame0 + k + 2) + L::load(frame1 + k + 2), L::load(frame0 + k + 1) + L::load(frame0 + k + 2),
+        L::load(frame1 + k + 1) + L::load(frame1 + k + 2), L::load(frame2 + k + 1) + L::load(frame2 + k + 2),
+        L::load(tables.curve[0] + k), L::load(tables.curve[1] + k), L::load(tables.curve[2] + k),
+        L::load(tables.timeOffsetScale + k), L::load(tables.tonalBias + k), L::load(tables.transientScale + k));
+    lanesStore(bandFrequency + k, m.frequency);
+    lanesStore(bandOffset + k, m.offset);
+    lanesStore(bandTonal + k, m.tonal);
+    lanesStore(bandTransient + k, m.transient);
+    lanesStore(bandShare + k, lanesMin(m.tonal + m.transient, one));
   }
   // The top band has no neighbour above: it takes the measures of the band below.
   bandTonal[kBands - 1] = bandTonal[kBands - 2];
@@ -523,26 +562,18 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
   // its entry's frequency.
   const L density = L::splat(work.density);
   for (int32_t e = 0; e < padded; e += W) {
-    const L wt = lanesMax(L::load(entryTonal + e) + L::splat(0.3f), L::splat(0.2f));
-    const L wq = lanesMax(L::load(entryTransient + e) + L::splat(0.4f), L::splat(0.2f));
-    lanesStore(transientWeight + e, wq * wq);
-    lanesStore(noiseAmount + e, (lanesAbs(density) - one) * L::load(entryShare + e) + lanesMin(density, zero) + one);
-    L cr;
-    L ci;
-    unitPhasor(L::load(entryOffset + e), cr, ci);
-    lanesStore(phasorRe + e, cr);
-    lanesStore(phasorIm + e, ci);
-    lanesStore(phasorPower + e, cr * cr + ci * ci);
-    L wr;
-    L wi;
-    unitPhasor(L::load(entryFrequency + e), wr, wi);
-    const L sr = L::load(stateRe + e);
-    const L si = L::load(stateIm + e);
-    const L rr = sr * wr - si * wi;
-    const L ri = sr * wi + si * wr;
-    lanesStore(tonalWeight + e, wt * wt * lanesMin((rr * rr + ri * ri) * L::splat(1e20f) + L::splat(0.001f), one));
-    lanesStore(xRe + e, rr + L::splat(1e-30f));
-    lanesStore(xIm + e, ri + L::splat(1e-10f));
+    const EntryValues<L> v =
+        entryValues(L::load(entryTonal + e), L::load(entryTransient + e), L::load(entryShare + e),
+                    L::load(entryFrequency + e), L::load(entryOffset + e), density, L::load(stateRe + e),
+                    L::load(stateIm + e));
+    lanesStore(transientWeight + e, v.transientWeight);
+    lanesStore(noiseAmount + e, v.noiseAmount);
+    lanesStore(phasorRe + e, v.phasorRe);
+    lanesStore(phasorIm + e, v.phasorIm);
+    lanesStore(phasorPower + e, v.phasorPower);
+    lanesStore(tonalWeight + e, v.tonalWeight);
+    lanesStore(xRe + e, v.xRe);
+    lanesStore(xIm + e, v.xIm);
   }
 
   // The peak moves of the high bins, worked out from the amplitudes before any move.
@@ -644,13 +675,10 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
       ni = L::load(tables.noiseSpectrumIm + e);
     } else if (e < low) {
       // The resonators of the low bands; the high bins take the table itself.
-      const L nzr = L::load(work.noiseRe + e);
-      const L nzi = L::load(work.noiseIm + e);
-      const L rotationRe = L::load(tables.rotationRe + e);
-      const L rotationIm = L::load(tables.rotationIm + e);
-      const L noiseGain = L::load(tables.noiseGain + e);
-      const L rr = nzr * rotationRe - nzi * rotationIm + nr * noiseGain;
-      const L ri = nzr * rotationIm + nzi * rotationRe + ni * noiseGain;
+      L rr = nr;
+      L ri = ni;
+      driveNoise(L::load(work.noiseRe + e), L::load(work.noiseIm + e), L::load(tables.rotationRe + e),
+                 L::load(tables.rotationIm + e), L::load(tables.noiseGain + e), rr, ri);
       // Entries from the first high bin on keep the table value.
       float resonates[W];
       for (int32_t l = 0; l < W; ++l) resonates[l] = e + l < low ? 1.0f : 0.0f;
@@ -667,18 +695,17 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
       for (int32_t l = 0; l < W; ++l) withMoves[l] = e + l >= low ? 1.0f : 0.0f;
       a = lanesSelect(lanesLess(zero, L::load(withMoves)), a + L::load(moved + e), a);
     }
-    const L zRe = L::load(stateRe + e);
-    const L zIm = L::load(stateIm + e);
+    L zRe = L::load(stateRe + e);
+    L zIm = L::load(stateIm + e);
     if (lanesBitsLessEqual(a, zero) == (1u << W) - 1u && lanesBitsLessEqual(zero, a) == (1u << W) - 1u) {
       // Silent throughout: the state and the noise would both be scaled by exactly 0.
-      lanesStore(stateOutRe, zero);
-      lanesStore(stateOutIm, zero);
+      zRe = zero;
+      zIm = zero;
     } else {
-      const L v = a * L::load(noiseAmount + e);
-      const L gain = (v + a) * tonalScale / (lanesSqrt(zRe * zRe + zIm * zIm) + v + tiny);
-      lanesStore(stateOutRe, zRe * gain + nr * v);
-      lanesStore(stateOutIm, zIm * gain + ni * v);
+      finishEntry(a, L::load(noiseAmount + e), tonalScale, nr, ni, zRe, zIm);
     }
+    lanesStore(stateOutRe, zRe);
+    lanesStore(stateOutIm, zIm);
     for (int32_t l = 0; l < here; ++l) {
       work.noiseRe[e + l] = noiseOutRe[l];
       work.noiseIm[e + l] = noiseOutIm[l];
