@@ -219,8 +219,101 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
   bandMeasureTables();
 }
 
+BandHopTables VoiceBandSynth::hopTables(const BandLayout& layout) const {
+  const BandMeasureTables& measures = bandMeasureTables();
+  BandHopTables tables;
+  tables.bandCount = layout.bandCount;
+  tables.lowCount = layout.lowBandCount;
+  tables.highCount = layout.highBinCount;
+  tables.firstHighBin = layout.firstHighBin;
+  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
+  tables.timeOffsetScale = measures.timeOffsetScale.data();
+  tables.tonalBias = measures.tonalBias.data();
+  tables.transientScale = measures.transientScale.data();
+  tables.highBand = mHighBand.data();
+  tables.highWeightLow = mHighWeightLow.data();
+  tables.highWeightHigh = mHighWeightHigh.data();
+  tables.highPositionLow = mHighPositionLow.data();
+  tables.highPositionHigh = mHighPositionHigh.data();
+  tables.highNorm = mHighNorm.data();
+  tables.rotationRe = mRotationRe.data();
+  tables.rotationIm = mRotationIm.data();
+  tables.noiseGain = mNoiseGain.data();
+  tables.noiseSpectrumRe = mNoiseSpectrumRe.data();
+  tables.noiseSpectrumIm = mNoiseSpectrumIm.data();
+  return tables;
+}
+
+std::complex<float> VoiceBandSynth::laneValue(int32_t lane, int32_t entry, int32_t array) const {
+  const size_t e = static_cast<size_t>(entry);
+  if (lane == mSingleLane) return {mSingleState[array][e], mSingleState[array + 1][e]};
+  const std::vector<float>& re = array == 0 ? mStateRe : mNoiseRe;
+  const std::vector<float>& im = array == 0 ? mStateIm : mNoiseIm;
+  const size_t at = static_cast<size_t>(kMaxVoices) * e + static_cast<size_t>(lane);
+  return {re[at], im[at]};
+}
+
+void VoiceBandSynth::singleHop(const BandLayout& layout, DrumVoice& voice, int32_t lane, float density,
+                               bool firstHop) {
+  const int32_t n = mStride;
+  // The states come from the lane while it holds them (after hops shared with other voices),
+  // else from the voice itself; they go back to the voice, and the lane no longer holds them.
+  float* single[4] = {mSingleState[0].data(), mSingleState[1].data(), mSingleState[2].data(),
+                      mSingleState[3].data()};
+  float* own[4] = {voice.stateRe.data(), voice.stateIm.data(), voice.noiseRe.data(), voice.noiseIm.data()};
+  float* laneArrays[4] = {mStateRe.data(), mStateIm.data(), mNoiseRe.data(), mNoiseIm.data()};
+  const bool inLane = mLaneVoice[lane] == &voice && !voice.statesCleared;
+  for (int32_t k = 0; k < 4; ++k) {
+    if (inLane) {
+      getLane(laneArrays[k], lane, single[k], n);
+    } else {
+      std::copy(own[k], own[k] + n, single[k]);
+    }
+  }
+  voice.statesCleared = false;
+  // Nor its frames: a later hop beside other voices takes everything from the voice again.
+  mLaneVoice[lane] = nullptr;
+
+  voice.seed = lcgStep(voice.seed);
+  const float positive = density < 0.0f ? 0.0f : density;
+  BandHopSingle work;
+  work.frame0 = ringFrame(voice, 3);
+  work.frame1 = ringFrame(voice, 2);
+  work.frame2 = ringFrame(voice, 1);
+  work.stateRe = single[0];
+  work.stateIm = single[1];
+  work.noiseRe = single[2];
+  work.noiseIm = single[3];
+  work.table = bandNoise.data() + voice.seed % static_cast<uint32_t>(kBandNoiseSize - layout.bandCount);
+  work.density = density;
+  // The tonal part is scaled back as the density rises above 0.
+  work.tonalScale = std::sqrt(1.0f - positive * positive);
+  work.firstHop = firstHop;
+  work.scratch = mSingleScratch.data();
+  work.scratchStride = mSingleStride;
+  const BandHopTables tables = hopTables(layout);
+#if OSKRA_HAVE_WIDE_LANES
+  if (laneWidth() >= WideLanes::kWidth) {
+    runBandHopSingleWide(tables, work);
+  } else {
+    bandhop::runSingle<Lanes>(tables, work);
+  }
+#else
+  bandhop::runSingle<Lanes>(tables, work);
+#endif
+  for (int32_t k = 0; k < 4; ++k) std::copy(single[k], single[k] + n, own[k]);
+  mSingleLane = lane;
+}
+
 void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes,
                           const float* density, const bool* firstHop, int32_t count, bool statesInVoices) {
+  mSingleLane = -1;
+  if (count == 1) {
+    // A voice alone: its entries side by side, every lane of the arithmetic busy.
+    singleHop(layout, *voices[0], lanes[0], density[0], firstHop[0]);
+    endHop();
+    return;
+  }
   const int32_t n = mStride;
   const uint32_t hop = mHopCount;
   // The frame ring turns by one slot per hop: the oldest slot takes the newest frames.
@@ -269,69 +362,8 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   }
   interleave(newestFrame, frames[2], DrumVoice::kFrameStride);
 
-  const BandMeasureTables& measures = bandMeasureTables();
-  BandHopTables tables;
-  tables.bandCount = layout.bandCount;
-  tables.lowCount = layout.lowBandCount;
-  tables.highCount = layout.highBinCount;
-  tables.firstHighBin = layout.firstHighBin;
-  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
-  tables.timeOffsetScale = measures.timeOffsetScale.data();
-  tables.tonalBias = measures.tonalBias.data();
-  tables.transientScale = measures.transientScale.data();
-  tables.highBand = mHighBand.data();
-  tables.highWeightLow = mHighWeightLow.data();
-  tables.highWeightHigh = mHighWeightHigh.data();
-  tables.highPositionLow = mHighPositionLow.data();
-  tables.highPositionHigh = mHighPositionHigh.data();
-  tables.highNorm = mHighNorm.data();
-  tables.rotationRe = mRotationRe.data();
-  tables.rotationIm = mRotationIm.data();
-  tables.noiseGain = mNoiseGain.data();
-  tables.noiseSpectrumRe = mNoiseSpectrumRe.data();
-  tables.noiseSpectrumIm = mNoiseSpectrumIm.data();
+  const BandHopTables tables = hopTables(layout);
 
-  if (count == 1) {
-    // A voice alone: its entries side by side, every lane of the arithmetic busy. Its states
-    // come out of its lane and go back there.
-    const int32_t l = lanes[0];
-    const DrumVoice& voice = *voices[0];
-    float* single[4] = {mSingleState[0].data(), mSingleState[1].data(), mSingleState[2].data(),
-                        mSingleState[3].data()};
-    float* laneArrays[4] = {mStateRe.data(), mStateIm.data(), mNoiseRe.data(), mNoiseIm.data()};
-    for (int32_t k = 0; k < 4; ++k) getLane(laneArrays[k], l, single[k], n);
-    BandHopSingle work;
-    work.frame0 = ringFrame(voice, 3);
-    work.frame1 = ringFrame(voice, 2);
-    work.frame2 = ringFrame(voice, 1);
-    work.stateRe = single[0];
-    work.stateIm = single[1];
-    work.noiseRe = single[2];
-    work.noiseIm = single[3];
-    work.table = noiseTable[l];
-    work.density = mLaneDensity[l];
-    work.tonalScale = mLaneTonalScale[l];
-    work.firstHop = firstHop[0];
-    work.scratch = mSingleScratch.data();
-    work.scratchStride = mSingleStride;
-#if OSKRA_HAVE_WIDE_LANES
-    if (laneWidth() >= WideLanes::kWidth) {
-      runBandHopSingleWide(tables, work);
-    } else {
-      bandhop::runSingle<Lanes>(tables, work);
-    }
-#else
-    bandhop::runSingle<Lanes>(tables, work);
-#endif
-    float* own[4] = {voices[0]->stateRe.data(), voices[0]->stateIm.data(), voices[0]->noiseRe.data(),
-                     voices[0]->noiseIm.data()};
-    for (int32_t k = 0; k < 4; ++k) {
-      putLane(laneArrays[k], l, single[k], n);
-      if (statesInVoices) std::copy(single[k], single[k] + n, own[k]);
-    }
-    endHop();
-    return;
-  }
   interleaveComplex(noiseTable, mTableRe.data(), mTableIm.data(), layout.bandCount);
 
   // The width and the groups of lanes to work on.
@@ -468,6 +500,7 @@ void VoiceBandSynth::laneHops(const BandLayout& layout, DrumVoice* const* voices
   }
   if (!valid) {
     // The hop passes all the same: a lane's frames are never taken for current across it.
+    mSingleLane = -1;
     endHop();
     return;
   }
@@ -477,6 +510,17 @@ void VoiceBandSynth::laneHops(const BandLayout& layout, DrumVoice* const* voices
 void VoiceBandSynth::runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const {
   const int32_t padded = (n + 3) & ~3;
   if (padded > mStride) return;
+  if (count == 1 && lanes[0] == mSingleLane) {
+    // The voice alone: its value joins the empty sum, which counts once and once more.
+    const float* re = mSingleState[0].data();
+    const float* im = mSingleState[1].data();
+    for (int32_t e = 0; e < n; ++e) {
+      const float sumRe = 0.0f + re[e];
+      const float sumIm = 0.0f + im[e];
+      total[e] = {(0.0f + sumRe) + sumRe, (0.0f + sumIm) + sumIm};
+    }
+    return;
+  }
   const float* re = mStateRe.data();
   const float* im = mStateIm.data();
 #if OSKRA_HAVE_WIDE_LANES

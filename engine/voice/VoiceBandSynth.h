@@ -7,6 +7,8 @@
 #include "engine/voice/BandLayout.h"
 #include "engine/voice/DrumVoice.h"
 
+struct BandHopTables;
+
 // What a synth-track voice plays in one hop, from the "Synth" group and the voice's track.
 struct PartialSettings {
   int32_t oscillator = 0;      // 0..11
@@ -54,14 +56,8 @@ class VoiceBandSynth {
   void runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const;
   // After laneHops, for inspection: the band state and the noise state of a lane at a
   // synthesis entry.
-  std::complex<float> laneState(int32_t lane, int32_t entry) const {
-    const size_t at = static_cast<size_t>(kMaxVoices) * static_cast<size_t>(entry) + static_cast<size_t>(lane);
-    return {mStateRe[at], mStateIm[at]};
-  }
-  std::complex<float> laneNoise(int32_t lane, int32_t entry) const {
-    const size_t at = static_cast<size_t>(kMaxVoices) * static_cast<size_t>(entry) + static_cast<size_t>(lane);
-    return {mNoiseRe[at], mNoiseIm[at]};
-  }
+  std::complex<float> laneState(int32_t lane, int32_t entry) const { return laneValue(lane, entry, 0); }
+  std::complex<float> laneNoise(int32_t lane, int32_t entry) const { return laneValue(lane, entry, 2); }
 
   // Synth-track voices: the partials of one hop, read from the middle of the three latest
   // frames. Returns their count; partialHz() and partialValues() hold them.
@@ -71,6 +67,11 @@ class VoiceBandSynth {
 
  private:
   bool readyFor(const BandLayout& layout, DrumVoice* const* voices, int32_t count) const;
+  std::complex<float> laneValue(int32_t lane, int32_t entry, int32_t array) const;
+  // A voice alone, with its entries side by side; its states and noise end up in the voice
+  // and in mSingleState, and mSingleLane names its lane until the next hop.
+  void singleHop(const BandLayout& layout, DrumVoice& voice, int32_t lane, float density, bool firstHop);
+  BandHopTables hopTables(const BandLayout& layout) const;
   // Every call of laneHops ends a hop, with or without voices: the frame ring turns.
   void endHop();
   // Up to kMaxVoices voices in the given lanes; statesInVoices reads the states from the voices
@@ -109,9 +110,10 @@ class VoiceBandSynth {
   std::vector<float> mKeptIm;
   std::vector<float> mKeptNoiseRe;
   std::vector<float> mKeptNoiseIm;
-  // A voice alone: its states and noise taken out of its lane, and work space; rows of
+  // A voice alone: its states and noise while it is worked on, and work space; rows of
   // mSingleStride floats.
   int32_t mSingleStride = 0;
+  int32_t mSingleLane = -1;
   std::vector<float> mSingleState[4];
   std::vector<float> mSingleScratch;
   // This hop's noise table values, each lane's voice at its own offset.
