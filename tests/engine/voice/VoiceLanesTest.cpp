@@ -107,7 +107,7 @@ TEST(VoiceLanes, KeptStatesMatchStatesInTheVoices) {
 // amplitude (an exact zero may differ in sign only), tonal peaks that move between bins, and a
 // voice that goes from alone to beside another and back.
 TEST(VoiceLanes, VoiceAloneMatchesItsLane) {
-  for (float rate : {22050.0f, 48000.0f, 96000.0f}) {
+  for (float rate : {8000.0f, 22050.0f, 48000.0f, 96000.0f, 192000.0f}) {
     BandLayout layout;
     layout.build(rate);
     const int32_t n = layout.bandCount;
