@@ -200,6 +200,10 @@ class BandSynth {
   // The chosen synth track, or -1 for none.
   int32_t synthTrack() const;
 
+  // The voice pass's arithmetic, for inspection: a drum voice v of track t works in lane
+  // 8t + v.
+  const VoiceBandSynth& voiceBands() const { return mVoiceBands; }
+
   // Loads blobFolder + name (".blob" added when missing) into slot 0 (A) or 1 (B) of a track.
   // Anything but a complete blob file leaves the slot as it was.
   void loadBlob(int32_t track, int32_t slot, const std::string& name);

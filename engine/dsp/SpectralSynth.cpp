@@ -73,6 +73,7 @@ void SpectralSynth::reset() {
   mHasContent = false;
   mWritePos = 0;
   mIdleHops = 0;
+  mDrainedSinceContent = mSize;
 }
 
 // Bins below -4 or above N/2 - 1 lie outside the arrays; a value aimed there is dropped.
@@ -144,6 +145,7 @@ void SpectralSynth::synthesizeFrame(int32_t channels) {
     return;
   }
   mIdleHops = 0;
+  mDrainedSinceContent = 0;
   const int32_t half = mSize / 2;
   const float* win = window.size() >= static_cast<size_t>(mSize) ? window.data() : nullptr;
   channels = std::min(channels, mChannels);
@@ -189,6 +191,20 @@ void SpectralSynth::readMono(SpectralSynth* const* synths, float* const* out, in
   for (int32_t k = 0; k < count; ++k) {
     SpectralSynth& synth = *synths[k];
     bool* s = silent != nullptr ? silent + k : nullptr;
+    if (synth.mChannels == 1 && n > 0 && n <= synth.mSize) {
+      // A non-finite value that once reached the shelf would stay in its state for good.
+      float& state = synth.mShelfState[0];
+      if (!std::isfinite(state)) state = 0.0f;
+      if (synth.dormant()) {
+        // A track that has died away costs next to nothing: its frames are silence.
+        std::fill(out[k], out[k] + n, 0.0f);
+        synth.mReadPos = (synth.mReadPos + n) % synth.mSize;
+        if (s != nullptr) {
+          *s = !synth.mHasContent && synth.mIdleHops > 2 + synth.mSize / synth.mHop && std::fabs(state) < kShelfSilence;
+        }
+        continue;
+      }
+    }
     if (synth.mChannels != 1 || n <= 0 || n > synth.mSize || n > kMaxFrames || synth.mReadPos + n > synth.mSize ||
         joined == kMaxTogether) {
       synth.read(&out[k], 0, n, 1, s);
@@ -254,6 +270,7 @@ void SpectralSynth::readMono(SpectralSynth* const* synths, float* const* out, in
     std::fill(src, src + n, 0.0f);
     synth.mShelfState[0] = state[k];
     synth.mReadPos = (synth.mReadPos + n) % synth.mSize;
+    synth.drained(n);
     if (silentOf[k] != nullptr) {
       const int32_t idleNeeded = copied[k] ? 2 + synth.mSize / synth.mHop : 2;
       *silentOf[k] = !synth.mHasContent && synth.mIdleHops > idleNeeded && std::fabs(state[k]) < kShelfSilence;
@@ -291,6 +308,7 @@ int32_t SpectralSynth::read(float* const* out, int32_t offset, int32_t n, int32_
       std::fill(src, src + run, 0.0f);
     }
     mReadPos = (mReadPos + run) % mSize;
+    drained(run);
     done += run;
   }
 

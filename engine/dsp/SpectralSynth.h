@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
 #include <vector>
@@ -73,6 +74,12 @@ class SpectralSynth {
 
  private:
   bool shelfActive() const;
+  // Nothing left to hear: the ring holds only zeros (every value written by the last hop with
+  // content has been drained) and the shelf rests, so a read gives silence and changes nothing
+  // but the read position.
+  bool dormant() const { return mDrainedSinceContent >= mSize && !shelfActive(); }
+  // Frames drained since a hop last wrote the ring; counts up to the ring size.
+  void drained(int32_t n) { mDrainedSinceContent = std::min(mDrainedSinceContent + n, mSize); }
 
   int32_t mSize;
   int32_t mChannels;
@@ -92,5 +99,6 @@ class SpectralSynth {
   bool mHasContent = false;
   bool mShelfOn = false;
   int32_t mIdleHops = 0;
+  int32_t mDrainedSinceContent = 0;
   uint32_t mHopCount = 0;  // wraps after 2^32 hops
 };

@@ -76,12 +76,32 @@ constexpr float kFarBeyond = 1073741824.0f;
 // threshold marks its position and a running maximum in lanes carries the marks on: no
 // branch depends on the data, where a walk would mispredict at every band. passed has room
 // for whole lane groups.
+// The counts 1, 2, 3, ... as floats, one per threshold.
+constexpr int32_t kMaxPassed = 64;
+struct PassedCounts {
+  float value[kMaxPassed];
+  constexpr PassedCounts() : value() {
+    for (int32_t k = 0; k < kMaxPassed; ++k) value[k] = static_cast<float>(k + 1);
+  }
+};
+inline constexpr PassedCounts kPassedCountTable{};
+inline constexpr const float* kPassedCount = kPassedCountTable.value;
+static_assert(KnotSegments::kMaxKnots <= kMaxPassed && kMixedColumns <= kMaxPassed, "a count for every threshold");
+
 template <class L>
 inline void spreadPassed(const float* reach, int32_t number, int32_t count, float* passed) {
   constexpr int32_t W = L::kWidth;
   float mark[kMaxGrid + 2 * W];
   for (int32_t i = 0; i <= count; i += W) lanesStore(mark + i, L::zero());
-  for (int32_t k = 0; k < number; ++k) mark[static_cast<int32_t>(reach[k])] = static_cast<float>(k + 1);
+  // The positions as integers first, all at once; then plain stores (the compiler would
+  // otherwise turn the loop into a scatter, which some processors run far slower than the
+  // stores one at a time).
+  int32_t at[kMaxPassed];
+  for (int32_t k = 0; k < number; ++k) at[k] = static_cast<int32_t>(reach[k]);
+  for (int32_t k = 0; k < number; ++k) {
+    __asm__("" : "+r"(k));
+    mark[at[k]] = kPassedCount[k];
+  }
   L carry = L::zero();
   for (int32_t i = 0; i < count; i += W) {
     const L m = lanesMax(lanesRunningMax(L::load(mark + i)), carry);

@@ -32,6 +32,13 @@ struct BandHopTables {
   const float* highPositionLow = nullptr;
   const float* highPositionHigh = nullptr;
   const float* highNorm = nullptr;
+  // The noise: per low band the resonator's rotation and input gain; per entry the fixed
+  // spectrum a note's noise starts from.
+  const float* rotationRe = nullptr;
+  const float* rotationIm = nullptr;
+  const float* noiseGain = nullptr;
+  const float* noiseSpectrumRe = nullptr;
+  const float* noiseSpectrumIm = nullptr;
 };
 
 // Lane arrays: the three frames (82 values each), the band measures (80), and per synthesis
@@ -58,12 +65,43 @@ struct BandHopWork {
   float* phasorPower = nullptr;
   float* stateRe = nullptr;
   float* stateIm = nullptr;
-  const float* noiseRe = nullptr;
-  const float* noiseIm = nullptr;
+  // The voices' noise states (in and out) and this hop's noise table values, read at each
+  // voice's own offset.
+  float* noiseRe = nullptr;
+  float* noiseIm = nullptr;
+  const float* tableRe = nullptr;
+  const float* tableIm = nullptr;
   float* pivots = nullptr;
   const float* density = nullptr;     // per lane (kLanes): the voice's "Density", -1..1
   const float* tonalScale = nullptr;  // per lane (kLanes): sqrt(1 - max(density, 0)²)
+  const float* firstHop = nullptr;    // per lane (kLanes): 1 at a note's first hop, else 0
 };
+
+// One voice's hop with its values side by side along the entries instead of across voices:
+// arrays hold entry e at [e]. Every entry gets exactly the arithmetic a lane of the kernel
+// above gives it; a voice alone so keeps every lane busy.
+struct BandHopSingle {
+  const float* frame0 = nullptr;  // oldest; 82 values: guard, 80 bands, guard
+  const float* frame1 = nullptr;
+  const float* frame2 = nullptr;  // newest
+  float* stateRe = nullptr;       // the voice's states, in and out
+  float* stateIm = nullptr;
+  float* noiseRe = nullptr;       // the voice's noise states, in and out
+  float* noiseIm = nullptr;
+  const std::complex<float>* table = nullptr;  // this hop's noise table values
+  float density = 0.0f;
+  float tonalScale = 1.0f;
+  bool firstHop = false;
+  // Work space: kScratchRows rows of scratchStride floats. The state and noise arrays and the
+  // tables read per entry (rotation, noise gain, noise spectrum) have room for the entry count
+  // rounded up to the width; what lies past the entries is written or read but never kept.
+  float* scratch = nullptr;
+  int32_t scratchStride = 0;
+  static constexpr int32_t kScratchRows = 23;
+};
+
+// bandhop::runSingle for WideLanes; only where OSKRA_HAVE_WIDE_LANES and AVX2 is there.
+void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work);
 
 // bandhop::run for WideLanes and WiderLanes; only where OSKRA_HAVE_WIDE_LANES, and only while
 // laneWidth() allows their width.
@@ -103,6 +141,100 @@ inline void unitPhasor(L x, L& re, L& im) {
   const L inv = one / lanesSqrt(c * c + s * s);
   re = c * inv;
   im = s * inv;
+}
+
+// The arithmetic both kernels share, so a voice alone and a lane give the same bits.
+
+// A band's measures from the frame sums around it (below, centre, above: F0 + F1 at bands
+// k - 1, k, k + 1) and its band pairs (p0, p1, p2: F0, F1, F2 at bands k and k + 1): the peak's
+// frequency on the band's curve, its offset in time, how tonal and how transient it is.
+template <class L>
+struct BandMeasures {
+  L frequency;
+  L offset;
+  L tonal;
+  L transient;
+};
+template <class L>
+inline BandMeasures<L> measureBand(L below, L centre, L above, L p0, L p1, L p2, L c0, L c1, L c2, L offsetScale,
+                                   L bias, L transientScale) {
+  const L tiny = L::splat(kTiny);
+  const L zero = L::zero();
+  BandMeasures<L> m;
+  const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
+  m.frequency = c0 + (c1 + c2 * delta) * delta;
+  m.offset = (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) * offsetScale *
+             L::splat(-0.25f);
+  const L total = below + centre + above + tiny;
+  const L r = centre / total;
+  const L q = lanesAbs(below - above) / total;
+  m.tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) + (r - L::splat(0.333f)) * L::splat(3.8979936f) +
+                         q * q * L::splat(2.8152032f) + bias,
+                     zero);
+  const L totalTime = p0 + p1 + p2 + tiny;
+  const L rt = p1 / totalTime;
+  const L qt = lanesAbs(p0 - p2) / totalTime;
+  m.transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
+                          (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
+                             transientScale,
+                         zero);
+  return m;
+}
+
+// What an entry takes into the coupling: the transient weight, the noise amount, the time
+// phasor and its power, the tonal weight, and the state turned at the entry's frequency (the
+// coupling's input x). A state that has died away barely counts as tonal, so the coupling
+// rebuilds it from its neighbours.
+template <class L>
+struct EntryValues {
+  L transientWeight;
+  L noiseAmount;
+  L phasorRe;
+  L phasorIm;
+  L phasorPower;
+  L tonalWeight;
+  L xRe;
+  L xIm;
+};
+template <class L>
+inline EntryValues<L> entryValues(L tonal, L transient, L share, L frequency, L offset, L density, L stateRe,
+                                  L stateIm) {
+  const L one = L::splat(1.0f);
+  EntryValues<L> v;
+  const L wt = lanesMax(tonal + L::splat(0.3f), L::splat(0.2f));
+  const L wq = lanesMax(transient + L::splat(0.4f), L::splat(0.2f));
+  v.transientWeight = wq * wq;
+  v.noiseAmount = (lanesAbs(density) - one) * share + lanesMin(density, L::zero()) + one;
+  unitPhasor(offset, v.phasorRe, v.phasorIm);
+  v.phasorPower = v.phasorRe * v.phasorRe + v.phasorIm * v.phasorIm;
+  L wr;
+  L wi;
+  unitPhasor(frequency, wr, wi);
+  const L zr = stateRe * wr - stateIm * wi;
+  const L zi = stateRe * wi + stateIm * wr;
+  v.tonalWeight = wt * wt * lanesMin((zr * zr + zi * zi) * L::splat(1e20f) + L::splat(0.001f), one);
+  v.xRe = zr + L::splat(1e-30f);
+  v.xIm = zi + L::splat(1e-10f);
+  return v;
+}
+
+// A low band's noise resonator: the state turned and driven from the table value (re, im in,
+// the new state out).
+template <class L>
+inline void driveNoise(L stateRe, L stateIm, L rotationRe, L rotationIm, L gain, L& re, L& im) {
+  const L r = stateRe * rotationRe - stateIm * rotationIm + re * gain;
+  im = stateRe * rotationIm + stateIm * rotationRe + im * gain;
+  re = r;
+}
+
+// An entry's outcome from its coupled state z (in and out): magnitude a from the frame, the
+// tonal part scaled back as the density rises, plus the noise (nr, ni) by the noise amount.
+template <class L>
+inline void finishEntry(L a, L noiseAmount, L tonalScale, L nr, L ni, L& zr, L& zi) {
+  const L v = a * noiseAmount;
+  const L gain = (v + a) * tonalScale / (lanesSqrt(zr * zr + zi * zi) + v + L::splat(kTiny));
+  zr = zr * gain + nr * v;
+  zi = zi * gain + ni * v;
 }
 
 // One hop for the groups of lanes starting at groupLanes[0 .. groupCount - 1] (multiples of
@@ -145,13 +277,12 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   float* const phasorPower = work.phasorPower;
   float* const stateRe = work.stateRe;
   float* const stateIm = work.stateIm;
-  const float* const noiseRe = work.noiseRe;
-  const float* const noiseIm = work.noiseIm;
+  float* const noiseRe = work.noiseRe;
+  float* const noiseIm = work.noiseIm;
   const float* const density = work.density;
   const float* const curve0 = tables.curve[0];
   const float* const curve1 = tables.curve[1];
   const float* const curve2 = tables.curve[2];
-  const L tiny = L::splat(kTiny);
   const L zero = L::zero();
   const L one = L::splat(1.0f);
 
@@ -167,33 +298,15 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
     const L bias = L::splat(tables.tonalBias[k]);
     const L transientScale = L::splat(tables.transientScale[k]);
     for (int32_t g = 0; g < groups; ++g) {
-      const L below = at(sum, k, g);
-      const L centre = at(sum, k + 1, g);
-      const L above = at(sum, k + 2, g);
-      const L delta = (above - below) / ((above + below) * L::splat(0.4249418f) + centre * L::splat(1.026078f) + tiny);
-      put(bandFrequency, k, g, c0 + (c1 + c2 * delta) * delta);
-      const L p0 = at(frame0, k + 1, g) + at(frame0, k + 2, g);
-      const L p1 = at(frame1, k + 1, g) + at(frame1, k + 2, g);
-      const L p2 = at(frame2, k + 1, g) + at(frame2, k + 2, g);
-      put(bandOffset, k, g,
-          (p2 - p0) / ((p2 + p0) * L::splat(0.51741993f) + p1 * L::splat(1.1453495f) + tiny) * offsetScale *
-              L::splat(-0.25f));
-      const L total = below + centre + above + tiny;
-      const L r = centre / total;
-      const L q = lanesAbs(below - above) / total;
-      const L tonal = lanesMax((r * r - L::splat(0.112f)) * L::splat(3.0308092f) +
-                                   (r - L::splat(0.333f)) * L::splat(3.8979936f) + q * q * L::splat(2.8152032f) + bias,
-                               zero);
-      const L totalTime = p0 + p1 + p2 + tiny;
-      const L rt = p1 / totalTime;
-      const L qt = lanesAbs(p0 - p2) / totalTime;
-      const L transient = lanesMax(((rt * rt - L::splat(0.112f)) * L::splat(1.8380917f) +
-                                    (rt - L::splat(0.333f)) * L::splat(3.5223093f) + qt * qt * L::splat(2.5911577f)) *
-                                       transientScale,
-                                   zero);
-      put(bandTonal, k, g, tonal);
-      put(bandTransient, k, g, transient);
-      put(bandShare, k, g, lanesMin(tonal + transient, one));
+      const BandMeasures<L> m = measureBand(
+          at(sum, k, g), at(sum, k + 1, g), at(sum, k + 2, g), at(frame0, k + 1, g) + at(frame0, k + 2, g),
+          at(frame1, k + 1, g) + at(frame1, k + 2, g), at(frame2, k + 1, g) + at(frame2, k + 2, g), c0, c1, c2,
+          offsetScale, bias, transientScale);
+      put(bandFrequency, k, g, m.frequency);
+      put(bandOffset, k, g, m.offset);
+      put(bandTonal, k, g, m.tonal);
+      put(bandTransient, k, g, m.transient);
+      put(bandShare, k, g, lanesMin(m.tonal + m.transient, one));
     }
   }
   // The top band has no neighbour above: it takes the measures of the band below.
@@ -217,28 +330,16 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
       put(entryTonal, e, g, tonal);
       put(entryFrequency, e, g, frequency);
     }
-    const L wt = lanesMax(tonal + L::splat(0.3f), L::splat(0.2f));
-    const L wq = lanesMax(transient + L::splat(0.4f), L::splat(0.2f));
-    put(transientWeight, e, g, wq * wq);
-    const L d = L::load(density + lane0[g]);
-    put(noiseAmount, e, g, (lanesAbs(d) - one) * share + lanesMin(d, zero) + one);
-    L re;
-    L im;
-    unitPhasor(offset, re, im);
-    put(phasorRe, e, g, re);
-    put(phasorIm, e, g, im);
-    put(phasorPower, e, g, re * re + im * im);
-
-    L wr;
-    L wi;
-    unitPhasor(frequency, wr, wi);
-    const L sr = at(stateRe, e, g);
-    const L si = at(stateIm, e, g);
-    const L zr = sr * wr - si * wi;
-    const L zi = sr * wi + si * wr;
-    put(tonalWeight, e, g, wt * wt * lanesMin((zr * zr + zi * zi) * L::splat(1e20f) + L::splat(0.001f), one));
-    put(stateRe, e, g, zr + L::splat(1e-30f));
-    put(stateIm, e, g, zi + L::splat(1e-10f));
+    const EntryValues<L> v = entryValues(tonal, transient, share, frequency, offset, L::load(density + lane0[g]),
+                                         at(stateRe, e, g), at(stateIm, e, g));
+    put(transientWeight, e, g, v.transientWeight);
+    put(noiseAmount, e, g, v.noiseAmount);
+    put(phasorRe, e, g, v.phasorRe);
+    put(phasorIm, e, g, v.phasorIm);
+    put(phasorPower, e, g, v.phasorPower);
+    put(tonalWeight, e, g, v.tonalWeight);
+    put(stateRe, e, g, v.xRe);
+    put(stateIm, e, g, v.xIm);
   };
   for (int32_t k = 0; k < low; ++k) {
     for (int32_t g = 0; g < groups; ++g) {
@@ -312,19 +413,304 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   }
 
   // Magnitude from the frame (after the peak moves), the tonal part scaled back as the density
-  // rises, plus noise.
+  // rises, plus noise. The noise moves on first: a note's first hop takes the fixed spectrum,
+  // later hops drive each low band's resonator from the table, and the high bins take the
+  // table itself.
+  const float* const tableRe = work.tableRe;
+  const float* const tableIm = work.tableIm;
+  constexpr uint32_t kAllLanes = W == 32 ? ~0u : (1u << W) - 1u;
+  decltype(lanesLess(zero, zero)) firstHop[kMaxGroups];
+  for (int32_t g = 0; g < groups; ++g) firstHop[g] = lanesLess(zero, L::load(work.firstHop + lane0[g]));
   for (int32_t e = 0; e < n; ++e) {
     const bool withMoves = anyMoved && e >= low;
+    const bool resonator = e < low;
+    const L rotationRe = L::splat(resonator ? tables.rotationRe[e] : 0.0f);
+    const L rotationIm = L::splat(resonator ? tables.rotationIm[e] : 0.0f);
+    const L noiseGain = L::splat(resonator ? tables.noiseGain[e] : 0.0f);
+    const L spectrumRe = L::splat(tables.noiseSpectrumRe[e]);
+    const L spectrumIm = L::splat(tables.noiseSpectrumIm[e]);
     for (int32_t g = 0; g < groups; ++g) {
+      L nr = at(tableRe, e, g);
+      L ni = at(tableIm, e, g);
+      if (resonator) driveNoise(at(noiseRe, e, g), at(noiseIm, e, g), rotationRe, rotationIm, noiseGain, nr, ni);
+      nr = lanesSelect(firstHop[g], spectrumRe, nr);
+      ni = lanesSelect(firstHop[g], spectrumIm, ni);
+      put(noiseRe, e, g, nr);
+      put(noiseIm, e, g, ni);
+
       const L tonalScale = L::load(work.tonalScale + lane0[g]);
       L a = at(amplitudes, e, g);
       if (withMoves) a = a + at(moved, e, g);
-      const L v = a * at(noiseAmount, e, g);
-      const L zr = at(stateRe, e, g);
-      const L zi = at(stateIm, e, g);
-      const L gain = (v + a) * tonalScale / (lanesSqrt(zr * zr + zi * zi) + v + tiny);
-      put(stateRe, e, g, zr * gain + at(noiseRe, e, g) * v);
-      put(stateIm, e, g, zi * gain + at(noiseIm, e, g) * v);
+      if (lanesBitsLessEqual(a, zero) == kAllLanes && lanesBitsLessEqual(zero, a) == kAllLanes) {
+        // Silent in every lane: the state and the noise would both be scaled by exactly 0.
+        put(stateRe, e, g, zero);
+        put(stateIm, e, g, zero);
+        continue;
+      }
+      L zr = at(stateRe, e, g);
+      L zi = at(stateIm, e, g);
+      finishEntry(a, at(noiseAmount, e, g), tonalScale, nr, ni, zr, zi);
+      put(stateRe, e, g, zr);
+      put(stateIm, e, g, zi);
+    }
+  }
+}
+
+
+// One voice alone (BandHopSingle): the arithmetic of run, entry by entry the same, with
+// W entries to a register. Only the coupling's two sweeps, which run along the entries, go one
+// entry at a time. scratchStride is at least the entry count rounded up to W, plus W.
+template <class L>
+void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
+  constexpr int32_t W = L::kWidth;
+  static_assert(kBands % W == 0, "whole lane groups of bands");
+  const int32_t n = tables.bandCount;
+  const int32_t low = tables.lowCount;
+  const int32_t high = tables.highCount;
+  if (n <= 0) return;
+  const int32_t stride = work.scratchStride;
+  float* row[BandHopSingle::kScratchRows];
+  for (int32_t r = 0; r < BandHopSingle::kScratchRows; ++r) row[r] = work.scratch + r * stride;
+  float* const bandFrequency = row[0];
+  float* const bandOffset = row[1];
+  float* const bandTonal = row[2];
+  float* const bandTransient = row[3];
+  float* const bandShare = row[4];
+  float* const amplitudes = row[5];
+  float* const entryTonal = row[6];
+  float* const entryTransient = row[7];
+  float* const entryShare = row[8];
+  float* const entryFrequency = row[9];
+  float* const entryOffset = row[10];
+  float* const moved = row[11];
+  float* const transientWeight = row[12];
+  float* const noiseAmount = row[13];
+  float* const phasorRe = row[14];
+  float* const phasorIm = row[15];
+  float* const phasorPower = row[16];
+  float* const tonalWeight = row[17];
+  float* const xRe = row[18];
+  float* const xIm = row[19];
+  float* const den = row[20];
+  float* const tableRe = row[21];
+  float* const tableIm = row[22];
+  const float* const frame0 = work.frame0;
+  const float* const frame1 = work.frame1;
+  const float* const frame2 = work.frame2;
+  float* const stateRe = work.stateRe;
+  float* const stateIm = work.stateIm;
+  const L zero = L::zero();
+  const L one = L::splat(1.0f);
+
+  // Band measures, W bands at a time.
+  for (int32_t k = 0; k < kBands; k += W) {
+    const BandMeasures<L> m = measureBand(
+        L::load(frame0 + k) + L::load(frame1 + k), L::load(frame0 + k + 1) + L::load(frame1 + k + 1),
+        L::load(frame0 + k + 2) + L::load(frame1 + k + 2), L::load(frame0 + k + 1) + L::load(frame0 + k + 2),
+        L::load(frame1 + k + 1) + L::load(frame1 + k + 2), L::load(frame2 + k + 1) + L::load(frame2 + k + 2),
+        L::load(tables.curve[0] + k), L::load(tables.curve[1] + k), L::load(tables.curve[2] + k),
+        L::load(tables.timeOffsetScale + k), L::load(tables.tonalBias + k), L::load(tables.transientScale + k));
+    lanesStore(bandFrequency + k, m.frequency);
+    lanesStore(bandOffset + k, m.offset);
+    lanesStore(bandTonal + k, m.tonal);
+    lanesStore(bandTransient + k, m.transient);
+    lanesStore(bandShare + k, lanesMin(m.tonal + m.transient, one));
+  }
+  // The top band has no neighbour above: it takes the measures of the band below.
+  bandTonal[kBands - 1] = bandTonal[kBands - 2];
+  bandTransient[kBands - 1] = bandTransient[kBands - 2];
+  bandShare[kBands - 1] = bandShare[kBands - 2];
+
+  // Each entry's inputs: low bands their own band, high bins the two bands around them (the
+  // mixes one value at a time, as a lane makes them).
+  for (int32_t k = 0; k < low; ++k) {
+    amplitudes[k] = frame1[k + 1];
+    entryTonal[k] = bandTonal[k];
+    entryTransient[k] = bandTransient[k];
+    entryShare[k] = bandShare[k];
+    entryFrequency[k] = bandFrequency[k];
+    entryOffset[k] = bandOffset[k];
+  }
+  for (int32_t j = 0; j < high; ++j) {
+    const int32_t b = tables.highBand[j];
+    const float wl = tables.highWeightLow[j];
+    const float wh = tables.highWeightHigh[j];
+    const float pl = tables.highPositionLow[j];
+    const float ph = tables.highPositionHigh[j];
+    const int32_t e = low + j;
+    amplitudes[e] = (wl * frame1[b + 1] + wh * frame1[b + 2]) * tables.highNorm[j];
+    entryTonal[e] = wl * bandTonal[b] + wh * bandTonal[b + 1];
+    entryTransient[e] = wl * bandTransient[b] + wh * bandTransient[b + 1];
+    entryShare[e] = wl * bandShare[b] + wh * bandShare[b + 1];
+    entryFrequency[e] = pl * bandFrequency[b] + ph * bandFrequency[b + 1];
+    entryOffset[e] = pl * bandOffset[b] + ph * bandOffset[b + 1];
+  }
+  const int32_t padded = (n + W - 1) / W * W;
+  for (int32_t e = n; e < padded; ++e) {
+    // The last group runs on copies of the last entry; nothing of it is kept.
+    amplitudes[e] = amplitudes[n - 1];
+    entryTonal[e] = entryTonal[n - 1];
+    entryTransient[e] = entryTransient[n - 1];
+    entryShare[e] = entryShare[n - 1];
+    entryFrequency[e] = entryFrequency[n - 1];
+    entryOffset[e] = entryOffset[n - 1];
+    stateRe[e] = stateRe[n - 1];
+    stateIm[e] = stateIm[n - 1];
+  }
+
+  // The weights of the coupling, the noise amount, the time phasor, and each state turned at
+  // its entry's frequency.
+  const L density = L::splat(work.density);
+  for (int32_t e = 0; e < padded; e += W) {
+    const EntryValues<L> v =
+        entryValues(L::load(entryTonal + e), L::load(entryTransient + e), L::load(entryShare + e),
+                    L::load(entryFrequency + e), L::load(entryOffset + e), density, L::load(stateRe + e),
+                    L::load(stateIm + e));
+    lanesStore(transientWeight + e, v.transientWeight);
+    lanesStore(noiseAmount + e, v.noiseAmount);
+    lanesStore(phasorRe + e, v.phasorRe);
+    lanesStore(phasorIm + e, v.phasorIm);
+    lanesStore(phasorPower + e, v.phasorPower);
+    lanesStore(tonalWeight + e, v.tonalWeight);
+    lanesStore(xRe + e, v.xRe);
+    lanesStore(xIm + e, v.xIm);
+  }
+
+  // The peak moves of the high bins, worked out from the amplitudes before any move.
+  const int32_t first = tables.firstHighBin;
+  bool anyMoved = false;
+  for (int32_t e = low; e < n; ++e) moved[e] = 0.0f;
+  {
+    const float lowestBin = static_cast<float>(first);
+    const float highestBin = static_cast<float>(first + high - 1);
+    for (int32_t j = 0; j < high; ++j) {
+      const int32_t e = low + j;
+      const float frequency = entryFrequency[e];
+      const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
+      // The share in lanes, for the same rounding as a lane of runGroup.
+      const L away = lanesAbs(L::splat(frequency) - binFrequency) - L::splat(kRelocationSlack);
+      float shares[W];
+      lanesStore(shares, lanesMin(lanesMax(away * L::splat(5.0f), zero) * L::splat(entryTonal[e]), one));
+      const float share = shares[0];
+      const float a = amplitudes[e];
+      const float place = frequency * 4.0f;  // in bins
+      if (!(0.0f < share && kMinRelocatedAmplitude < a && lowestBin <= place && place < highestBin)) continue;
+      const int32_t to = static_cast<int32_t>(place);
+      const float frac = place - static_cast<float>(to);
+      const float taken = share * a;
+      const int32_t target = low + to - first;
+      moved[e] -= taken;
+      moved[target] += taken * (1.0f - frac);
+      moved[target + 1] += taken * frac;
+      anyMoved = true;
+    }
+  }
+
+  // The coupling's forward sweep, one entry after another.
+  constexpr float kEps = 1e-30f;
+  float d = tonalWeight[0];
+  float zr = d * xRe[0];
+  float zi = d * xIm[0];
+  den[0] = d;
+  stateRe[0] = zr;
+  stateIm[0] = zi;
+  for (int32_t i = 1; i < n; ++i) {
+    const float si = transientWeight[i - 1];
+    const float k = si / (si * phasorPower[i - 1] + d + kEps);
+    const float wi = tonalWeight[i];
+    d = k * d + wi;
+    den[i] = d;
+    const float cr = phasorRe[i - 1];
+    const float ci = phasorIm[i - 1];
+    const float pr = cr * zr - ci * zi;
+    const float pi = cr * zi + ci * zr;
+    zr = k * pr + wi * xRe[i];
+    zi = k * pi + wi * xIm[i];
+    stateRe[i] = zr;
+    stateIm[i] = zi;
+  }
+  // The backward sweep.
+  const float last = 1.0f / (den[n - 1] + kEps);
+  zr = zr * last;
+  zi = zi * last;
+  stateRe[n - 1] = zr;
+  stateIm[n - 1] = zi;
+  for (int32_t i = n - 2; i >= 0; --i) {
+    const float cr = phasorRe[i];
+    const float ci = phasorIm[i];
+    const float pr = cr * zr + ci * zi;
+    const float pi = cr * zi - ci * zr;
+    const float si = transientWeight[i];
+    const float inv = 1.0f / (si * phasorPower[i] + den[i] + kEps);
+    zr = (stateRe[i] + si * pr) * inv;
+    zi = (stateIm[i] + si * pi) * inv;
+    stateRe[i] = zr;
+    stateIm[i] = zi;
+  }
+
+  // Each entry's outcome, W at a time: the noise moves on, then magnitude from the frame (after
+  // the peak moves), the tonal part scaled back as the density rises, plus noise.
+  for (int32_t e = 0; e < n; ++e) {
+    tableRe[e] = work.table[e].real();
+    tableIm[e] = work.table[e].imag();
+  }
+  for (int32_t e = n; e < padded; ++e) {
+    tableRe[e] = 0.0f;
+    tableIm[e] = 0.0f;
+    stateRe[e] = 0.0f;
+    stateIm[e] = 0.0f;
+    if (anyMoved) moved[e] = 0.0f;
+  }
+  float noiseOutRe[W];
+  float noiseOutIm[W];
+  float stateOutRe[W];
+  float stateOutIm[W];
+  const L tonalScale = L::splat(work.tonalScale);
+  for (int32_t e = 0; e < padded; e += W) {
+    const int32_t here = n - e < W ? n - e : W;
+    L nr = L::load(tableRe + e);
+    L ni = L::load(tableIm + e);
+    if (work.firstHop) {
+      nr = L::load(tables.noiseSpectrumRe + e);
+      ni = L::load(tables.noiseSpectrumIm + e);
+    } else if (e < low) {
+      // The resonators of the low bands; the high bins take the table itself.
+      L rr = nr;
+      L ri = ni;
+      driveNoise(L::load(work.noiseRe + e), L::load(work.noiseIm + e), L::load(tables.rotationRe + e),
+                 L::load(tables.rotationIm + e), L::load(tables.noiseGain + e), rr, ri);
+      // Entries from the first high bin on keep the table value.
+      float resonates[W];
+      for (int32_t l = 0; l < W; ++l) resonates[l] = e + l < low ? 1.0f : 0.0f;
+      const auto isLow = lanesLess(zero, L::load(resonates));
+      nr = lanesSelect(isLow, rr, nr);
+      ni = lanesSelect(isLow, ri, ni);
+    }
+    lanesStore(noiseOutRe, nr);
+    lanesStore(noiseOutIm, ni);
+
+    L a = L::load(amplitudes + e);
+    if (anyMoved && e + W > low) {
+      float withMoves[W];
+      for (int32_t l = 0; l < W; ++l) withMoves[l] = e + l >= low ? 1.0f : 0.0f;
+      a = lanesSelect(lanesLess(zero, L::load(withMoves)), a + L::load(moved + e), a);
+    }
+    L zRe = L::load(stateRe + e);
+    L zIm = L::load(stateIm + e);
+    if (lanesBitsLessEqual(a, zero) == (1u << W) - 1u && lanesBitsLessEqual(zero, a) == (1u << W) - 1u) {
+      // Silent throughout: the state and the noise would both be scaled by exactly 0.
+      zRe = zero;
+      zIm = zero;
+    } else {
+      finishEntry(a, L::load(noiseAmount + e), tonalScale, nr, ni, zRe, zIm);
+    }
+    lanesStore(stateOutRe, zRe);
+    lanesStore(stateOutIm, zIm);
+    for (int32_t l = 0; l < here; ++l) {
+      work.noiseRe[e + l] = noiseOutRe[l];
+      work.noiseIm[e + l] = noiseOutIm[l];
+      stateRe[e + l] = stateOutRe[l];
+      stateIm[e + l] = stateOutIm[l];
     }
   }
 }

@@ -69,6 +69,53 @@ void interleave(const float* const* source, float* dst, int32_t n) {
   }
 }
 
+// The same from per-lane runs of n complex values (re, im pairs) into a real and an imaginary
+// lane array; entries from n up to the next multiple of 4 are zero.
+void interleaveComplex(const std::complex<float>* const* source, float* dstRe, float* dstIm, int32_t n) {
+  auto quad = [&](const float* const* from, int32_t e, int32_t q) {
+    Lanes re[4];
+    Lanes im[4];
+    for (int32_t k = 0; k < 4; ++k) {
+      const Lanes low = lanesLoad(from[k]);
+      const Lanes high = lanesLoad(from[k] + 4);
+      re[k] = lanesEven(low, high);
+      im[k] = lanesOdd(low, high);
+    }
+    lanesTranspose(re[0], re[1], re[2], re[3]);
+    lanesTranspose(im[0], im[1], im[2], im[3]);
+    for (int32_t k = 0; k < 4; ++k) {
+      lanesStore(dstRe + kLanes * (e + k) + q, re[k]);
+      lanesStore(dstIm + kLanes * (e + k) + q, im[k]);
+    }
+  };
+  const int32_t whole = n & ~3;
+  for (int32_t q = 0; q < kLanes; q += 4) {
+    const std::complex<float>* src[4] = {source[q], source[q + 1], source[q + 2], source[q + 3]};
+    const std::complex<float>* any = nullptr;
+    for (const std::complex<float>* p : src) any = any != nullptr ? any : p;
+    if (any == nullptr) continue;
+    for (const std::complex<float>*& p : src) p = p != nullptr ? p : any;
+    for (int32_t e = 0; e < whole; e += 4) {
+      const float* from[4];
+      for (int32_t k = 0; k < 4; ++k) from[k] = reinterpret_cast<const float*>(src[k] + e);
+      quad(from, e, q);
+    }
+    if (whole < n) {
+      // The last, partial quad from copies: nothing past the runs is read.
+      float tail[4][8] = {};
+      const float* from[4];
+      for (int32_t k = 0; k < 4; ++k) {
+        for (int32_t i = 0; i < n - whole; ++i) {
+          tail[k][2 * i] = src[k][whole + i].real();
+          tail[k][2 * i + 1] = src[k][whole + i].imag();
+        }
+        from[k] = tail[k];
+      }
+      quad(from, whole, q);
+    }
+  }
+}
+
 // One lane from or into a per-voice array of n values.
 void putLane(float* dst, int32_t lane, const float* src, int32_t n) {
   for (int32_t e = 0; e < n; ++e) dst[kLanes * e + lane] = src[e];
@@ -107,7 +154,10 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
       mCurve[i][static_cast<size_t>(k)] = layout.bandCurve[static_cast<size_t>(k)][static_cast<size_t>(i)];
     }
   }
-  const size_t lowPadded = static_cast<size_t>((low + 3) & ~3);
+  // Room past the entries for the widest group of a voice alone.
+  constexpr int32_t kWidest = 16;
+  mSingleStride = (mStride + kWidest - 1) / kWidest * kWidest + kWidest;
+  const size_t lowPadded = static_cast<size_t>(mSingleStride);
   mRotationRe.assign(lowPadded, 0.0f);
   mRotationIm.assign(lowPadded, 0.0f);
   mNoiseGain.assign(lowPadded, 0.0f);
@@ -116,8 +166,10 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
     mRotationIm[k] = layout.lowBandRotation[k].imag();
     mNoiseGain[k] = layout.lowBandNoiseGain[k];
   }
-  mNoiseSpectrumRe.assign(static_cast<size_t>(mStride), 0.0f);
-  mNoiseSpectrumIm.assign(static_cast<size_t>(mStride), 0.0f);
+  mNoiseSpectrumRe.assign(static_cast<size_t>(mSingleStride), 0.0f);
+  mNoiseSpectrumIm.assign(static_cast<size_t>(mSingleStride), 0.0f);
+  mSingleScratch.assign(static_cast<size_t>(BandHopSingle::kScratchRows * mSingleStride), 0.0f);
+  for (std::vector<float>& v : mSingleState) v.assign(static_cast<size_t>(mSingleStride), 0.0f);
   for (size_t e = 0; e < static_cast<size_t>(n); ++e) {
     mNoiseSpectrumRe[e] = layout.noiseSpectrum[e].real();
     mNoiseSpectrumIm[e] = layout.noiseSpectrum[e].imag();
@@ -150,7 +202,10 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
     // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
     v->assign(static_cast<size_t>(mStride + 8) * lanes, 0.0f);
   }
-  for (std::vector<float>* v : {&mKeptRe, &mKeptIm}) v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
+  for (std::vector<float>* v : {&mTableRe, &mTableIm}) v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
+  for (std::vector<float>* v : {&mKeptRe, &mKeptIm, &mKeptNoiseRe, &mKeptNoiseIm}) {
+    v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
+  }
   std::fill(std::begin(mLaneVoice), std::end(mLaneVoice), nullptr);
   // No lane holds frames of the hop before the first.
   mHopCount = 1;
@@ -158,64 +213,117 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
   mOldestFrame = 0;
   std::fill(std::begin(mLaneDensity), std::end(mLaneDensity), 0.0f);
   std::fill(std::begin(mLaneTonalScale), std::end(mLaneTonalScale), 1.0f);
+  std::fill(std::begin(mLaneFirstHop), std::end(mLaneFirstHop), 0.0f);
   mPartialHz.assign(DrumVoice::kPartialCount, 0.0f);
   mPartialValues.assign(DrumVoice::kPartialCount, {0.0f, 0.0f});
   bandMeasureTables();
 }
 
-// The voice's noise: at the first hop the fixed noise spectrum, then each low band a
-// resonator driven from the noise table at a random offset, each high bin the table itself.
-void VoiceBandSynth::updateNoise(const BandLayout& layout, DrumVoice& voice, bool firstHop) {
-  const int32_t n = layout.bandCount;
-  const int32_t low = layout.lowBandCount;
+BandHopTables VoiceBandSynth::hopTables(const BandLayout& layout) const {
+  const BandMeasureTables& measures = bandMeasureTables();
+  BandHopTables tables;
+  tables.bandCount = layout.bandCount;
+  tables.lowCount = layout.lowBandCount;
+  tables.highCount = layout.highBinCount;
+  tables.firstHighBin = layout.firstHighBin;
+  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
+  tables.timeOffsetScale = measures.timeOffsetScale.data();
+  tables.tonalBias = measures.tonalBias.data();
+  tables.transientScale = measures.transientScale.data();
+  tables.highBand = mHighBand.data();
+  tables.highWeightLow = mHighWeightLow.data();
+  tables.highWeightHigh = mHighWeightHigh.data();
+  tables.highPositionLow = mHighPositionLow.data();
+  tables.highPositionHigh = mHighPositionHigh.data();
+  tables.highNorm = mHighNorm.data();
+  tables.rotationRe = mRotationRe.data();
+  tables.rotationIm = mRotationIm.data();
+  tables.noiseGain = mNoiseGain.data();
+  tables.noiseSpectrumRe = mNoiseSpectrumRe.data();
+  tables.noiseSpectrumIm = mNoiseSpectrumIm.data();
+  return tables;
+}
+
+std::complex<float> VoiceBandSynth::laneValue(int32_t lane, int32_t entry, int32_t array) const {
+  const size_t e = static_cast<size_t>(entry);
+  if (lane == mSingleLane) return {mSingleState[array][e], mSingleState[array + 1][e]};
+  const std::vector<float>& re = array == 0 ? mStateRe : mNoiseRe;
+  const std::vector<float>& im = array == 0 ? mStateIm : mNoiseIm;
+  const size_t at = static_cast<size_t>(kMaxVoices) * e + static_cast<size_t>(lane);
+  return {re[at], im[at]};
+}
+
+void VoiceBandSynth::singleHop(const BandLayout& layout, DrumVoice& voice, int32_t lane, float density,
+                               bool firstHop) {
+  const int32_t n = mStride;
+  // The states come from the lane while it holds them (after hops shared with other voices),
+  // else from the voice itself; they go back to the voice, and the lane no longer holds them.
+  float* single[4] = {mSingleState[0].data(), mSingleState[1].data(), mSingleState[2].data(),
+                      mSingleState[3].data()};
+  float* own[4] = {voice.stateRe.data(), voice.stateIm.data(), voice.noiseRe.data(), voice.noiseIm.data()};
+  float* laneArrays[4] = {mStateRe.data(), mStateIm.data(), mNoiseRe.data(), mNoiseIm.data()};
+  const bool inLane = mLaneVoice[lane] == &voice && !voice.statesCleared;
+  for (int32_t k = 0; k < 4; ++k) {
+    if (inLane) {
+      getLane(laneArrays[k], lane, single[k], n);
+    } else {
+      std::copy(own[k], own[k] + n, single[k]);
+    }
+  }
+  voice.statesCleared = false;
+  // Nor its frames: a later hop beside other voices takes everything from the voice again.
+  mLaneVoice[lane] = nullptr;
+
   voice.seed = lcgStep(voice.seed);
-  float* re = voice.noiseRe.data();
-  float* im = voice.noiseIm.data();
-  if (firstHop) {
-    std::copy(mNoiseSpectrumRe.begin(), mNoiseSpectrumRe.begin() + mStride, re);
-    std::copy(mNoiseSpectrumIm.begin(), mNoiseSpectrumIm.begin() + mStride, im);
-    return;
+  const float positive = density < 0.0f ? 0.0f : density;
+  BandHopSingle work;
+  work.frame0 = ringFrame(voice, 3);
+  work.frame1 = ringFrame(voice, 2);
+  work.frame2 = ringFrame(voice, 1);
+  work.stateRe = single[0];
+  work.stateIm = single[1];
+  work.noiseRe = single[2];
+  work.noiseIm = single[3];
+  work.table = bandNoise.data() + voice.seed % static_cast<uint32_t>(kBandNoiseSize - layout.bandCount);
+  work.density = density;
+  // The tonal part is scaled back as the density rises above 0.
+  work.tonalScale = std::sqrt(1.0f - positive * positive);
+  work.firstHop = firstHop;
+  work.scratch = mSingleScratch.data();
+  work.scratchStride = mSingleStride;
+  const BandHopTables tables = hopTables(layout);
+#if OSKRA_HAVE_WIDE_LANES
+  if (laneWidth() >= WideLanes::kWidth) {
+    runBandHopSingleWide(tables, work);
+  } else {
+    bandhop::runSingle<Lanes>(tables, work);
   }
-  const std::complex<float>* table = bandNoise.data() + voice.seed % static_cast<uint32_t>(kBandNoiseSize - n);
-  const float* t = reinterpret_cast<const float*>(table);  // re, im pairs
-  int32_t k = 0;
-  for (; k + 4 <= low; k += 4) {
-    const Lanes zr = lanesLoad(re + k);
-    const Lanes zi = lanesLoad(im + k);
-    const Lanes wr = lanesLoad(mRotationRe.data() + k);
-    const Lanes wi = lanesLoad(mRotationIm.data() + k);
-    const Lanes g = lanesLoad(mNoiseGain.data() + k);
-    const Lanes t0 = lanesLoad(t + 2 * k);
-    const Lanes t1 = lanesLoad(t + 2 * k + 4);
-    lanesStore(re + k, zr * wr - zi * wi + lanesEven(t0, t1) * g);
-    lanesStore(im + k, zr * wi + zi * wr + lanesOdd(t0, t1) * g);
-  }
-  for (; k < low; ++k) {
-    const float zr = re[k];
-    const float zi = im[k];
-    const float wr = mRotationRe[static_cast<size_t>(k)];
-    const float wi = mRotationIm[static_cast<size_t>(k)];
-    const float g = mNoiseGain[static_cast<size_t>(k)];
-    re[k] = zr * wr - zi * wi + table[k].real() * g;
-    im[k] = zr * wi + zi * wr + table[k].imag() * g;
-  }
-  for (int32_t e = low; e < n; ++e) {
-    re[e] = table[e].real();
-    im[e] = table[e].imag();
-  }
+#else
+  bandhop::runSingle<Lanes>(tables, work);
+#endif
+  for (int32_t k = 0; k < 4; ++k) std::copy(single[k], single[k] + n, own[k]);
+  mSingleLane = lane;
 }
 
 void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, const int32_t* lanes,
                           const float* density, const bool* firstHop, int32_t count, bool statesInVoices) {
+  mSingleLane = -1;
+  if (count == 1) {
+    // A voice alone: its entries side by side, every lane of the arithmetic busy.
+    singleHop(layout, *voices[0], lanes[0], density[0], firstHop[0]);
+    endHop();
+    return;
+  }
   const int32_t n = mStride;
   const uint32_t hop = mHopCount;
   // The frame ring turns by one slot per hop: the oldest slot takes the newest frames.
   float* frames[3];
   for (int32_t k = 0; k < 3; ++k) frames[k] = mFrames[(mOldestFrame + k) % 3].data();
   const float* newestFrame[kLanes] = {};
-  const float* noiseRe[kLanes] = {};
-  const float* noiseIm[kLanes] = {};
+  const std::complex<float>* noiseTable[kLanes] = {};
   uint64_t voiceLanes = 0;
+  // Each voice reads the noise table at an offset of its own generator, one step per hop.
+  const uint32_t noiseOffsets = static_cast<uint32_t>(kBandNoiseSize - layout.bandCount);
   for (int32_t v = 0; v < count; ++v) {
     DrumVoice& voice = *voices[v];
     const int32_t l = lanes[v];
@@ -231,9 +339,10 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
     if (arrived) {
       putLane(mStateRe.data(), l, voice.stateRe.data(), n);
       putLane(mStateIm.data(), l, voice.stateIm.data(), n);
+      putLane(mNoiseRe.data(), l, voice.noiseRe.data(), n);
+      putLane(mNoiseIm.data(), l, voice.noiseIm.data(), n);
     } else if (voice.statesCleared) {
-      clearLane(mStateRe.data(), l, n);
-      clearLane(mStateIm.data(), l, n);
+      for (std::vector<float>* v : {&mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm}) clearLane(v->data(), l, n);
     }
     voice.statesCleared = false;
     mLaneVoice[l] = statesInVoices ? nullptr : &voice;
@@ -247,12 +356,15 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
     }
     mLaneFramesHop[l] = hop;
     newestFrame[l] = ringFrame(voice, 1);
-    noiseRe[l] = voice.noiseRe.data();
-    noiseIm[l] = voice.noiseIm.data();
+    voice.seed = lcgStep(voice.seed);
+    noiseTable[l] = bandNoise.data() + voice.seed % noiseOffsets;
+    mLaneFirstHop[l] = firstHop[v] ? 1.0f : 0.0f;
   }
   interleave(newestFrame, frames[2], DrumVoice::kFrameStride);
-  interleave(noiseRe, mNoiseRe.data(), n);
-  interleave(noiseIm, mNoiseIm.data(), n);
+
+  const BandHopTables tables = hopTables(layout);
+
+  interleaveComplex(noiseTable, mTableRe.data(), mTableIm.data(), layout.bandCount);
 
   // The width and the groups of lanes to work on.
   int32_t groupLanes[kLanes];
@@ -281,32 +393,16 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
       if (owner == nullptr || owner->state == DrumVoice::kIdle) continue;
       getLane(mStateRe.data(), l, mKeptRe.data() + keptCount * n, n);
       getLane(mStateIm.data(), l, mKeptIm.data() + keptCount * n, n);
+      getLane(mNoiseRe.data(), l, mKeptNoiseRe.data() + keptCount * n, n);
+      getLane(mNoiseIm.data(), l, mKeptNoiseIm.data() + keptCount * n, n);
       kept[keptCount++] = l;
     }
   }
-
-  const BandMeasureTables& measures = bandMeasureTables();
-  BandHopTables tables;
-  tables.bandCount = layout.bandCount;
-  tables.lowCount = layout.lowBandCount;
-  tables.highCount = layout.highBinCount;
-  tables.firstHighBin = layout.firstHighBin;
-  for (int32_t i = 0; i < 3; ++i) tables.curve[i] = mCurve[i].data();
-  tables.timeOffsetScale = measures.timeOffsetScale.data();
-  tables.tonalBias = measures.tonalBias.data();
-  tables.transientScale = measures.transientScale.data();
-  tables.highBand = mHighBand.data();
-  tables.highWeightLow = mHighWeightLow.data();
-  tables.highWeightHigh = mHighWeightHigh.data();
-  tables.highPositionLow = mHighPositionLow.data();
-  tables.highPositionHigh = mHighPositionHigh.data();
-  tables.highNorm = mHighNorm.data();
 
   BandHopWork work;
   work.frame0 = frames[0];
   work.frame1 = frames[1];
   work.frame2 = frames[2];
-  work.sum = mSum.data();
   work.bandFrequency = mFrequency.data();
   work.bandOffset = mOffset.data();
   work.bandTonal = mTonal.data();
@@ -315,17 +411,21 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   work.amplitude = mAmplitude.data();
   work.moved = mMoved.data();
   work.entryTonal = mEntryTonal.data();
-  work.tonalWeight = mTonalWeight.data();
   work.transientWeight = mTransientWeight.data();
   work.noiseAmount = mNoiseAmount.data();
   work.entryFrequency = mEntryFrequency.data();
   work.phasorRe = mPhasorRe.data();
   work.phasorIm = mPhasorIm.data();
   work.phasorPower = mPhasorPower.data();
+  work.sum = mSum.data();
+  work.tonalWeight = mTonalWeight.data();
   work.stateRe = mStateRe.data();
   work.stateIm = mStateIm.data();
   work.noiseRe = mNoiseRe.data();
   work.noiseIm = mNoiseIm.data();
+  work.tableRe = mTableRe.data();
+  work.tableIm = mTableIm.data();
+  work.firstHop = mLaneFirstHop;
   work.pivots = mPivots.data();
   work.density = mLaneDensity;
   work.tonalScale = mLaneTonalScale;
@@ -351,11 +451,15 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   for (int32_t k = 0; k < keptCount; ++k) {
     putLane(mStateRe.data(), kept[k], mKeptRe.data() + k * n, n);
     putLane(mStateIm.data(), kept[k], mKeptIm.data() + k * n, n);
+    putLane(mNoiseRe.data(), kept[k], mKeptNoiseRe.data() + k * n, n);
+    putLane(mNoiseIm.data(), kept[k], mKeptNoiseIm.data() + k * n, n);
   }
   if (statesInVoices) {
     for (int32_t v = 0; v < count; ++v) {
       getLane(mStateRe.data(), lanes[v], voices[v]->stateRe.data(), n);
       getLane(mStateIm.data(), lanes[v], voices[v]->stateIm.data(), n);
+      getLane(mNoiseRe.data(), lanes[v], voices[v]->noiseRe.data(), n);
+      getLane(mNoiseIm.data(), lanes[v], voices[v]->noiseIm.data(), n);
     }
   }
   endHop();
@@ -378,7 +482,6 @@ bool VoiceBandSynth::readyFor(const BandLayout& layout, DrumVoice* const* voices
 void VoiceBandSynth::drumHops(const BandLayout& layout, DrumVoice* const* voices, const float* density,
                               const bool* firstHop, int32_t count) {
   if (!readyFor(layout, voices, count)) return;
-  for (int32_t v = 0; v < count; ++v) updateNoise(layout, *voices[v], firstHop[v]);
   int32_t lanes[kMaxVoices];
   for (int32_t l = 0; l < kMaxVoices; ++l) lanes[l] = l;
   for (int32_t first = 0; first < count; first += kMaxVoices) {
@@ -397,16 +500,27 @@ void VoiceBandSynth::laneHops(const BandLayout& layout, DrumVoice* const* voices
   }
   if (!valid) {
     // The hop passes all the same: a lane's frames are never taken for current across it.
+    mSingleLane = -1;
     endHop();
     return;
   }
-  for (int32_t v = 0; v < count; ++v) updateNoise(layout, *voices[v], firstHop[v]);
   hops(layout, voices, lanes, density, firstHop, count, false);
 }
 
 void VoiceBandSynth::runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const {
   const int32_t padded = (n + 3) & ~3;
   if (padded > mStride) return;
+  if (count == 1 && lanes[0] == mSingleLane) {
+    // The voice alone: its value joins the empty sum, which counts once and once more.
+    const float* re = mSingleState[0].data();
+    const float* im = mSingleState[1].data();
+    for (int32_t e = 0; e < n; ++e) {
+      const float sumRe = 0.0f + re[e];
+      const float sumIm = 0.0f + im[e];
+      total[e] = {(0.0f + sumRe) + sumRe, (0.0f + sumIm) + sumIm};
+    }
+    return;
+  }
   const float* re = mStateRe.data();
   const float* im = mStateIm.data();
 #if OSKRA_HAVE_WIDE_LANES

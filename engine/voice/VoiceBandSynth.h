@@ -7,6 +7,8 @@
 #include "engine/voice/BandLayout.h"
 #include "engine/voice/DrumVoice.h"
 
+struct BandHopTables;
+
 // What a synth-track voice plays in one hop, from the "Synth" group and the voice's track.
 struct PartialSettings {
   int32_t oscillator = 0;      // 0..11
@@ -20,7 +22,8 @@ struct PartialSettings {
 // The voice pass's arithmetic: one hop of band values per voice. Drum voices are worked side
 // by side, each in its own lane of the vector arithmetic, up to sixteen to a register where the
 // processor allows and four otherwise; a lane gives exactly what the same voice would give
-// alone. The work space is sized once per sample rate, so a hop allocates nothing.
+// alone. A voice alone has its entries side by side instead, with the same arithmetic. The
+// work space is sized once per sample rate, so a hop allocates nothing.
 class VoiceBandSynth {
  public:
   static constexpr int32_t kBands = DrumVoiceSynth::kBands;
@@ -40,7 +43,7 @@ class VoiceBandSynth {
 
   // The same for at most kMaxVoices voices that keep their band states here between hops,
   // voice v in lane lanes[v] (0 .. kMaxVoices - 1, one voice per lane, the same every hop): the
-  // voices' own state vectors are read only when a voice comes to a lane, and cleared states
+  // voices' own state and noise vectors are read only when a voice comes to a lane, and cleared states
   // (DrumVoice::clearSpectra) start from zero. A voice whose lane is worked on without it
   // keeps its states. Called once per control pass, even without voices: a voice's frames
   // are taken over from the last hop only when it was in that hop. runningSums reads the
@@ -51,6 +54,10 @@ class VoiceBandSynth {
   // joins a running sum, and the sum as it stands counts once after every voice and once more
   // after the last; total[e] is what all of these come to (0 for no voices).
   void runningSums(const int32_t* lanes, int32_t count, int32_t n, std::complex<float>* total) const;
+  // After laneHops, for inspection: the band state and the noise state of a lane at a
+  // synthesis entry.
+  std::complex<float> laneState(int32_t lane, int32_t entry) const { return laneValue(lane, entry, 0); }
+  std::complex<float> laneNoise(int32_t lane, int32_t entry) const { return laneValue(lane, entry, 2); }
 
   // Synth-track voices: the partials of one hop, read from the middle of the three latest
   // frames. Returns their count; partialHz() and partialValues() hold them.
@@ -59,8 +66,12 @@ class VoiceBandSynth {
   const std::complex<float>* partialValues() const { return mPartialValues.data(); }
 
  private:
-  void updateNoise(const BandLayout& layout, DrumVoice& voice, bool firstHop);
   bool readyFor(const BandLayout& layout, DrumVoice* const* voices, int32_t count) const;
+  std::complex<float> laneValue(int32_t lane, int32_t entry, int32_t array) const;
+  // A voice alone, with its entries side by side; its states and noise end up in the voice
+  // and in mSingleState, and mSingleLane names its lane until the next hop.
+  void singleHop(const BandLayout& layout, DrumVoice& voice, int32_t lane, float density, bool firstHop);
+  BandHopTables hopTables(const BandLayout& layout) const;
   // Every call of laneHops ends a hop, with or without voices: the frame ring turns.
   void endHop();
   // Up to kMaxVoices voices in the given lanes; statesInVoices reads the states from the voices
@@ -92,10 +103,22 @@ class VoiceBandSynth {
   uint32_t mLaneFramesHop[kMaxVoices] = {};
   float mLaneDensity[kMaxVoices] = {};
   float mLaneTonalScale[kMaxVoices] = {};
+  float mLaneFirstHop[kMaxVoices] = {};
   uint32_t mHopCount = 1;
   // The states of lanes worked on without their voices, kept aside meanwhile.
   std::vector<float> mKeptRe;
   std::vector<float> mKeptIm;
+  std::vector<float> mKeptNoiseRe;
+  std::vector<float> mKeptNoiseIm;
+  // A voice alone: its states and noise while it is worked on, and work space; rows of
+  // mSingleStride floats.
+  int32_t mSingleStride = 0;
+  int32_t mSingleLane = -1;
+  std::vector<float> mSingleState[4];
+  std::vector<float> mSingleScratch;
+  // This hop's noise table values, each lane's voice at its own offset.
+  std::vector<float> mTableRe;
+  std::vector<float> mTableIm;
   std::vector<float> mSum;
   std::vector<float> mFrequency;  // per band
   std::vector<float> mOffset;

@@ -17,6 +17,10 @@
 #include "engine/dsp/ComplexChainLanes.h"
 #include "engine/voice/BandHopKernel.h"
 
+void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work) {
+  bandhop::runSingle<WideLanes>(tables, work);
+}
+
 void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                      int32_t groupCount, uint64_t voiceLanes) {
   if (groupCount == 1) {

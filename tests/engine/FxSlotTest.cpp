@@ -199,6 +199,23 @@ TEST(PeakMeters, JumpUpFallBackAndRest) {
   meters[0] = std::numeric_limits<float>::quiet_NaN();
   updatePeakMeters(meters, silent, 2, 1, 48000.0f);
   EXPECT_TRUE(std::isfinite(meters[0]));
+
+  // The loudest sample wherever it lies, NaNs passed over, for every length round a multiple
+  // of four.
+  for (int32_t n = 1; n <= 11; ++n) {
+    for (int32_t at = 0; at < n; ++at) {
+      std::vector<float> x(static_cast<size_t>(n), 0.25f);
+      x[static_cast<size_t>(at)] = -0.75f;
+      // NaNs right after the peak and four samples on, where a lane-wise search meets them.
+      for (int32_t nan : {at + 1, at + 4}) {
+        if (nan < n) x[static_cast<size_t>(nan)] = std::numeric_limits<float>::quiet_NaN();
+      }
+      const float* channel[1] = {x.data()};
+      float meter[1] = {0.0f};
+      updatePeakMeters(meter, channel, n, 1, 48000.0f);
+      EXPECT_EQ(meter[0], 0.75f) << n << " " << at;
+    }
+  }
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ TEST(VoicePass, FirstHopNoiseIsTheNoiseSpectrum) {
   const auto& spectrum = e->bands.noiseSpectrum;
   auto same = [&] {
     for (size_t i = 0; i < spectrum.size(); ++i)
-      if (voice.noiseRe[i] != spectrum[i].real() || voice.noiseIm[i] != spectrum[i].imag()) return false;
+      if (e->voiceBands().laneNoise(0, static_cast<int32_t>(i)) != spectrum[i]) return false;
     return true;
   };
   EXPECT_TRUE(same());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <complex>
 #include <cstring>
 #include <vector>
@@ -97,6 +98,74 @@ TEST(VoiceLanes, KeptStatesMatchStatesInTheVoices) {
       }
     }
     EXPECT_NE(a[0].stateRe, b[0].stateRe);  // the kept voices' own vectors are left alone
+  }
+  setLaneWidthLimit(0);
+}
+
+// A voice alone (its entries side by side) gives what its lane gives beside another voice:
+// every rate's layout, four and eight lanes, a first hop and later ones, bands without
+// amplitude (an exact zero may differ in sign only), tonal peaks that move between bins, and a
+// voice that goes from alone to beside another and back.
+TEST(VoiceLanes, VoiceAloneMatchesItsLane) {
+  for (float rate : {8000.0f, 22050.0f, 48000.0f, 96000.0f, 192000.0f}) {
+    BandLayout layout;
+    layout.build(rate);
+    const int32_t n = layout.bandCount;
+    for (int32_t width : {4, 8}) {
+      setLaneWidthLimit(width);
+      VoiceBandSynth alone;
+      VoiceBandSynth paired;
+      VoiceBandSynth mixed;
+      alone.prepare(layout);
+      paired.prepare(layout);
+      mixed.prepare(layout);
+      DrumVoice a;
+      DrumVoice b;
+      DrumVoice c;
+      DrumVoice other;
+      DrumVoice otherInMixed;
+      for (DrumVoice* voice : {&a, &b, &c, &other, &otherInMixed}) {
+        voice->sizeSpectra(n);
+        voice->seed = voice == &other || voice == &otherInMixed ? 7u : 3u;
+        voice->state = DrumVoice::kHeld;
+      }
+      uint32_t x = 5u;
+      for (int32_t hop = 0; hop < 6; ++hop) {
+        for (DrumVoice* voice : {&a, &b, &c, &other, &otherInMixed}) {
+          do {
+            float* frame = voice->frames[voice->ringIndex];
+            for (int32_t i = 0; i < DrumVoice::kFrameStride; ++i) {
+              x = x * 1664525u + 1013904223u;
+              // Peaky and partly silent: every fifth band and the top few are exactly 0.
+              const bool silent = (i % 5 == 2 && voice != &other && voice != &otherInMixed) || i > 76;
+              frame[i] = silent ? 0.0f : static_cast<float>(x >> 9) * 1e-7f * (i % 7 == 0 ? 30.0f : 1.0f);
+            }
+            voice->fillCount = std::min(voice->fillCount + 1, DrumVoice::kFrameRing);
+            voice->ringIndex = (voice->ringIndex + 1) & (DrumVoice::kFrameRing - 1);
+          } while (voice->fillCount < 3);
+        }
+        for (DrumVoice* copy : {&b, &c}) std::copy(std::begin(a.frames[0]), std::end(a.frames[3]), &copy->frames[0][0]);
+        std::copy(std::begin(other.frames[0]), std::end(other.frames[3]), &otherInMixed.frames[0][0]);
+        const bool first = hop == 0;
+        DrumVoice* one[1] = {&a};
+        const int32_t oneLane[1] = {9};
+        const float density[2] = {0.3f, -0.6f};
+        const bool firstHop[2] = {first, first};
+        alone.laneHops(layout, one, oneLane, density, firstHop, 1);
+        DrumVoice* two[2] = {&b, &other};
+        const int32_t twoLanes[2] = {9, 10};
+        paired.laneHops(layout, two, twoLanes, density, firstHop, 2);
+        // Alone, then beside the other voice for two hops, then alone again.
+        DrumVoice* some[2] = {&c, &otherInMixed};
+        mixed.laneHops(layout, some, twoLanes, density, firstHop, hop == 2 || hop == 3 ? 2 : 1);
+        for (int32_t e = 0; e < n; ++e) {
+          ASSERT_EQ(mixed.laneState(9, e), paired.laneState(9, e)) << "mixed, hop " << hop << " entry " << e;
+          ASSERT_EQ(alone.laneState(9, e), paired.laneState(9, e))
+              << "rate " << rate << " width " << width << " hop " << hop << " entry " << e;
+          ASSERT_EQ(alone.laneNoise(9, e), paired.laneNoise(9, e)) << "entry " << e;
+        }
+      }
+    }
   }
   setLaneWidthLimit(0);
 }
