@@ -189,45 +189,42 @@ void IPlugProcessor::SetChannelConnections(ERoute direction, int first, int coun
   }
 }
 
-void IPlugProcessor::AttachBuffers(ERoute direction, int first, int count, float** buffers, int) {
+template <typename Sample, typename Attach>
+void IPlugProcessor::ForEachConnected(ERoute direction, int first, int count, Sample** buffers, Attach attach) {
   int begin = 0;
   int end = 0;
   channelRange(MaxNChannels(direction), first, count, begin, end);
-  int next = 0;
+  int next = 0;  // unconnected channels take no host buffer
   for (int ch = begin; ch < end; ++ch) {
     ChannelData& channel = mChannelData[direction][static_cast<size_t>(ch)];
     if (!channel.mConnected) continue;
-    float* host = buffers != nullptr ? buffers[next] : nullptr;
+    Sample* host = buffers != nullptr ? buffers[next] : nullptr;
     ++next;
-    channel.mIncomingData = nullptr;
-    mScratchData[direction][static_cast<size_t>(ch)] = host != nullptr ? host : channel.mScratchBuf.data();
+    attach(channel, mScratchData[direction][static_cast<size_t>(ch)], host);
   }
 }
 
+void IPlugProcessor::AttachBuffers(ERoute direction, int first, int count, float** buffers, int) {
+  ForEachConnected(direction, first, count, buffers, [](ChannelData& channel, float*& entry, float* host) {
+    channel.mIncomingData = nullptr;
+    entry = host != nullptr ? host : channel.mScratchBuf.data();
+  });
+}
+
 void IPlugProcessor::AttachBuffers(ERoute direction, int first, int count, double** buffers, int nFrames) {
-  int begin = 0;
-  int end = 0;
-  channelRange(MaxNChannels(direction), first, count, begin, end);
   const int frames = FramesToRender(nFrames);
-  int next = 0;
-  for (int ch = begin; ch < end; ++ch) {
-    ChannelData& channel = mChannelData[direction][static_cast<size_t>(ch)];
-    if (!channel.mConnected) continue;
-    double* host = buffers != nullptr ? buffers[next] : nullptr;
-    ++next;
-    float* scratch = channel.mScratchBuf.data();
-    mScratchData[direction][static_cast<size_t>(ch)] = scratch;
-    if (direction == kInput) {
-      channel.mIncomingData = nullptr;
-      if (host != nullptr) {
-        for (int i = 0; i < frames; ++i) scratch[i] = static_cast<float>(host[i]);
-      } else {
-        clearFrames(scratch, frames);
-      }
-    } else {
-      channel.mIncomingData = host;
-    }
-  }
+  ForEachConnected(direction, first, count, buffers,
+                   [direction, frames](ChannelData& channel, float*& entry, double* host) {
+                     float* scratch = channel.mScratchBuf.data();
+                     entry = scratch;
+                     channel.mIncomingData = direction == kOutput ? host : nullptr;
+                     if (direction == kOutput) return;
+                     if (host == nullptr) {
+                       clearFrames(scratch, frames);
+                       return;
+                     }
+                     for (int i = 0; i < frames; ++i) scratch[i] = static_cast<float>(host[i]);
+                   });
 }
 
 void IPlugProcessor::ConvertOutputsTo64Bit(int nFrames) {

@@ -100,6 +100,8 @@ class IPlugProcessor {
     std::vector<float> mScratchBuf;
   };
 
+  template <typename Sample, typename Attach>
+  void ForEachConnected(ERoute direction, int first, int count, Sample** buffers, Attach attach);
   void ConvertOutputsTo64Bit(int nFrames);
   int FramesToRender(int nFrames) const { return nFrames < 0 ? 0 : (nFrames > mBlockSize ? mBlockSize : nFrames); }
 
