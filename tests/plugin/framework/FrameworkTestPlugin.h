@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "plugin/framework/IPlugAPIBase.h"
+
+// A plug-in on the framework bases alone that records what reaches it.
+class FrameworkTestPlugin : public iplug::IPlugAPIBase {
+ public:
+  explicit FrameworkTestPlugin(int nParams, bool hasUI = true)
+      : IPlugAPIBase(iplug::Config{.nParams = nParams, .plugHasUI = hasUI}, iplug::kAPIVST3) {
+    for (int i = 0; i < nParams; ++i) GetParam(i)->InitDouble("p", 0.0, -10.0, 10.0, 0.001);
+  }
+  ~FrameworkTestPlugin() override { StopTimer(); }  // before the members the idle work touches go
+
+  void OnParamChange(int idx, iplug::EParamSource source, int offset) override { Log("change", idx, source, offset); }
+  void OnParamChangeUI(int idx, iplug::EParamSource source) override { Log("ui", idx, source); }
+  void OnMidiMsgUI(const iplug::IMidiMsg& msg) override { Log("midi", msg.mData1); }
+  void OnSysexMsgUI(const iplug::ISysEx& msg) override { Log("sysex", msg.mSize); }
+  bool OnMessage(int tag, int ctrlTag, int size, const void*) override { return Log("message", tag, ctrlTag, size); }
+  void InformHostOfParamChange(int idx, double normalized) override { Log("inform", idx, normalized); }
+  void OnHostIdentified() override { ++hostIdentified; }
+  void OnIdle() override {
+    idleWork.push_back(++idles);  // heap memory the idle work touches
+    if (idleWork.size() > 64) idleWork.clear();
+  }
+
+  template <typename... Args>
+  bool Log(const char* what, Args... args) {
+    std::string line = what;
+    ((line += ' ', line += std::to_string(args)), ...);
+    log.push_back(line);
+    return true;
+  }
+
+  using IPlugAPIBase::mMidiMsgsFromProcessor;
+  using IPlugAPIBase::mSysExDataFromEditor;
+  using IPlugAPIBase::mSysExDataFromProcessor;
+
+  std::vector<std::string> log;
+  std::vector<int> idleWork;
+  std::atomic<int> idles{0};
+  int hostIdentified = 0;
+};
