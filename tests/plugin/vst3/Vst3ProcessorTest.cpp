@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "tests/plugin/vst3/Vst3InProcess.h"
+#include "tests/support/AllocationCounter.h"
 
 using namespace Steinberg;
 using namespace Steinberg::Vst;
@@ -152,4 +153,21 @@ TEST_F(Vst3InProcess, TransportFromTheProcessContext) {
   context = ProcessContext{};  // a tempo of 0 and a 0/0 signature would be divided by
   ASSERT_EQ(plugin->process(16, nullptr, nullptr, &context), kResultOk);
   EXPECT_TRUE(t.mTempo == 120.0 && t.mNumerator == 4 && t.mDenominator == 4 && t.mSamplePos == -1.0);
+}
+
+TEST(Vst3Processor, BlocksAllocateNothing) {
+  std::string error;
+  auto plugin = testhost::HostedPlugin::adopt(static_cast<IAudioProcessor*>(new TestSynth), error);
+  ASSERT_TRUE(plugin && plugin->initialize() == kResultOk && plugin->setupProcessing(44100.0, 256) == kResultOk);
+  ASSERT_EQ(plugin->setActive(true), kResultOk);
+  testhost::EventList events;
+  events.addNoteOn(3, 0, 60, 0.7f);
+  events.addNoteOff(900, 0, 60);
+  testhost::ParameterChanges changes;
+  for (ParamID tag : {0u, 2u, 65538u + 1, 65667u, 65536u}) changes.add(tag, 5, 0.4);
+  ProcessContext context{};
+  plugin->process(1000, &events, &changes, &context);  // lays out the host's buffers first
+  AllocationCounter counter;
+  for (int block = 0; block < 20; ++block) plugin->process(1000, &events, &changes, &context);  // in pieces of 256
+  EXPECT_EQ(counter.count(), 0);
 }
