@@ -1,23 +1,12 @@
 #include "plugin/vst3/SingleComponentEffect.h"
 
 #include <cmath>
-#include <new>
+
+#include "plugin/vst3/HostCallGuard.h"
 
 namespace Steinberg::Vst {
 
 namespace {
-
-// Host calls never see an exception; the SDK's helpers may throw (allocation, text conversion).
-template <typename F>
-tresult guarded(F&& call, tresult failure = kResultFalse) noexcept {
-  try {
-    return call();
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  } catch (...) {
-    return failure;
-  }
-}
 
 bool validIndex(const BusList* list, int32 index) {
   return list != nullptr && index >= 0 && index < static_cast<int32>(list->size());
@@ -27,12 +16,12 @@ bool validIndex(const BusList* list, int32 index) {
 
 tresult PLUGIN_API ComponentStatePair::getState(IBStream* state) {
   if (state == nullptr) return kInvalidArgument;
-  return guarded([&]() -> tresult { return saveComponentState(*state); });
+  return GuardHostCall([&]() -> tresult { return saveComponentState(*state); });
 }
 
 tresult PLUGIN_API ComponentStatePair::setState(IBStream* state) {
   if (state == nullptr) return kInvalidArgument;
-  return guarded([&]() -> tresult { return loadComponentState(*state); });
+  return GuardHostCall([&]() -> tresult { return loadComponentState(*state); });
 }
 
 SingleComponentEffect::SingleComponentEffect()
@@ -105,7 +94,7 @@ tresult PLUGIN_API SingleComponentEffect::initialize(FUnknown* context) {
 }
 
 tresult PLUGIN_API SingleComponentEffect::terminate() {
-  return guarded([&]() -> tresult {
+  return GuardHostCall([&]() -> tresult {
     parameters.removeAll();
     removeAllBusses();
     initialized = false;
@@ -116,7 +105,7 @@ tresult PLUGIN_API SingleComponentEffect::terminate() {
 tresult PLUGIN_API SingleComponentEffect::notify(IMessage* message) {
   // The base reads a message's attributes without asking whether there are any.
   if (message == nullptr || message->getAttributes() == nullptr) return kInvalidArgument;
-  return guarded([&]() -> tresult { return EditControllerEx1::notify(message); });
+  return GuardHostCall([&]() -> tresult { return EditControllerEx1::notify(message); });
 }
 
 tresult PLUGIN_API SingleComponentEffect::getParameterInfo(int32 paramIndex, ParameterInfo& info) {
@@ -129,7 +118,7 @@ tresult PLUGIN_API SingleComponentEffect::getParamStringByValue(ParamID tag,
                                                                 String128 string) {
   if (string == nullptr || !std::isfinite(valueNormalized)) return kInvalidArgument;
   string[0] = 0;
-  return guarded([&]() -> tresult {
+  return GuardHostCall([&]() -> tresult {
     return EditControllerEx1::getParamStringByValue(tag, valueNormalized, string);
   });
 }
@@ -137,7 +126,7 @@ tresult PLUGIN_API SingleComponentEffect::getParamStringByValue(ParamID tag,
 tresult PLUGIN_API SingleComponentEffect::getParamValueByString(ParamID tag, TChar* string,
                                                                 ParamValue& valueNormalized) {
   if (string == nullptr) return kInvalidArgument;
-  return guarded([&]() -> tresult {
+  return GuardHostCall([&]() -> tresult {
     ParamValue value = 0.0;
     tresult result = EditControllerEx1::getParamValueByString(tag, string, value);
     if (result != kResultTrue || !std::isfinite(value)) return kResultFalse;
@@ -160,7 +149,7 @@ ParamValue PLUGIN_API SingleComponentEffect::plainParamToNormalized(ParamID tag,
 
 tresult PLUGIN_API SingleComponentEffect::setParamNormalized(ParamID tag, ParamValue value) {
   if (!std::isfinite(value)) return kInvalidArgument;
-  return guarded([&]() -> tresult { return EditControllerEx1::setParamNormalized(tag, value); });
+  return GuardHostCall([&]() -> tresult { return EditControllerEx1::setParamNormalized(tag, value); });
 }
 
 tresult PLUGIN_API SingleComponentEffect::getUnitInfo(int32 unitIndex, UnitInfo& info) {
@@ -171,7 +160,7 @@ tresult PLUGIN_API SingleComponentEffect::getUnitInfo(int32 unitIndex, UnitInfo&
 tresult PLUGIN_API SingleComponentEffect::getProgramName(ProgramListID listId, int32 programIndex,
                                                          String128 name) {
   if (name == nullptr) return kInvalidArgument;
-  return guarded(
+  return GuardHostCall(
       [&]() -> tresult { return EditControllerEx1::getProgramName(listId, programIndex, name); });
 }
 
@@ -192,7 +181,7 @@ tresult PLUGIN_API SingleComponentEffect::getBusInfo(MediaType type, BusDirectio
   if (!validIndex(list, index)) return kInvalidArgument;
   bus.mediaType = type;
   bus.direction = dir;
-  return guarded(
+  return GuardHostCall(
       [&]() -> tresult { return list->at(index)->getInfo(bus) ? kResultTrue : kResultFalse; });
 }
 

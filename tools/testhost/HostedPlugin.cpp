@@ -11,17 +11,33 @@ namespace testhost {
 
 std::unique_ptr<HostedPlugin> HostedPlugin::create(std::shared_ptr<VstModule> module,
                                                    const TUID classId, std::string& error) {
-  std::unique_ptr<HostedPlugin> plugin(new HostedPlugin);
-  plugin->module = std::move(module);
   void* obj = nullptr;
-  tresult result = plugin->module->factory()->createInstance(
+  tresult result = module->factory()->createInstance(
       reinterpret_cast<FIDString>(classId), reinterpret_cast<FIDString>(IComponent::iid.toTUID()),
       &obj);
   if (result != kResultOk || obj == nullptr) {
     error = "createInstance failed";
     return nullptr;
   }
-  plugin->comp = static_cast<IComponent*>(obj);
+  auto plugin = adopt(static_cast<IComponent*>(obj), error);
+  if (plugin) plugin->module = std::move(module);
+  return plugin;
+}
+
+std::unique_ptr<HostedPlugin> HostedPlugin::adopt(FUnknown* instance, std::string& error) {
+  if (instance == nullptr) {
+    error = "no instance";
+    return nullptr;
+  }
+  std::unique_ptr<HostedPlugin> plugin(new HostedPlugin);
+  tresult result =
+      instance->queryInterface(IComponent::iid, reinterpret_cast<void**>(&plugin->comp));
+  instance->release();
+  if (result != kResultOk) {
+    plugin->comp = nullptr;
+    error = "the instance is no component";
+    return nullptr;
+  }
   if (plugin->comp->queryInterface(IAudioProcessor::iid, reinterpret_cast<void**>(&plugin->proc)) !=
       kResultOk) {
     plugin->proc = nullptr;

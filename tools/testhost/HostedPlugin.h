@@ -26,6 +26,9 @@ class HostedPlugin {
   // processor and controller of the same object). Null with the reason in error on failure.
   static std::unique_ptr<HostedPlugin> create(std::shared_ptr<VstModule> module,
                                               const Steinberg::TUID classId, std::string& error);
+  // An instance the caller made itself (a plug-in linked into the program); takes over the
+  // caller's reference, which is released even when adopting fails.
+  static std::unique_ptr<HostedPlugin> adopt(Steinberg::FUnknown* instance, std::string& error);
   ~HostedPlugin();
   HostedPlugin(const HostedPlugin&) = delete;
   HostedPlugin& operator=(const HostedPlugin&) = delete;

@@ -1,28 +1,42 @@
 #pragma once
 
-// A small instrument for the VST3 tests, built as a real bundle: three parameters, two stereo
-// outputs and an event input. While a note is held each active output carries gain × velocity
-// (the second output only in mode 1); its state is the three parameter values.
+// A small instrument on the VST3 binding, built as a real bundle for the VST3 tests and linked
+// into the test program as well. Four parameters in two groups, one or two stereo outputs, MIDI
+// in. While a note of channel 1 is held each output carries gain × velocity, the second bus only
+// in mode 1; notes and host gain changes take effect at their frame. Its state is a marker, a
+// version and the parameter values.
 
 #include <array>
 
-#include "plugin/vst3/SingleComponentEffect.h"
+#include "plugin/vst3/IPlugVST3.h"
 
-class TestSynth final : public Steinberg::Vst::SingleComponentEffect {
+class TestSynth : public iplug::IPlugVST3 {
  public:
-  enum ParamId : Steinberg::Vst::ParamID { kGain, kSteps, kMode, kNumParams };
+  enum EParams { kGain, kSteps, kMode, kTone, kNumParams };
+  static constexpr int kLatency = 16;
   static const Steinberg::FUID cid;
   static Steinberg::FUnknown* create(void* context);
 
-  Steinberg::tresult PLUGIN_API initialize(Steinberg::FUnknown* context) override;
-  Steinberg::tresult PLUGIN_API process(Steinberg::Vst::ProcessData& data) override;
+  TestSynth();
+
+  void ProcessBlock(float** inputs, float** outputs, int nFrames) override;
+  void ProcessMidiMsg(const iplug::IMidiMsg& msg) override;
+  void OnParamChange(int paramIdx, iplug::EParamSource source, int sampleOffset) override;
+  void GetBusName(iplug::ERoute direction, int busIdx, int nBuses, WDL_String& str) const override;
+  bool SerializeState(iplug::IByteChunk& chunk) override;
+  int UnserializeState(const iplug::IByteChunk& chunk, int startPos) override;
 
  protected:
-  Steinberg::tresult saveComponentState(Steinberg::IBStream& state) override;
-  Steinberg::tresult loadComponentState(Steinberg::IBStream& state) override;
+  ~TestSynth() override;
 
  private:
-  std::array<double, kNumParams> values{0.8, 0.0, 0.0};
-  bool held = false;
-  float velocity = 0.0f;
+  static constexpr int kMaxPendingNotes = 64;
+
+  std::array<iplug::IMidiMsg, kMaxPendingNotes> mNotes{};  // this block's notes, in offset order
+  int mNNotes = 0;
+  int mGainChangeAt = -1;  // frame of the host's gain change within the block, -1 for none
+  double mGainChangeTo = 0.0;
+  double mGain = 0.8;
+  float mVelocity = 0.0f;
+  bool mHeld = false;
 };
