@@ -10,7 +10,6 @@
 
 #include "engine/dsp/Fft.h"
 #include "engine/dsp/FftSetup.h"
-#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -211,19 +210,6 @@ TEST(Fft, SplitInPlaceUnalignedAndZeroPaddedInputsAgree) {
       EXPECT_EQ(inPlaceShort, want) << n << " " << used;
     }
   }
-}
-
-TEST(Fft, TransformsDoNotAllocate) {
-  Fft fft = makeFft(256);
-  Floats x = randomSignal(256, 4u), spectrum(256), back(256);
-  AllocationCounter counter;
-  fft.forward(x.data(), spectrum.data(), -1);
-  fft.forward(x.data(), spectrum.data(), 100);
-  fft.forward(x.data(), x.data(), -1);
-  fft.inverse(spectrum.data(), back.data());
-  fft.inverse(back.data(), back.data());
-  fft.inverseFromSplit(spectrum.data(), spectrum.data() + 128, back.data());
-  EXPECT_EQ(counter.count(), 0);
 }
 
 TEST(FftSetup, UnorderedPassesReorderAndScratchRules) {

@@ -9,7 +9,6 @@
 #include "engine/core/ShapeCurve.h"
 #include "engine/modulation/EnvelopeState.h"
 #include "engine/modulation/ModSourceParams.h"
-#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -222,21 +221,6 @@ TEST_F(ModSources, NoteOnRestartsTheEnvelopesEachWithItsSettings) {
   step(fresh, 0.6);  // envelope 4 decays over 1.2 s
   EXPECT_NEAR(fresh.envelopes[3].position, 1.5f, 1e-4f);
   EXPECT_NEAR(fresh.envelopes[0].position, 2.0f, 1e-4f);
-}
-
-TEST_F(ModSources, NothingIsAllocatedWhileStepping) {
-  lfo(1, LfoParam::kPerVoice).setValue(1.0f);
-  lfo(2, LfoParam::kBeatsync).setValue(1.0f);
-  lfo(3, LfoParam::kLoop).setValue(0.0f);
-  ModSourceState voice;
-  AllocationCounter counter;
-  for (int i = 0; i < 100; ++i) {
-    step(state, 64.0 / 48000.0, i % 10 == 0, i * 0.01);
-    step(voice, 64.0 / 48000.0, i % 7 == 0, kAbsent, &state);
-    engine->modMatrix.retriggerLfos(voice, true);
-    engine->modMatrix.retriggerLfos(state, false);
-  }
-  EXPECT_EQ(counter.count(), 0);
 }
 
 }  // namespace

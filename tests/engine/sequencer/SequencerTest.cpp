@@ -524,8 +524,6 @@ TEST(SequencerRandom, GeneratorVelocityAndTimingWalk) {
   s.params[Sequencer::kLooseVelo].setValue(100.0f);
   s.params[Sequencer::kLooseTime].setValue(100.0f);
   Sequencer::sharedRandom().reseed(12345u);
-  s.randomizeVelocity(100);
-  EXPECT_EQ(Sequencer::sharedRandom().peek(), 12345u * 1664525u + 1013904223u);  // one step of the shared LCG
   std::vector<int> v;  // the spread stays in 1..127 and reaches both ends
   for (int i = 0; i < 2000; ++i) v.push_back(s.randomizeVelocity(i % 2 == 0 ? 1 : 127));
   EXPECT_EQ(*std::min_element(v.begin(), v.end()), 1);
