@@ -47,35 +47,32 @@ void expectFiniteNonNegative(const Bands& b, const char* what) {
   }
 }
 
+// "Model" 4 onwards (setModel 0..6) picks a reference model whose velocity layers shape the
+// voice: exactly a layer, between two, layer 0 for no, NaN or negative velocity; below 4 or past
+// the table no model, and the profile is left alone.
 TEST(DrumVoiceSynth, ModelProfileFollowsTheVelocityLayers) {
   Blob a = rampBlob();
   const ReferenceModel* kick = getReferenceModel(0);
   ASSERT_NE(kick, nullptr);
   DrumVoiceSynth v;
-  v.setModel(4 - 4);  // "Model" value 4 = the first reference model
-
-  v.start(&a, nullptr, 0.0f, 100.0f / 127.0f, 1.0f);  // exactly layer 3
-  for (int k = 0; k < 12; ++k) EXPECT_NEAR(v.modelProfile[size_t(k)], kick->layers[3][k], 1e-6f) << k;
-
-  v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);  // 3.999: 99.9 % layer 4
-  for (int k = 0; k < 12; ++k)
-    EXPECT_NEAR(v.modelProfile[size_t(k)], 0.001f * kick->layers[3][k] + 0.999f * kick->layers[4][k], 1e-5f) << k;
-
-  for (float velocity : {0.0f, kNaN, -2.0f}) {  // layer 0 alone
-    v.start(&a, nullptr, 0.0f, velocity, 1.0f);
-    for (int k = 0; k < 12; ++k) EXPECT_EQ(v.modelProfile[size_t(k)], kick->layers[0][k]) << velocity;
+  v.setModel(0);
+  const struct {
+    float velocity;
+    int layer;
+    float share;  // of the next layer
+  } cases[] = {{100.0f / 127.0f, 3, 0.0f}, {1.0f, 3, 0.999f}, {0.0f, 0, 0.0f}, {kNaN, 0, 0.0f}, {-2.0f, 0, 0.0f}};
+  for (const auto& c : cases) {
+    v.start(&a, nullptr, 0.0f, c.velocity, 1.0f);
+    for (int k = 0; k < 12; ++k)
+      EXPECT_NEAR(v.modelProfile[size_t(k)], (1 - c.share) * kick->layers[c.layer][k] + c.share * kick->layers[c.layer + 1][k], 1e-5f)
+          << c.velocity << " " << k;
   }
-
-  // "Model" values 0..3 mean no reference model: the profile is left as it was.
   const auto before = v.modelProfile;
-  for (int modelValue = 0; modelValue < 4; ++modelValue) {
-    v.setModel(modelValue - 4);
+  for (int model : {-4, -1, 7}) {
+    v.setModel(model);
     v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);
-    EXPECT_EQ(v.modelProfile, before);
+    EXPECT_EQ(v.modelProfile, before) << model;
   }
-  v.setModel(7);  // past the table: no model either
-  v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);
-  EXPECT_EQ(v.modelProfile, before);
 }
 
 // Rendering before any note is silence; a straight ramp in time and frequency sounds the same
@@ -326,11 +323,29 @@ TEST(DrumVoiceSynth, TinyLastGapCannotBlowUpTheBands) {
   }
 }
 
-TEST(DrumVoiceSynth, SameInputsGiveTheSameOutputUntilTheTail) {
+// Pairs of voices that must render the same bands frame by frame until the tail: the same
+// inputs twice; a null second blob against the first given twice; a voice reused after a note
+// cut early against a fresh one; a voice handed a fresh copy of its blob mid-note against one
+// that keeps the original.
+TEST(DrumVoiceSynth, VoicesThatMustSoundAlike) {
   Blob a = rampBlob();
   blob_test::perturb(a, 0.4f, 77u);
   a.energy = a.computeEnergy();
-  Blob b = rampBlob();
+  Blob b = rampBlob(), copy = a;
+  Blob other = makeBlob([](int i) { return 0.5 * i; }, rampFrequency);
+  other.gridA[0][40] = 96.0f;
+  const auto expectAlike = [](DrumVoiceSynth& x, DrumVoiceSynth& y, const std::function<void(int)>& atFrame) {
+    Bands bx(80), by(80);
+    int frames = 0;
+    for (; frames < 500; ++frames) {
+      atFrame(frames);
+      x.advance(1.0f, bx.data());
+      y.advance(1.0f, by.data());
+      if (y.elapsed >= 96.0f) break;
+      ASSERT_EQ(bx, by) << frames;
+    }
+    EXPECT_GT(frames, 350);
+  };
   DrumVoiceSynth one, two;
   for (DrumVoiceSynth* v : {&one, &two}) {
     v->setModel(1);
@@ -339,65 +354,25 @@ TEST(DrumVoiceSynth, SameInputsGiveTheSameOutputUntilTheTail) {
     v->frequencyShift = -2.5f;
     v->contrast = 0.3f;
   }
-  Bands x(80), y(80);
-  int frames = 0;
-  for (;; ++frames) {
-    one.advance(1.0f, x.data());
-    two.advance(1.0f, y.data());
-    if (one.elapsed >= 96.0f) break;
-    ASSERT_EQ(x, y) << one.elapsed;
-  }
-  EXPECT_GT(frames, 350);
-  // A null second blob plays the first alone, whatever the morph.
+  expectAlike(one, two, [](int) {});
   DrumVoiceSynth alone, twice;
   alone.start(&a, nullptr, 0.9f, 0.5f, 1.0f);
   twice.start(&a, &a, 0.9f, 0.5f, 1.0f);
-  for (int f = 0; f < 50; ++f) {
-    alone.advance(1.0f, x.data());
-    twice.advance(1.0f, y.data());
-    ASSERT_EQ(x, y) << f;
-  }
-}
-
-TEST(DrumVoiceSynth, ReusedVoiceRendersLikeAFreshOne) {
-  Blob a = rampBlob();
-  Blob other = makeBlob([](int i) { return 0.5 * i; }, rampFrequency);
-  other.gridA[0][40] = 96.0f;
-  DrumVoiceSynth reused;
-  Bands out(80);
-  // A previous note cut early, within its first rows.
+  expectAlike(alone, twice, [](int) {});
+  DrumVoiceSynth reused, fresh;
+  Bands scratch(80);
   reused.start(&other, nullptr, 0.0f, 0.5f, 1.0f);
-  reused.advance(0.1f, out.data());
+  reused.advance(0.1f, scratch.data());
   reused.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
-  DrumVoiceSynth fresh;
   fresh.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
-  Bands again(80);
-  for (int f = 0; f < 100; ++f) {
-    reused.advance(1.0f, out.data());
-    fresh.advance(1.0f, again.data());
-    ASSERT_EQ(out, again) << f;
-  }
-}
-
-TEST(DrumVoiceSynth, HandingOverAFreshCopyKeepsTheVoiceGoing) {
-  Blob a = rampBlob();
-  blob_test::perturb(a, 0.3f, 5u);
-  a.energy = a.computeEnergy();
-  Blob copy = a;
+  expectAlike(reused, fresh, [](int) {});
   DrumVoiceSynth moved, stayed;
   moved.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
   stayed.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
-  Bands x(80), y(80);
-  for (int f = 0; f < 200; ++f) {
+  expectAlike(moved, stayed, [&](int f) {
     if (f == 30) moved.setBlobs(&copy, nullptr);
-    moved.advance(1.0f, x.data());
-    stayed.advance(1.0f, y.data());
-    if (stayed.elapsed >= 96.0f) break;
-    ASSERT_EQ(x, y) << f;
-  }
-  EXPECT_EQ(moved.blobA, &copy);
-  EXPECT_EQ(moved.blobB, &copy);
-  EXPECT_EQ(moved.curves[2].cursor.knots, copy.gridA[2].data());
+  });
+  EXPECT_TRUE(moved.blobA == &copy && moved.blobB == &copy && moved.curves[2].cursor.knots == copy.gridA[2].data());
 }
 
 }  // namespace
