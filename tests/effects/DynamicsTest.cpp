@@ -38,11 +38,9 @@ TEST(Dynamics, SettledCurvesRiseAndCompress) {
   const struct {
     const char* name;
     float p0, p1;
-    bool compresses;  // gain at full scale below the gain at -60 dB
-  } cases[] = {{"Sticky Compressor", 24, 100, true}, {"Limiter", 24, 100, true},    {"L.A. Optical", 30, 100, true},
-               {"Compressor", 10, 100, true},        {"Upward Compressor", 4, 100, true},
-               {"Transformer Amp", 24, -60, true},   {"Tape Simulator", 100, 0, true},
-               {"Upward Compressor", 1, 100, false}};
+  } cases[] = {{"Sticky Compressor", 24, 100}, {"Limiter", 24, 100},         {"L.A. Optical", 30, 100},
+               {"Compressor", 10, 100},        {"Upward Compressor", 4, 100}, {"Transformer Amp", 24, -60},
+               {"Tape Simulator", 100, 0}};
   for (const auto& c : cases) {
     double previous = 0.0;
     for (double level : {0.001, 0.01, 0.05, 0.2, 0.5, 1.0, 2.5}) {
@@ -50,8 +48,7 @@ TEST(Dynamics, SettledCurvesRiseAndCompress) {
       EXPECT_GE(out, previous * (1 - 1e-4)) << c.name << " at " << level;
       previous = out;
     }
-    EXPECT_EQ(settledGain(c.name, c.p0, c.p1, 1.0) < 0.9 * settledGain(c.name, c.p0, c.p1, 0.001), c.compresses)
-        << c.name;
+    EXPECT_LT(settledGain(c.name, c.p0, c.p1, 1.0), 0.9 * settledGain(c.name, c.p0, c.p1, 0.001)) << c.name;
   }
 }
 
