@@ -59,24 +59,27 @@ TEST(TempoDelay, EchoComesLengthSixteenthsLate) {
     double steps;  // where the echo is heard
   } cases[] = {{120, 3, 3}, {120, 8, 8}, {60, 8, 4}, {97, 1, 1}, {400, 5, 5},
                {10, 3, 1},   // below 15 beats per minute one step is still allowed
-               {1, 2, 1}};   // a step longer than the line: held at its end
+               {1, 2, 1},    // a step longer than the line: held at its end
+               {1e5, 1, 0}};  // a step shorter than a chunk: held at the shortest tap
   for (double rate : {44100.0, 96000.0}) {
     for (const auto& c : cases) {
       Rig rig = Rig::of<FxTempoDelay>(rate == 44100.0 ? 96000.0f : 22050.0f);
       rig.set(c.length, 0.0f);
       rig.run(fxtest::noise(4096, 0.5f));
       rig.fx->setSampleRate(static_cast<float>(rate));
-      const double expected = std::min(c.steps * rate * 15.0 / c.tempo, 4.1 * rate);
+      const double expected = std::max(std::min(c.steps * rate * 15.0 / c.tempo, 4.1 * rate), 68.0);
       const double at = firstEcho(clickResponse(rig, c.tempo, expected / rate + 0.1, rate));
+      EXPECT_GE(at, 66.0) << c.tempo;  // never read from where the writer has not been
       const double slack = expected < 4.0 * rate ? 2.0 : 100.0;
       EXPECT_NEAR(at, expected, kWobble * rate + slack) << c.tempo << " bpm, length " << c.length << " at " << rate;
     }
   }
-  // A new tempo moves the echo: the heads glide to the new delay within a second or so.
+  // A new tempo moves the echo: the heads glide to the new delay within a second or so. A tempo
+  // that cannot be played at is not taken.
   Rig rig = Rig::of<FxTempoDelay>(44100.0f);
   rig.set(4.0f, 0.0f);
-  for (double tempo : {150.0, 90.0, 130.0}) {
-    const double expected = 4.0 * 44100.0 * 15.0 / tempo;
+  for (double tempo : {150.0, 90.0, 130.0, 0.0, -120.0, HUGE_VAL}) {
+    const double expected = 4.0 * 44100.0 * 15.0 / (tempo > 0.0 && tempo < 1e9 ? tempo : 130.0);
     EXPECT_NEAR(firstEcho(clickResponse(rig, tempo, 0.8, 44100.0)), expected, kWobble * 44100.0 + 2.0) << tempo;
   }
 }
