@@ -43,13 +43,14 @@ TEST(ShelfFilter, ResponseFollowsTheFirstOrderShelf) {
     shelfProcessMono(s, state, x.data(), 64);
     for (int n = 0; n < 64; ++n) EXPECT_NEAR(x[size_t(n)], impulse(s.b0, s.b1, s.a, n), 1e-5 * (1 + std::fabs(s.b0))) << n;
   }
-  // Unity gain passes the signal; bad arguments still design finite coefficients.
+  // Unity gain passes the signal; so does a corner or gain at or below 0 or not finite.
   ShelfCoefficients s;
   designShelf(&s, 0.001f, 1.0f);
   EXPECT_TRUE(s.b0 == 1.0f && s.b1 == s.a);
-  for (const auto& [fc, g] : {std::pair{0.0f, 10.0f}, {-1.0f, 10.0f}, {NAN, 10.0f}, {0.01f, 0.0f}}) {
+  const ShelfCoefficients plain;
+  for (const auto& [fc, g] : {std::pair{0.0f, 10.0f}, {-1.0f, 10.0f}, {NAN, 10.0f}, {0.01f, 0.0f}, {0.01f, -3.0f}, {INFINITY, 2.0f}}) {
     designShelf(&s, fc, g);
-    EXPECT_TRUE(std::isfinite(s.a) && std::isfinite(s.b0) && std::isfinite(s.b1)) << fc << " " << g;
+    EXPECT_TRUE(s.a == plain.a && s.b0 == plain.b0 && s.b1 == plain.b1) << fc << " " << g;
   }
 }
 
