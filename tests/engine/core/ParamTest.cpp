@@ -8,6 +8,7 @@
 #include "engine/core/ByteStream.h"
 #include "engine/core/Param.h"
 #include "platform/DebugOutput.h"
+#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -103,6 +104,15 @@ TEST(Param, InitAndSetValue) {
   Param falling = make(Param::kLinear, 10, -10, 0, 0);  // a range given backwards still clamps
   falling.setValue(20.0f);
   EXPECT_EQ(falling.value, 10.0f);
+  // A host's automation and the modulation passes run on the audio thread: no allocation.
+  AllocationCounter counter;
+  for (int i = 0; i < 1000; ++i) {
+    p.setValue(static_cast<float>(i % 7));
+    p.setNormalized(static_cast<float>(i % 11) / 10.0f);
+    p.clearModulation();
+    p.addGlobalModulation(0.01f * static_cast<float>(i % 5));
+  }
+  EXPECT_EQ(counter.count(), 0);
 }
 
 TEST(Param, ModulationOffsets) {

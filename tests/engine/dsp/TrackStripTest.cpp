@@ -9,6 +9,7 @@
 
 #include "engine/dsp/PanWidth.h"
 #include "engine/dsp/TrackClip.h"
+#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -121,6 +122,15 @@ TEST(PanWidth, WidthChainsAreAllpassesThatSpreadTheSides) {
   }
 }
 
-TEST(PanWidth, WarmUp) { EXPECT_EQ(warmUpPanWidth(), 1); }
+// The single-track stage runs on the audio thread for stretches of their own length.
+TEST(PanWidth, WarmUpAndNoAllocation) {
+  EXPECT_EQ(warmUpPanWidth(), 1);
+  PanWidthState state;
+  std::vector<float> mono = sine(4096, 0.01, 1.0f);
+  Stereo s(4096);
+  AllocationCounter counter;
+  for (int n : {1, 63, 64, 65, 4096}) processPanWidth(state, mono.data(), s.ptrs, n, 0.7f, 0.3f, 0.8f);
+  EXPECT_EQ(counter.count(), 0);
+}
 
 }  // namespace
