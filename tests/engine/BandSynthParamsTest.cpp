@@ -237,15 +237,4 @@ TEST_F(BandSynthParams, GainAndPanTextsStayInTheirBuffers) {
   EXPECT_LT(std::strlen(buffer), 10u);
 }
 
-TEST_F(BandSynthParams, MuteAndSolo) {
-  EXPECT_EQ(engine->soloTrack, -1);
-  engine->muteMask = 0b100;
-  EXPECT_TRUE(engine->isTrackAudible(0));
-  EXPECT_FALSE(engine->isTrackAudible(2));
-  engine->soloTrack = 2;
-  EXPECT_TRUE(engine->isTrackAudible(2));
-  EXPECT_FALSE(engine->isTrackAudible(0));
-  EXPECT_FALSE(engine->isTrackAudible(8));
-}
-
 }  // namespace
