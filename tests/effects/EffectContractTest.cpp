@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -107,8 +108,13 @@ TEST_P(EffectContract, SampleRateMoreThanOnce) {
   const Stereo out = r->run(in);
   EXPECT_TRUE(fxtest::allFinite(out));
   EXPECT_LT(fxtest::peakOf(out), 1000.0f);
-  for (float bad : {0.0f, -48000.0f, kNaN, kInf}) r->fx->setSampleRate(bad);
-  EXPECT_TRUE(fxtest::allFinite(r->run(in)));
+  // Each unusable rate leaves the effect running exactly as at its last good one.
+  for (float bad : {0.0f, -48000.0f, kNaN, kInf}) {
+    auto poked = rig(96000.0f);
+    poked->fx->setSampleRate(bad);
+    const Stereo got = poked->run(in);
+    EXPECT_TRUE(fxtest::same(got, rig(96000.0f)->run(in))) << bad;
+  }
 }
 
 // A NaN sample is taken as silence and an infinite one as the loudest sample there is, so
@@ -160,6 +166,78 @@ TEST_P(EffectContract, ResetClearsWhatTheEffectClears) {
     EXPECT_LT(fxtest::energyOf(cleared), leaves * fxtest::energyOf(kept));
   } else {
     EXPECT_TRUE(fxtest::same(cleared, leaves == kKeeps ? kept : probed(false, false)));
+  }
+}
+
+// How each effect lays out its two channels. Effects that work per channel (or with one
+// detector for both) leave a right output silent when only the left input sounds, give equal
+// channels for a mono input and mirrored channels for a swapped input (the transformer once its
+// gains, started apart, have met); a right channel keeping its own state across calls shows in
+// both. The rest spread each input over both outputs, decorrelated; the reverbs do so the same
+// in calls of one frame as of 64, up to their per-call glides.
+TEST_P(EffectContract, StereoLayout) {
+  const struct {
+    const char* name;
+    bool spreads;
+    size_t mirroredAfter;  // SIZE_MAX: not mirrored
+    double blockTolerance;  // share of the peak; negative: calls may differ
+  } layouts[] = {{"Chorus", true, SIZE_MAX, -1},          {"Diffuser", true, SIZE_MAX, -1},
+                 {"Plate Reverb", true, SIZE_MAX, 0.03},   {"Room Reverb", true, SIZE_MAX, 0.03},
+                 {"Spring Reverb", true, SIZE_MAX, 0.15},   {"Tempo Delay", true, SIZE_MAX, -1},
+                 {"Compressor", false, 0, 0},              {"Stereo Fuzz", false, 0, -1},
+                 {"Sticky Compressor", false, 0, 0},       {"L.A. Optical", false, 0, 0},
+                 {"Upward Compressor", false, 0, 0},       {"Limiter", false, 0, 0},
+                 {"Tape Simulator", false, 0, -1},         {"Transformer Amp", false, 400, 0}};
+  const std::string name = prototype()->name();
+  const auto* layout = std::find_if(std::begin(layouts), std::end(layouts), [&](const auto& l) { return name == l.name; });
+  ASSERT_NE(layout, std::end(layouts)) << name;
+  // Without "Age" the tape's two channels wobble alike.
+  const auto run = [&](const Stereo& in, int block = 64) {
+    auto r = rig(48000.0f);
+    if (name == "Tape Simulator") r->params[1].setValue(0.0f);
+    return r->run(in, block);
+  };
+  const Stereo in = fxtest::noise(96000, 0.5f, 12);
+  Stereo swapped = in, leftOnly = in, rightOnly = in, mono = in;
+  swapped.l.swap(swapped.r);
+  std::fill(leftOnly.r.begin(), leftOnly.r.end(), 0.0f);
+  std::fill(rightOnly.l.begin(), rightOnly.l.end(), 0.0f);
+  mono.r = mono.l;
+  const Stereo out = run(in), outSwapped = run(swapped), fromLeft = run(leftOnly), fromRight = run(rightOnly);
+  const Stereo outMono = run(mono);
+  const auto energy = [](const std::vector<float>& x) {
+    double e = 0.0;
+    for (float v : x) e += static_cast<double>(v) * v;
+    return e;
+  };
+  ASSERT_GT(energy(fromLeft.l), 1.0);
+  ASSERT_GT(energy(fromRight.r) + energy(fromRight.l), 1.0);
+  if (!layout->spreads) {
+    EXPECT_EQ(energy(fromLeft.r), 0.0);
+    EXPECT_EQ(energy(fromRight.l), 0.0);
+    for (size_t i = layout->mirroredAfter; i < in.size(); ++i) {
+      ASSERT_EQ(outSwapped.l[i], out.r[i]) << i;
+      ASSERT_EQ(outSwapped.r[i], out.l[i]) << i;
+      ASSERT_EQ(outMono.l[i], outMono.r[i]) << i;
+    }
+  } else {
+    // Each input reaches both outputs, and a mono input comes out as two different channels.
+    for (const Stereo* s : {&fromLeft, &fromRight}) EXPECT_GT(std::min(energy(s->l), energy(s->r)), 0.1 * std::max(energy(s->l), energy(s->r)));
+    std::vector<float> difference(in.size());
+    for (size_t i = 0; i < in.size(); ++i) difference[i] = outMono.l[i] - outMono.r[i];
+    EXPECT_GT(energy(difference), 0.1 * energy(outMono.l));
+    EXPECT_FALSE(fxtest::same(fromLeft, fromRight));
+  }
+  if (layout->blockTolerance >= 0.0) {
+    const Stereo single = run(in, 1);
+    const double limit = layout->blockTolerance * fxtest::peakOf(out) + 1e-6;
+    double worst[2] = {0.0, 0.0};
+    for (size_t i = 0; i < in.size(); ++i) {
+      worst[0] = std::max(worst[0], static_cast<double>(std::fabs(single.l[i] - out.l[i])));
+      worst[1] = std::max(worst[1], static_cast<double>(std::fabs(single.r[i] - out.r[i])));
+    }
+    EXPECT_LE(worst[0], limit);
+    EXPECT_LE(worst[1], limit);
   }
 }
 

@@ -17,8 +17,6 @@
 // sample rate, and stereo blocks of at most 64 frames.
 namespace fxtest {
 
-constexpr double kLog2PerDb = 0.16609640474436813;  // 1 / (20 log10 2)
-
 // Long signals run in full in optimised builds and cut short under the sanitizers and in
 // unoptimised builds, where they would take minutes.
 inline double scaledSeconds(double seconds) {
@@ -27,12 +25,6 @@ inline double scaledSeconds(double seconds) {
 #else
   return seconds;
 #endif
-}
-
-// y (1 + a + a^2) / (1 + a + a^2 + a^3), a = |y|, in double.
-inline double softClipRef(double y) {
-  const double a = std::fabs(y);
-  return y * (1 + a + a * a) / (1 + a + a * a + a * a * a);
 }
 
 struct Stereo {

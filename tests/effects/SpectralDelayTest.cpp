@@ -107,33 +107,6 @@ TEST(SpectralDelay, InitRefusesWhatCannotBeTransformedAndBoundsTheHistory) {
   bad.reset();
 }
 
-// Each bin mixes the frames around its delay with smoothstep weights times its gain, turned by
-// the phase a fractional delay needs plus a phase that runs along the bins with the delay's
-// slope; here in double with the true cosine and sine (the processor's polynomial is within
-// 0.9 % of them).
-TEST(SpectralDelay, WeightsMixTheTwoFramesAroundEachDelayWithTheRunningPhase) {
-  std::vector<float> delay(kBins), gain(kBins);
-  for (int i = 0; i < kBins; ++i) {
-    delay[i] = 4.0f + 3.5f * std::sin(i * 0.05f) + 0.37f * (i % 3);
-    gain[i] = 1.0f - i / 200.0f;
-  }
-  SpectralDelay d = make(32, delay, gain);
-  double phase = 0.0;
-  for (int i = 0; i < kBins; ++i) {
-    const int whole = static_cast<int>(delay[i]);
-    EXPECT_EQ(d.binDelays[i], whole);
-    for (int k = 0; k < 2; ++k) {
-      const double t = k - (delay[i] - whole), v = std::max(1.0 - std::fabs(t), 0.0);
-      const double s = (3.0 - 2.0 * v) * v * v * gain[i];
-      const std::complex<double> expected = std::polar(s, 2.0 * M_PI * (i * t * 0.25 + phase));
-      const SpectralDelay::Complex c = k == 0 ? d.coefficients0[i] : d.coefficients1[i];
-      EXPECT_NEAR(c.re, expected.real(), 1e-2 * std::max(s, 1e-3)) << i << " " << k;
-      EXPECT_NEAR(c.im, expected.imag(), 1e-2 * std::max(s, 1e-3)) << i << " " << k;
-    }
-    if (i + 1 < kBins) phase += (delay[i + 1] - delay[i]) * (i + 0.5) * 0.25;
-  }
-}
-
 TEST(SpectralDelay, DelaysBeyondTheHistoryAreHeldWithinIt) {
   std::vector<float> delay(kBins, 100.0f), gain(kBins, 1.0f);
   delay[3] = std::nanf("");

@@ -9,6 +9,7 @@
 
 #include "engine/BandSynth.h"
 #include "engine/core/ParamFormatters.h"
+#include "engine/modulation/ModSourceParams.h"
 
 namespace {
 
@@ -176,6 +177,44 @@ TEST_F(BandSynthParams, ExposedListsTargetsAndTheirNames) {
   EXPECT_EQ(text(target, 11), "Track 1 Amp");
 }
 
+// Host automation sends normalised values: a stepped record takes step k from halfway below it
+// to halfway above it ((k -+ 0.5) / steps), the ends from 0 and 1, and the value a step reports
+// to the host brings it back to that step.
+TEST_F(BandSynthParams, StepsUnderHostAutomation) {
+  const struct {
+    const char* what;
+    int32_t index;
+    float min, max;
+  } stepped[] = {
+      {"slot Power", BandSynth::slotParam(1, SlotParam::kPower), 0, 1},
+      {"LFO Beatsync", BandSynth::lfoParam(2, LfoParam::kBeatsync), 0, 1},
+      {"LFO Loop", BandSynth::lfoParam(0, LfoParam::kLoop), 0, 1},
+      {"LFO Retrigger", BandSynth::lfoParam(1, LfoParam::kRetrigger), 0, 1},
+      {"LFO Per Voice", BandSynth::lfoParam(3, LfoParam::kPerVoice), 0, 1},
+      {"Legato", BandSynth::synthParam(SynthParam::kLegato), 0, 1},
+      {"Seed Mode", BandSynth::trackParam(4, TrackParam::kSeedMode), 0, 1},
+      {"send Type", BandSynth::slotParam(0, SlotParam::kType), 0, 7},
+      {"main Type", BandSynth::slotParam(3, SlotParam::kType), 0, 5},
+      {"Output", BandSynth::trackParam(6, TrackParam::kOutput), 0, 8},
+      {"Polyphony", BandSynth::trackParam(2, TrackParam::kPolyphony), 1, 8},
+      {"SynthTrack", BandSynth::synthParam(SynthParam::kSynthTrack), -1, 7},
+  };
+  for (const auto& r : stepped) {
+    Param& p = engine->params[static_cast<size_t>(r.index)];
+    ASSERT_TRUE(p.kind == Param::kStepped && p.min == r.min && p.max == r.max) << r.what;
+    const float steps = r.max - r.min;
+    EXPECT_EQ(p.setNormalized(0.0f), r.min) << r.what;
+    EXPECT_EQ(p.setNormalized(1.0f), r.max) << r.what;
+    for (float k = 0; k <= steps; ++k) {
+      const float value = r.min + k;
+      EXPECT_EQ(p.setNormalized(std::max((k - 0.5f) / steps + 1e-4f, 0.0f)), value) << r.what << " " << k;
+      EXPECT_EQ(p.setNormalized(std::min((k + 0.5f) / steps - 1e-4f, 1.0f)), value) << r.what << " " << k;
+      EXPECT_EQ(p.fromNormalized(p.toNormalized(value)), value) << r.what << " " << k;
+      EXPECT_NEAR(p.toNormalized(value), k / steps, 1e-6f) << r.what << " " << k;
+    }
+  }
+}
+
 TEST_F(BandSynthParams, GainAndPanTextsStayInTheirBuffers) {
   const Param& amp = engine->params[0];
   const Param& pan = engine->params[1];
@@ -196,17 +235,6 @@ TEST_F(BandSynthParams, GainAndPanTextsStayInTheirBuffers) {
   std::memset(buffer, 'x', sizeof buffer);
   formatGain(-1.0f, buffer);
   EXPECT_LT(std::strlen(buffer), 10u);
-}
-
-TEST_F(BandSynthParams, MuteAndSolo) {
-  EXPECT_EQ(engine->soloTrack, -1);
-  engine->muteMask = 0b100;
-  EXPECT_TRUE(engine->isTrackAudible(0));
-  EXPECT_FALSE(engine->isTrackAudible(2));
-  engine->soloTrack = 2;
-  EXPECT_TRUE(engine->isTrackAudible(2));
-  EXPECT_FALSE(engine->isTrackAudible(0));
-  EXPECT_FALSE(engine->isTrackAudible(8));
 }
 
 }  // namespace

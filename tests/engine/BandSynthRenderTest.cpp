@@ -96,6 +96,36 @@ TEST(BandSynthRender, SendsReachTheMainPairThroughTheirSlot) {
   }
 }
 
+// "Pan" moves a track towards the side it names: fully to one side the other is silent, in the
+// middle both sides carry the same.
+TEST(BandSynthRender, PanMovesTheTrackToTheSideItNames) {
+  for (float pan : {-100.0f, -40.0f, 0.0f, 40.0f, 100.0f}) {
+    auto e = makeEngine(kRate);
+    trackParam(*e, 0, TrackParam::kPan).setValue(pan);
+    trackParam(*e, 0, TrackParam::kWidth).setValue(0.0f);
+    const Channels out = render(*e, 4800, 256, {{0, 36, 0.9f}});
+    const double left = energy(out[0]), right = energy(out[1]);
+    ASSERT_GT(left + right, 1.0) << pan;
+    EXPECT_EQ(pan == 100.0f, left == 0.0) << pan;
+    EXPECT_EQ(pan == -100.0f, right == 0.0) << pan;
+    EXPECT_TRUE(pan < 0.0f ? left > 2.0 * right : pan > 0.0f ? right > 2.0 * left : out[0] == out[1]) << pan;
+  }
+}
+
+// Modulation and voices are updated once every 64 frames, counted across the host's calls: the
+// first pass at frame 0, so n frames hold ceil(n / 64) passes whatever the calls' sizes. The first
+// LFO, running freely, counts them.
+TEST(BandSynthRender, ControlPassesEvery64FramesAcrossHostCalls) {
+  for (int frames : {1, 63, 64, 65, 1000}) {
+    const double passes = std::ceil(frames / 64.0);
+    for (int block : {1, 37, 64, 4096}) {
+      auto e = makeEngine(kRate);
+      render(*e, frames, block);
+      EXPECT_NEAR(e->globalSources.lfos[0].phase, passes * 64.0 / kRate * 0.25, 1e-6) << frames << " " << block;
+    }
+  }
+}
+
 // A call of 0 frames renders nothing and leaves the control countdown alone.
 TEST(BandSynthRender, AnEmptyCallRendersNothing) {
   auto e = makeEngine(kRate);

@@ -9,7 +9,6 @@
 #include "engine/FxSlot.h"
 #include "engine/core/Param.h"
 #include "engine/dsp/PeakMeters.h"
-#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -166,19 +165,6 @@ TEST_F(FxSlotTest, MainSlotCrossfadesFromTheDryBusInPlace) {
   const int calls = p->processCalls;
   slot.process(bus.p, bus.p, 64);
   EXPECT_TRUE(slot.fade.load() == 0.0f && p->processCalls == calls);
-}
-
-TEST_F(FxSlotTest, NothingIsAllocatedWhileProcessing) {
-  install(48000.0f);
-  slot.dryPass = 1;
-  Stereo bus(64);
-  AllocationCounter counter;
-  for (int block = 0; block < 20; ++block) {
-    slot.beginPass(3, block < 10);
-    slot.process(bus.p, bus.p, 64);
-    slot.endPass();
-  }
-  EXPECT_EQ(counter.count(), 0);
 }
 
 TEST(PeakMeters, JumpUpFallBackAndRest) {

@@ -43,27 +43,37 @@ TEST(ShelfFilter, ResponseFollowsTheFirstOrderShelf) {
     shelfProcessMono(s, state, x.data(), 64);
     for (int n = 0; n < 64; ++n) EXPECT_NEAR(x[size_t(n)], impulse(s.b0, s.b1, s.a, n), 1e-5 * (1 + std::fabs(s.b0))) << n;
   }
-  // Unity gain passes the signal; bad arguments still design finite coefficients.
+  // Unity gain passes the signal; so does a corner or gain at or below 0 or not finite.
   ShelfCoefficients s;
   designShelf(&s, 0.001f, 1.0f);
   EXPECT_TRUE(s.b0 == 1.0f && s.b1 == s.a);
-  for (const auto& [fc, g] : {std::pair{0.0f, 10.0f}, {-1.0f, 10.0f}, {NAN, 10.0f}, {0.01f, 0.0f}}) {
+  const ShelfCoefficients plain;
+  for (const auto& [fc, g] : {std::pair{0.0f, 10.0f}, {-1.0f, 10.0f}, {NAN, 10.0f}, {0.01f, 0.0f}, {0.01f, -3.0f}, {INFINITY, 2.0f}}) {
     designShelf(&s, fc, g);
-    EXPECT_TRUE(std::isfinite(s.a) && std::isfinite(s.b0) && std::isfinite(s.b1)) << fc << " " << g;
+    EXPECT_TRUE(s.a == plain.a && s.b0 == plain.b0 && s.b1 == plain.b1) << fc << " " << g;
   }
 }
 
+// y = a·x + s, s := b·x - c·y is (a + b·z^-1) / (1 + c·z^-1), each channel with its own state,
+// kept from call to call.
 TEST(RampedFilter, SettledResponseAndChannelsApart) {
-  // y = a·x + s, s := b·x - c·y is (a + b·z^-1) / (1 + c·z^-1).
-  RampedFilter filter;
-  filter.a = filter.targetA = 0.18f;
-  filter.b = filter.targetB = 0.02f;
-  filter.c = filter.targetC = -0.6f;
+  RampedFilter whole, single;
+  for (RampedFilter* f : {&whole, &single}) {
+    f->a = f->targetA = 0.18f;
+    f->b = f->targetB = 0.02f;
+    f->c = f->targetC = -0.6f;
+  }
   std::vector<float> l(256, 0.0f), r(256, 0.0f);
   l[0] = 1.0f;
-  filter.process(l.data(), r.data(), 256);
-  for (int n = 0; n < 40; ++n) EXPECT_NEAR(l[size_t(n)], impulse(0.18f, 0.02f, -0.6f, n), 1e-6) << n;
-  for (float v : r) EXPECT_EQ(v, 0.0f);
+  r[5] = -2.0f;
+  std::vector<float> l1 = l, r1 = r;
+  whole.process(l.data(), r.data(), 256);
+  for (int i = 0; i < 256; ++i) single.process(&l1[size_t(i)], &r1[size_t(i)], 1);
+  EXPECT_TRUE(l == l1 && r == r1);
+  for (int n = 0; n < 40; ++n) {
+    EXPECT_NEAR(l[size_t(n)], impulse(0.18f, 0.02f, -0.6f, n), 1e-6) << n;
+    EXPECT_NEAR(r[size_t(n + 5)], -2.0 * impulse(0.18f, 0.02f, -0.6f, n), 2e-6) << n;
+  }
 }
 
 TEST(RampedFilter, CoefficientsGlideAtMostOneThousandthPerSample) {

@@ -10,7 +10,6 @@
 
 #include "engine/dsp/BandScale.h"
 #include "engine/dsp/SpectralSynth.h"
-#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -169,29 +168,12 @@ TEST(SpectralSynth, ReadWrapsAroundTheRingAndStereoKeepsChannelsApart) {
   EXPECT_EQ(synth.read(out, 0, 1000, 2, nullptr), kN);  // at most N at once
 }
 
-TEST(SpectralSynth, NonFiniteInputDoesNotStickInTheShelfAndNothingAllocatesPerHop) {
+TEST(SpectralSynth, NonFiniteInputDoesNotStickInTheShelf) {
   SpectralSynth synth(kN, 1, kHop);
   synth.setSampleRate(44100.0f, 2.0f, 10.0f);
   const auto out = runHops(synth, 20, [&](int h) { addBin(synth, 12, cf(h == 2 ? std::nanf("") : 0.1f, 0.0f)); });
   for (size_t i = 8 * kHop; i < out.size(); ++i) ASSERT_TRUE(std::isfinite(out[i])) << i;
 
-  std::vector<int32_t> bins(40);
-  std::vector<float> w0(40, 0.7f), w1(40, 0.3f), hop(kHop);
-  std::vector<cf> values(40, cf(0.01f, 0.02f));
-  for (int k = 0; k < 40; ++k) bins[size_t(k)] = k - 2;
-  const cf* bandValues[1] = {values.data()};
-  const float hz[2] = {440.0f, 880.0f};
-  float* channel = hop.data();
-  bool silent = false;
-  AllocationCounter counter;
-  for (int h = 0; h < 64; ++h) {
-    synth.addBands(bins.data(), w0.data(), w1.data(), bandValues, 40, 1);
-    synth.addBins(bandValues, 50, 40, 1);
-    synth.addPartials(hz, values.data(), 2, 0);
-    synth.synthesizeFrame(1);
-    synth.read(&channel, 0, kHop, 1, &silent);
-  }
-  EXPECT_EQ(counter.count(), 0);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "engine/BandSynth.h"
 #include "engine/modulation/ModSourceParams.h"
-#include "support/AllocationCounter.h"
 
 namespace {
 
@@ -198,19 +197,6 @@ TEST_F(ModMatrixTest, Scalers) {
     param(BandSynth::synthParam(SynthParam::kSynthTrack)).setValue(0.0f);
     EXPECT_NEAR(scaled(ModScaler::kNoteOctave), o.synth, 1e-6f) << o.note;
   }
-}
-
-TEST_F(ModMatrixTest, PassesAllocateNothing) {
-  setRow(0, ModSource::kConstant, 0.5f, ModScaler::kNone, pan1);
-  setRow(1, ModSource::kEnv1, 0.5f, ModScaler::kVelocity, BandSynth::globalParam(GlobalParam::kTimescale));
-  setRow(2, ModSource::kNoiseWhite, 0.1f, ModScaler::kNoteOctave, BandSynth::synthParam(SynthParam::kStretch));
-  param(BandSynth::globalParam(GlobalParam::kTransform)).setValue(40.0f);
-  AllocationCounter counter;
-  for (int i = 0; i < 50; ++i) {
-    engine->applyGlobalModulation();
-    for (int t = 0; t < 8; ++t) engine->applyVoiceModulation(voice(t));
-  }
-  EXPECT_EQ(counter.count(), 0);
 }
 
 }  // namespace

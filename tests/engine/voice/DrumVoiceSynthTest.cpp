@@ -10,12 +10,9 @@
 #include "engine/blob/BlobTestSupport.h"
 #include "engine/voice/DrumVoiceSynth.h"
 #include "engine/voice/ReferenceModel.h"
-#include "support/AllocationCounter.h"
 
 namespace {
 
-constexpr float kTimeBaseline = 0.17585784f;
-constexpr float kFrequencyBaseline = 0.25220588f;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 using Bands = std::vector<float>;
 
@@ -50,132 +47,68 @@ void expectFiniteNonNegative(const Bands& b, const char* what) {
   }
 }
 
-TEST(DrumVoiceSynth, ConstructionState) {
-  DrumVoiceSynth v;
-  EXPECT_EQ(v.modelIndex, -1);
-  EXPECT_EQ(v.level, 1.0f);
-  for (float p : v.modelProfile) EXPECT_EQ(p, 1.0f);
-  ASSERT_EQ(v.columnFrequencies.size(), 53u);
-  ASSERT_EQ(v.rowPositions.size(), 11u);
-  ASSERT_EQ(v.rowRates.size(), 11u);
-  ASSERT_EQ(v.curveRows.size(), 11u);
-  ASSERT_EQ(v.modelOffsets.size(), 9u);
-  for (size_t i = 0; i < 53; ++i) EXPECT_EQ(v.columnFrequencies[i], i == 49 ? 160.0f : (i == 50 ? 240.0f : 1e9f));
-  for (float x : v.rowPositions) EXPECT_EQ(x, 1e9f);
-  for (float x : v.modelOffsets) EXPECT_EQ(x, 1e9f);
-  for (const VoiceCurve& c : v.curves) {
-    EXPECT_EQ(c.cursor.segment, -1);
-    EXPECT_EQ(c.cursor.start, -1.0f);
-    EXPECT_EQ(c.cursor.width, 0.0f);
-    EXPECT_EQ(c.cursor.knots, nullptr);
-  }
-  // Rendering before any note is silence.
-  const Bands out = render(v, 1.0f);
-  for (float x : out) EXPECT_EQ(x, 0.0f);
-}
-
-TEST(DrumVoiceSynth, StartFillsTheRecord) {
-  Blob a = rampBlob();
-  // B's first gap is 1.0 on every curve (A's is 2.4).
-  Blob b = makeBlob([](int i) { return i == 0 ? 0.0 : 1.0 + 95.0 * (i - 1) / 39; }, rampFrequency);
-  DrumVoiceSynth v;
-  v.start(&a, &b, 0.5f, 0.6f, 0.8f);
-  EXPECT_EQ(v.blobA, &a);
-  EXPECT_EQ(v.blobB, &b);
-  for (int c = 0; c < 7; ++c) {
-    const VoiceCurve& curve = v.curves[size_t(c)];
-    EXPECT_EQ(curve.cursor.knots, a.gridA[size_t(c)].data());
-    EXPECT_EQ(curve.cursor.knotsB, b.gridA[size_t(c)].data());
-    EXPECT_EQ(curve.cursor.count, 41);
-    EXPECT_EQ(curve.cursor.segment, -1);
-    EXPECT_EQ(curve.morph, 0.5f);
-    // Morph 0.5: the span is the mean of the two first gaps.
-    EXPECT_FLOAT_EQ(curve.cursor.width, 0.5f * 2.4f + 0.5f * 1.0f);
-    EXPECT_FLOAT_EQ(curve.cursor.b, 1.0f / 1.7f);
-    EXPECT_FLOAT_EQ(curve.cursor.start, -1.7f);
-    EXPECT_EQ(v.rowRates[size_t(c)], 0.0f);
-    EXPECT_EQ(v.curveRows[size_t(c)], 0.0f);
-  }
-  EXPECT_EQ(v.elapsed, 0.0f);
-  EXPECT_EQ(v.elapsedFrames, 0.0f);
-  EXPECT_EQ(v.level, 1.0f);
-  EXPECT_EQ(v.velocity, 0.6f);
-  EXPECT_EQ(v.gainScale, 0.8f);
-
-  // A null B plays A alone whatever the morph.
-  v.start(&a, nullptr, 0.9f, 0.6f, 1.0f);
-  EXPECT_EQ(v.blobB, &a);
-  EXPECT_EQ(v.curves[3].cursor.knotsB, a.gridA[3].data());
-  EXPECT_FLOAT_EQ(v.curves[3].cursor.width, 2.4f);
-}
-
+// "Model" 4 onwards (setModel 0..6) picks a reference model whose velocity layers shape the
+// voice: exactly a layer, between two, layer 0 for no, NaN or negative velocity; below 4 or past
+// the table no model, and the profile is left alone.
 TEST(DrumVoiceSynth, ModelProfileFollowsTheVelocityLayers) {
   Blob a = rampBlob();
   const ReferenceModel* kick = getReferenceModel(0);
   ASSERT_NE(kick, nullptr);
   DrumVoiceSynth v;
-  v.setModel(4 - 4);  // "Model" value 4 = the first reference model
-
-  v.start(&a, nullptr, 0.0f, 100.0f / 127.0f, 1.0f);  // exactly layer 3
-  for (int k = 0; k < 12; ++k) EXPECT_NEAR(v.modelProfile[size_t(k)], kick->layers[3][k], 1e-6f) << k;
-
-  v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);  // 3.999: 99.9 % layer 4
-  for (int k = 0; k < 12; ++k)
-    EXPECT_NEAR(v.modelProfile[size_t(k)], 0.001f * kick->layers[3][k] + 0.999f * kick->layers[4][k], 1e-5f) << k;
-
-  for (float velocity : {0.0f, kNaN, -2.0f}) {  // layer 0 alone
-    v.start(&a, nullptr, 0.0f, velocity, 1.0f);
-    for (int k = 0; k < 12; ++k) EXPECT_EQ(v.modelProfile[size_t(k)], kick->layers[0][k]) << velocity;
+  v.setModel(0);
+  const struct {
+    float velocity;
+    int layer;
+    float share;  // of the next layer
+  } cases[] = {{100.0f / 127.0f, 3, 0.0f}, {1.0f, 3, 0.999f}, {0.0f, 0, 0.0f}, {kNaN, 0, 0.0f}, {-2.0f, 0, 0.0f}};
+  for (const auto& c : cases) {
+    v.start(&a, nullptr, 0.0f, c.velocity, 1.0f);
+    for (int k = 0; k < 12; ++k)
+      EXPECT_NEAR(v.modelProfile[size_t(k)], (1 - c.share) * kick->layers[c.layer][k] + c.share * kick->layers[c.layer + 1][k], 1e-5f)
+          << c.velocity << " " << k;
   }
-
-  // "Model" values 0..3 mean no reference model: the profile is left as it was.
   const auto before = v.modelProfile;
-  for (int modelValue = 0; modelValue < 4; ++modelValue) {
-    v.setModel(modelValue - 4);
+  for (int model : {-4, -1, 7}) {
+    v.setModel(model);
     v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);
-    EXPECT_EQ(v.modelProfile, before);
+    EXPECT_EQ(v.modelProfile, before) << model;
   }
-  v.setModel(7);  // past the table: no model either
-  v.start(&a, nullptr, 0.0f, 1.0f, 1.0f);
-  EXPECT_EQ(v.modelProfile, before);
 }
 
-TEST(DrumVoiceSynth, RampBlobGivesTheProductOfBothDensities) {
+// Rendering before any note is silence; a straight ramp in time and frequency sounds the same
+// in every band at every moment, at sqrt(amplitude) x gainScale / sqrt(energy); where the time
+// points crowd the sound is louder, and where the columns crowd their bands are.
+TEST(DrumVoiceSynth, LevelsFollowTheDensitiesAndTheGains) {
+  DrumVoiceSynth idle;
+  EXPECT_EQ(render(idle, 1.0f), Bands(80, 0.0f));
   Blob a = rampBlob();
-  DrumVoiceSynth v;
-  v.amplitude = 2.0f;
-  v.start(&a, nullptr, 0.0f, 0.8f, 0.7f);
-  // The first block has no previous rows to compare with: no rates yet.
-  const Bands first = render(v, 1.0f);
-  for (float x : first) EXPECT_EQ(x, 0.0f);
-  // A straight ramp: 41 points over 96 time units, 49 columns over 80 bands, loudness above
-  // the baselines, scaled by sqrt(amplitude)·gainScale / sqrt(energy).
-  const double gain = std::sqrt(2.0) * 0.7 / std::sqrt(double(a.energy));
-  const double expected = (48.0 / 80 - kFrequencyBaseline) * (40.0 / 96 - kTimeBaseline) * gain;
-  for (float t = 2.0f; t < 90.0f; t += 3.0f) {
-    const Bands out = render(v, t - v.elapsed);
-    for (int b = 0; b < 80; ++b) ASSERT_NEAR(out[size_t(b)], expected, 2e-4 * expected) << "t " << t << " band " << b;
-  }
-  for (int c = 0; c < 7; ++c) EXPECT_NEAR(v.rowPositions[size_t(c)], v.elapsed / 2.4f, 1e-4f);
-}
-
-TEST(DrumVoiceSynth, DenserTimePointsAreLouderAndDenserColumnsFillTheirBands) {
-  // Time: the first 20 gaps are 1.2 units (twice as dense as a ramp), the rest 3.6.
-  const auto time = [](int i) { return i <= 20 ? 1.2 * i : 24.0 + 3.6 * (i - 20); };
-  // Frequency: columns 0..24 crowd into bands 0..20, columns 24..48 spread over 20..80.
-  const auto frequency = [](int j) { return j <= 24 ? 20.0 * j / 24 : 20.0 + 60.0 * (j - 24) / 24; };
-  Blob a = makeBlob(time, frequency);
-  DrumVoiceSynth v;
+  DrumVoiceSynth v, louder;
+  louder.amplitude = 4.0f;
   v.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
-  render(v, 2.0f);
-  const Bands early = render(v, 3.0f);  // t = 5, inside the dense part
-  const double gain = 1.0 / std::sqrt(double(a.energy));
-  const double rate = 1 / 1.2 - kTimeBaseline;
-  EXPECT_NEAR(early[10], (24.0 / 20 - kFrequencyBaseline) * rate * gain, 1e-3 * early[10]);
-  EXPECT_NEAR(early[50], (24.0 / 60 - kFrequencyBaseline) * rate * gain, 1e-3 * early[50]);
-  render(v, 35.0f);
-  const Bands late = render(v, 10.0f);  // t = 50
-  EXPECT_NEAR(late[50], (24.0 / 60 - kFrequencyBaseline) * (1 / 3.6 - kTimeBaseline) * gain, 1e-3 * late[50]);
+  louder.start(&a, nullptr, 0.0f, 0.8f, 0.5f);
+  EXPECT_EQ(render(v, 1.0f), Bands(80, 0.0f));  // the first block has no rows to compare with yet
+  render(louder, 1.0f);
+  const float level = render(v, 1.0f)[0];
+  EXPECT_GT(level, 0.0f);
+  for (float t = 5.0f; t < 90.0f; t += 3.0f) {
+    const Bands out = render(v, t - v.elapsed), other = render(louder, t - louder.elapsed);
+    for (int b = 0; b < 80; ++b) {
+      ASSERT_NEAR(out[size_t(b)], level, 2e-4f * level) << "t " << t << " band " << b;
+      ASSERT_NEAR(other[size_t(b)], level, 2e-4f * level) << "t " << t << " band " << b;  // 2 x 0.5
+    }
+  }
+  // Time: the first 20 gaps are 1.2 units, the rest 3.6. Frequency: columns 0..24 crowd into
+  // bands 0..20, columns 24..48 spread over 20..80.
+  Blob dense = makeBlob([](int i) { return i <= 20 ? 1.2 * i : 24.0 + 3.6 * (i - 20); },
+                        [](int j) { return j <= 24 ? 20.0 * j / 24 : 20.0 + 60.0 * (j - 24) / 24; });
+  DrumVoiceSynth d;
+  d.start(&dense, nullptr, 0.0f, 0.8f, 1.0f);
+  render(d, 2.0f);
+  const Bands early = render(d, 3.0f);  // t = 5, inside the dense part
+  render(d, 35.0f);
+  const Bands late = render(d, 10.0f);  // t = 50
+  EXPECT_GT(early[10], 2.0f * early[50]);
+  EXPECT_GT(early[50], 3.0f * late[50]);
 }
 
 TEST(DrumVoiceSynth, AdvanceSquaresAndTheTailDecays) {
@@ -287,14 +220,13 @@ TEST(DrumVoiceSynth, ContrastAndTransformSetTheGain) {
   // Halfway to B: the loudness of the mix is (sqrt(E) + sqrt(4E)) / 2 = 1.5 sqrt(E).
   EXPECT_NEAR(level(0.0f, 0.5f), base / 1.5f, 1e-5f * base);
   EXPECT_NEAR(level(0.0f, 1.0f), base / 2.0f, 1e-5f * base);
-  // Contrast -1 replaces the blob's loudness by 2.2 and lifts the values by the contrast curve.
-  const double x = base * std::sqrt(double(a.energy));  // the value before gain
-  const double lifted = x * (0.2 * x / (x * x + 0.02 * 0.02));
-  EXPECT_NEAR(level(-1.0f, 0.0f), lifted / 2.2, 1e-4 * lifted / 2.2);
-  // So does any loudness, however large: a huge one must not cancel against 2.2 and leave the
-  // gain divided by the floor.
+  // Contrast -1 replaces the blobs' loudness by a fixed one: the level no longer depends on it,
+  // however large it is (a huge one must not cancel against the fixed one and leave the gain
+  // divided by the floor).
+  const float flat = level(-1.0f, 0.0f);
+  EXPECT_GT(flat, 0.0f);
   b.energy = 1e30f;
-  for (float transform : {0.5f, 1.0f}) EXPECT_NEAR(level(-1.0f, transform), lifted / 2.2, 1e-4 * lifted / 2.2);
+  for (float transform : {0.5f, 1.0f}) EXPECT_NEAR(level(-1.0f, transform), flat, 1e-4f * flat);
 }
 
 TEST(DrumVoiceSynth, ModelsStayBoundedAtEveryVelocity) {
@@ -383,7 +315,7 @@ TEST(DrumVoiceSynth, TinyLastGapCannotBlowUpTheBands) {
   v.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
   const double gain = 1.0 / std::sqrt(double(a.energy));
   // At most 20 row rates per time unit, times the columns' density in a band.
-  const double bound = 20.0 * (48.0 / 80 - kFrequencyBaseline) * gain * 1.001;
+  const double bound = 20.0 * (48.0 / 80) * gain;
   for (float t = 0.5f; t < 100.0f; t += 0.5f) {
     const Bands out = render(v, t - v.elapsed);
     expectFiniteNonNegative(out, "tiny gap");
@@ -391,11 +323,29 @@ TEST(DrumVoiceSynth, TinyLastGapCannotBlowUpTheBands) {
   }
 }
 
-TEST(DrumVoiceSynth, SameInputsGiveTheSameOutputUntilTheTail) {
+// Pairs of voices that must render the same bands frame by frame until the tail: the same
+// inputs twice; a null second blob against the first given twice; a voice reused after a note
+// cut early against a fresh one; a voice handed a fresh copy of its blob mid-note against one
+// that keeps the original.
+TEST(DrumVoiceSynth, VoicesThatMustSoundAlike) {
   Blob a = rampBlob();
   blob_test::perturb(a, 0.4f, 77u);
   a.energy = a.computeEnergy();
-  Blob b = rampBlob();
+  Blob b = rampBlob(), copy = a;
+  Blob other = makeBlob([](int i) { return 0.5 * i; }, rampFrequency);
+  other.gridA[0][40] = 96.0f;
+  const auto expectAlike = [](DrumVoiceSynth& x, DrumVoiceSynth& y, const std::function<void(int)>& atFrame) {
+    Bands bx(80), by(80);
+    int frames = 0;
+    for (; frames < 500; ++frames) {
+      atFrame(frames);
+      x.advance(1.0f, bx.data());
+      y.advance(1.0f, by.data());
+      if (y.elapsed >= 96.0f) break;
+      ASSERT_EQ(bx, by) << frames;
+    }
+    EXPECT_GT(frames, 350);
+  };
   DrumVoiceSynth one, two;
   for (DrumVoiceSynth* v : {&one, &two}) {
     v->setModel(1);
@@ -404,72 +354,25 @@ TEST(DrumVoiceSynth, SameInputsGiveTheSameOutputUntilTheTail) {
     v->frequencyShift = -2.5f;
     v->contrast = 0.3f;
   }
-  Bands x(80), y(80);
-  int frames = 0;
-  for (;; ++frames) {
-    one.advance(1.0f, x.data());
-    two.advance(1.0f, y.data());
-    if (one.elapsed >= 96.0f) break;
-    ASSERT_EQ(x, y) << one.elapsed;
-  }
-  EXPECT_GT(frames, 350);
-}
-
-TEST(DrumVoiceSynth, ReusedVoiceRendersLikeAFreshOne) {
-  Blob a = rampBlob();
-  Blob other = makeBlob([](int i) { return 0.5 * i; }, rampFrequency);
-  other.gridA[0][40] = 96.0f;
-  DrumVoiceSynth reused;
-  Bands out(80);
-  // A previous note cut early, within its first rows.
+  expectAlike(one, two, [](int) {});
+  DrumVoiceSynth alone, twice;
+  alone.start(&a, nullptr, 0.9f, 0.5f, 1.0f);
+  twice.start(&a, &a, 0.9f, 0.5f, 1.0f);
+  expectAlike(alone, twice, [](int) {});
+  DrumVoiceSynth reused, fresh;
+  Bands scratch(80);
   reused.start(&other, nullptr, 0.0f, 0.5f, 1.0f);
-  reused.advance(0.1f, out.data());
+  reused.advance(0.1f, scratch.data());
   reused.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
-  DrumVoiceSynth fresh;
   fresh.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
-  Bands again(80);
-  for (int f = 0; f < 100; ++f) {
-    reused.advance(1.0f, out.data());
-    fresh.advance(1.0f, again.data());
-    ASSERT_EQ(out, again) << f;
-  }
-}
-
-TEST(DrumVoiceSynth, HandingOverAFreshCopyKeepsTheVoiceGoing) {
-  Blob a = rampBlob();
-  blob_test::perturb(a, 0.3f, 5u);
-  a.energy = a.computeEnergy();
-  Blob copy = a;
+  expectAlike(reused, fresh, [](int) {});
   DrumVoiceSynth moved, stayed;
   moved.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
   stayed.start(&a, nullptr, 0.0f, 0.8f, 1.0f);
-  Bands x(80), y(80);
-  for (int f = 0; f < 200; ++f) {
+  expectAlike(moved, stayed, [&](int f) {
     if (f == 30) moved.setBlobs(&copy, nullptr);
-    moved.advance(1.0f, x.data());
-    stayed.advance(1.0f, y.data());
-    if (stayed.elapsed >= 96.0f) break;
-    ASSERT_EQ(x, y) << f;
-  }
-  EXPECT_EQ(moved.blobA, &copy);
-  EXPECT_EQ(moved.blobB, &copy);
-  EXPECT_EQ(moved.curves[2].cursor.knots, copy.gridA[2].data());
-}
-
-TEST(DrumVoiceSynth, NoAllocationWhileRendering) {
-  Blob a = rampBlob();
-  Blob b = rampBlob();
-  blob_test::perturb(b, 0.3f, 9u);
-  b.energy = b.computeEnergy();
-  DrumVoiceSynth v;
-  v.setModel(3);
-  Bands out(80), scratch(80);
-  AllocationCounter counter;
-  v.start(&a, &b, 0.5f, 0.9f, 1.0f);
-  for (int f = 0; f < 500; ++f) v.advance(1.0f, out.data());
-  v.render(0.5f, out.data(), scratch.data());
-  v.setBlobs(&b, &a);
-  EXPECT_EQ(counter.count(), 0);
+  });
+  EXPECT_TRUE(moved.blobA == &copy && moved.blobB == &copy && moved.curves[2].cursor.knots == copy.gridA[2].data());
 }
 
 }  // namespace
