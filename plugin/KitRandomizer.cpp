@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 
 #include "engine/BandSynth.h"
 #include "engine/sequencer/Sequencer.h"
@@ -125,8 +126,12 @@ bool RandomizeKit(BandSynth& synth, Sequencer& sequencer, const std::vector<std:
   if (sounds && library.empty()) return false;
 
   Dice dice(seed);
-  if (sounds) randomizeSounds(synth, library, dice);
-  if (mode == kRandomizeAll) setTempoRoute(synth);
-  if (pattern) randomizePattern(sequencer, dice);
+  try {
+    if (sounds) randomizeSounds(synth, library, dice);
+    if (mode == kRandomizeAll) setTempoRoute(synth);
+    if (pattern) randomizePattern(sequencer, dice);
+  } catch (const std::exception&) {
+    // Out of memory part way: what was done stays, and counts as a change.
+  }
   return true;
 }
