@@ -35,8 +35,8 @@ constexpr float kMinBpm = 105.0f;
 constexpr float kBpmSpan = 15.0f;
 constexpr float kFeelSpan = 20.0f;  // swing and looseness, percent
 
-// The route of mode 3: row 1, the tempo's octave slowing "Global" "Timescale" down.
-constexpr int32_t kRouteRow = 1;
+// The route of mode 3: the first row ("Mod1"), the tempo's octave slowing "Global" "Timescale" down.
+constexpr int32_t kRouteRow = 0;
 constexpr float kRouteAmount = -1.0f / 6.0f;
 
 // Slot B redraws while it repeats slot A's sound; after this many tries it takes the next one.

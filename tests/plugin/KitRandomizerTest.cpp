@@ -26,7 +26,7 @@ struct Kit {
     return s.push_back(std::string(b.begin(), b.end())), s;
   }
   std::string sounds(int t) const { return synth->tracks[t].blobs[0].name + "|" + synth->tracks[t].blobs[1].name; }
-  float row1(int32_t k) const { return synth->params[size_t(BandSynth::rowParam(1, k))].value; }
+  float row1(int32_t k) const { return synth->params[size_t(BandSynth::rowParam(0, k))].value; }
 };
 
 }  // namespace
