@@ -1,0 +1,55 @@
+#include "plugin/SampleImport.h"
+
+#include "plugin/FileUtils.h"
+#include "plugin/FolderListing.h"
+
+namespace {
+
+constexpr const char* kImportableExtensions[] = {".wav", ".aif", ".aiff", ".flac"};
+constexpr int kPathIsFile = 1;
+constexpr int kPathIsFolder = 2;
+constexpr int kMatchEnd = 1;
+
+void addEntry(const std::string& path, std::vector<ImportEntry>& entries) {
+  ImportEntry entry;
+  SplitPath(path, &entry.folder, &entry.name);
+  entries.push_back(std::move(entry));
+}
+
+}  // namespace
+
+bool IsImportableAudioFile(const std::string& name) {
+  for (const char* extension : kImportableExtensions) {
+    if (StringMatch(name, extension, kMatchEnd, true)) return true;
+  }
+  return false;
+}
+
+std::vector<ImportEntry> CollectImportEntries(const std::vector<std::string>& paths) {
+  std::vector<ImportEntry> entries;
+  for (const std::string& path : paths) {
+    const int kind = GetPathKind(path);
+    if (kind == kPathIsFile && IsImportableAudioFile(path)) {
+      addEntry(path, entries);
+    } else if (kind == kPathIsFolder) {
+      const std::string top = path.empty() || path.back() == '/' ? path : path + "/";
+      for (const std::string& file : ListFilesRecursive(top)) {
+        if (IsImportableAudioFile(file)) addEntry(top + file, entries);
+      }
+    }
+  }
+  return entries;
+}
+
+int32_t ImportSlot(int32_t slot, float transformNormalized, size_t index) {
+  const int32_t first = slot >= 0 ? slot : (transformNormalized > 0.5f ? 1 : 0);
+  return static_cast<int32_t>((index + static_cast<size_t>(first)) % 2);
+}
+
+std::optional<ImportEntry> NextBatchImport(std::vector<ImportEntry>& batch, int32_t& index) {
+  if (index < 0) return std::nullopt;
+  if (static_cast<size_t>(index) < batch.size()) return batch[static_cast<size_t>(index++)];
+  batch.clear();
+  index = -1;
+  return std::nullopt;
+}
