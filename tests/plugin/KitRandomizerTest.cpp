@@ -66,7 +66,7 @@ TEST(KitRandomizer, SoundsByCategoryTheRouteAndAZeroSeed) {
       for (int t : {1, 3, 4, 5, 6, 7}) EXPECT_NE(kit.synth->tracks[t].blobs[0].name, kit.synth->tracks[t].blobs[1].name);
       EXPECT_NE(kit.state()[BandSynth::trackParam(6, TrackParam::kSeed)], kit.state()[BandSynth::trackParam(7, TrackParam::kSeed)]);
       EXPECT_EQ((std::vector<float>{kit.row1(0), kit.row1(1), kit.row1(3)}),  // 1: "Global" "Timescale"
-                (mode == kRandomizeAll ? std::vector<float>{10, -1.0f / 6, 1} : std::vector<float>{0, 0, 1}));
+                (mode == kRandomizeAll ? std::vector<float>{10, -1.0f / 6, 1} : std::vector<float>{0, 0, 0}));
       EXPECT_EQ(kit.seq.lanes[3].notes.size() == 1 && kit.seq.lanes[3].notes[0].start == 100, mode == kRandomizeSounds);
       if (seed == 0) {  // taken as 1
         RandomizeKit(*one.synth, one.seq, ListLibrarySounds(), mode, 1);
