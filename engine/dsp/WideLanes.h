@@ -19,11 +19,13 @@
 
 struct WideTable;
 struct WideSmallTable;
+struct WideWindow;
 
 struct WideLanes {
   static constexpr int kWidth = 8;
   using Table = WideTable;
   using SmallTable = WideSmallTable;
+  using Window = WideWindow;
   __m256 v;
   OSKRA_WIDE_TARGET static WideLanes load(const float* p) { return {_mm256_loadu_ps(p)}; }
   OSKRA_WIDE_TARGET static WideLanes splat(float x) { return {_mm256_set1_ps(x)}; }
@@ -102,6 +104,25 @@ struct WideTable {
     _mm256_store_si256(reinterpret_cast<__m256i*>(i), _mm256_cvttps_epi32(index.v));
     return {_mm256_setr_ps(values[i[0]], values[i[1]], values[i[2]], values[i[3]], values[i[4]], values[i[5]],
                            values[i[6]], values[i[7]])};
+  }
+};
+
+// Reads of tables at positions per lane that all lie within kReach entries from a base, as the
+// rising positions of a lane group mostly do: two loads and two permutations per table in place
+// of eight single reads. Every table read must have kReach readable values from the base on.
+struct WideWindow {
+  static constexpr int32_t kReach = 16;
+  __m256i offset;  // the positions less the base
+  __m256 upper;    // sign bit set where the offset lies in the second eight
+  int32_t base;
+  OSKRA_WIDE_TARGET WideWindow(WideLanes positions, int32_t from)
+      : offset(_mm256_sub_epi32(_mm256_cvttps_epi32(positions.v), _mm256_set1_epi32(from))),
+        upper(_mm256_castsi256_ps(_mm256_slli_epi32(offset, 28))),
+        base(from) {}
+  OSKRA_WIDE_TARGET WideLanes at(const float* values) const {
+    const __m256 low = _mm256_permutevar8x32_ps(_mm256_loadu_ps(values + base), offset);
+    const __m256 high = _mm256_permutevar8x32_ps(_mm256_loadu_ps(values + base + 8), offset);
+    return {_mm256_blendv_ps(low, high, upper)};
   }
 };
 
