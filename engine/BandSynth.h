@@ -250,6 +250,7 @@ class BandSynth {
   ModRoute mVoiceRoutes[ModMatrix::kMaxRows];
   int32_t mVoiceRouteCount = 0;
   ModMatrix::StepSettings mVoiceStep;
+  bool mVoiceEnvelopesRead = false;
   // Per parameter, who may move it with a voice's offset: a track (0 .. 7), every voice
   // (kSharedOwner) or nobody (kNoOwner). The parameters that may carry an offset are listed, so
   // a voice clears the last ones' offsets without looking at every parameter it could move.

@@ -1,6 +1,7 @@
 // The two modulation passes: the global one before each control pass and the per-voice one.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "engine/BandSynth.h"
 
@@ -65,7 +66,20 @@ void BandSynth::beginVoicePass() {
   const ModRoute* routes = modMatrix.collectRoutes(0);
   mVoiceRouteCount = modMatrix.routeCount;
   std::copy(routes, routes + mVoiceRouteCount, mVoiceRoutes);
-  mVoiceStep = modMatrix.stepSettings(static_cast<float>(kControlPeriod) / sampleRate);
+  // Voices' envelopes run only for a route that reads them; otherwise their steps are put off
+  // until something reads them. Steps put off keep the settings they were put off with.
+  mVoiceEnvelopesRead = false;
+  for (int32_t r = 0; r < mVoiceRouteCount; ++r) {
+    const int32_t source = mVoiceRoutes[r].source;
+    mVoiceEnvelopesRead = mVoiceEnvelopesRead || (source >= ModSource::kEnv1 && source < ModSource::kLfo1);
+  }
+  const ModMatrix::StepSettings step = modMatrix.stepSettings(static_cast<float>(kControlPeriod) / sampleRate);
+  if (std::memcmp(step.envelopes, mVoiceStep.envelopes, sizeof step.envelopes) != 0) {
+    for (DrumTrack& track : tracks)
+      for (DrumVoice& voice : track.voices)
+        for (EnvelopeState& envelope : voice.sources.envelopes) envelope.settle(true);
+  }
+  mVoiceStep = step;
 }
 
 void BandSynth::applyVoiceModulation(const DrumVoice& voice, const ModRoute* routes, int32_t routeCount) {

@@ -101,7 +101,8 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
 
   const bool firstHop = voice.newNote != 0;
   modMatrix.processLfos(voice.sources, mVoiceStep, dt, dt * tempo / 60.0,
-                        playing ? beatPosition : ModMatrix::kNoBeatPosition, &globalSources, firstHop);
+                        playing ? beatPosition : ModMatrix::kNoBeatPosition, &globalSources, firstHop,
+                        !mVoiceEnvelopesRead);
   applyVoiceModulation(voice, mVoiceRoutes, mVoiceRouteCount);
 
   const float release = trackValue(t, TrackParam::kRelease) + kReleaseFloor;

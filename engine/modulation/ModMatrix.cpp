@@ -162,11 +162,12 @@ ModMatrix::StepSettings ModMatrix::stepSettings(double seconds) const {
 
 void ModMatrix::processLfos(ModSourceState& state, double seconds, double beats, double hostBeatPosition,
                             const ModSourceState* engineWide, bool noteOn) {
-  processLfos(state, stepSettings(seconds), seconds, beats, hostBeatPosition, engineWide, noteOn);
+  processLfos(state, stepSettings(seconds), seconds, beats, hostBeatPosition, engineWide, noteOn, false);
 }
 
 void ModMatrix::processLfos(ModSourceState& state, const StepSettings& settings, double seconds, double beats,
-                            double hostBeatPosition, const ModSourceState* engineWide, bool noteOn) {
+                            double hostBeatPosition, const ModSourceState* engineWide, bool noteOn,
+                            bool deferEnvelopes) {
   const bool hostPositionGiven = std::isfinite(hostBeatPosition) && std::fabs(hostBeatPosition) < kNoBeatPosition;
   for (int32_t i = 0; i < lfoCount; ++i) {
     const Param* p = lfoParams + i * paramsPerLfo;
@@ -221,6 +222,13 @@ void ModMatrix::processLfos(ModSourceState& state, const StepSettings& settings,
   const float dt = static_cast<float>(seconds);
   for (int32_t e = 0; e < envCount; ++e) {
     EnvelopeState& env = state.envelopes[e];
+    if (deferEnvelopes) {
+      if (noteOn) env.restart();
+      env.defer(dt, settings.envelopes[e]);
+      continue;
+    }
+    env.settle();
+    env.steady = false;
     if (noteOn) env.position = 0.0f;
     env.advance(dt, settings.envelopes[e]);
   }
@@ -239,5 +247,5 @@ void ModMatrix::retriggerLfos(ModSourceState& state, bool voiceCall) {
     state.lfos[i].phase = 0.0f;
     state.lfos[i].previousPhase = kRestartPhase;
   }
-  for (int32_t e = 0; e < ModSourceState::kEnvelopeCount; ++e) state.envelopes[e].position = 0.0f;
+  for (int32_t e = 0; e < ModSourceState::kEnvelopeCount; ++e) state.envelopes[e].retrigger();
 }
