@@ -19,6 +19,19 @@ inline float tapGain(float delay, float decayRate) {
   return decayRate == 0.0f ? 1.0f : decayGain(delay * decayRate);
 }
 
+// The rotation's stage over a run where the tap is the sample the writer replaces (a delay of
+// the whole line) at a steady tap gain g: the run's samples are independent of each other.
+void rotateInPlace(float* __restrict line, float* __restrict x0, float* __restrict x1, int n, float g) {
+  for (int j = 0; j < n; ++j) {
+    const float t = g * line[j];
+    const float entering = x1[j];
+    const float a = x0[j];
+    x1[j] = (a - t) * DelayLine::kRotationGain;
+    x0[j] = (t + a) * DelayLine::kRotationGain;
+    line[j] = entering;
+  }
+}
+
 }  // namespace
 
 void DelayLine::init(int usableLength) {
@@ -175,6 +188,22 @@ void DelayLine::rotate(float* const bufs[2], int n, int delay, float decayRate) 
     const int m = std::min(kMaxBlock, n - done);
     float* x0 = bufs[0] + done;
     float* x1 = bufs[1] + done;
+    if (gain == 1.0f && target == 1.0f && readIndex(delay) == writePos && x0 != x1) {
+      // The common case (an undamped line read a whole length back): the same arithmetic
+      // with the tap and the writer on the same sample, many samples at once.
+      const int len = length();
+      int w = writePos;
+      for (int k = 0; k < m;) {
+        const int run = std::min(m - k, len - w);
+        rotateInPlace(buffer.data() + w, x0 + k, x1 + k, run, gain);
+        if (w < kGuard) mirrorGuards(w, run);
+        k += run;
+        w += run;
+        if (w == len) w = 0;
+      }
+      writePos = w;
+      continue;
+    }
     float g = gain;
     runThroughLine(m, delay, g, (target - gain) / static_cast<float>(m), [&](int k, float t) {
       const float entering = x1[k];
