@@ -64,6 +64,18 @@ void columnFrequencies(const float* const* rowsA, const float* const* rowsB, con
 template <class L>
 inline constexpr bool kWindowed = requires { typename L::Window; };
 
+// The lanes a knot walk's segments are laid out with: a lane type may name narrower ones
+// (L::SegmentLanes) when its groups would mostly run past the fifty-odd segments of a voice.
+template <class L>
+struct SegmentLanesOf {
+  using type = L;
+};
+template <class L>
+  requires requires { typename L::SegmentLanes; }
+struct SegmentLanesOf<L> {
+  using type = typename L::SegmentLanes;
+};
+
 // The lanes' positions 0 .. 15, for counting bands.
 inline constexpr float kLaneIndex[16] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f,
                                          8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 14.0f, 15.0f};
@@ -369,7 +381,7 @@ template <class L>
 void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0, float step) {
   constexpr int32_t W = L::kWidth;
   KnotSegments table;
-  knotSegments<L>(knots, n, table);
+  knotSegments<typename SegmentLanesOf<L>::type>(knots, n, table);
   constexpr int32_t kRoom = VoiceFrameKernels::kMaxDensityBins + 1 + W;
   const int32_t count = bins + 1;
   const int32_t padded = (count + W - 1) / W * W;

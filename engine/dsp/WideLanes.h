@@ -149,6 +149,9 @@ struct WiderLanes {
   static constexpr int kWidth = 16;
   using Table = WiderTable;
   using SmallTable = WiderSmallTable;
+  // A voice's knot segments (about fifty) are laid out eight lanes at a time: sixteen would
+  // work mostly past their end, at twice the cost of a division.
+  using SegmentLanes = WideLanes;
   __m512 v;
   OSKRA_WIDER_TARGET static WiderLanes load(const float* p) { return {_mm512_loadu_ps(p)}; }
   OSKRA_WIDER_TARGET static WiderLanes splat(float x) { return {_mm512_set1_ps(x)}; }
