@@ -84,7 +84,7 @@ void EnvelopeState::advance(float dt, const EnvelopeSettings& s) {
   output = std::isfinite(mean) ? mean : level;  // an infinite step has no mean
 }
 
-void EnvelopeState::defer(float dt, const EnvelopeSettings& s) {
+void EnvelopeState::deferSlowly(float dt, const EnvelopeSettings& s) {
   if (restartPending) restart();
   if (deferredSettings != &s || std::memcmp(&deferredDt, &dt, sizeof dt) != 0) {
     settle(true);

@@ -53,7 +53,14 @@ struct EnvelopeState {
   // advance(dt, s), put off until settle: the record's fields are then stale. s is kept by
   // address; before its values change, settle(true). Steps of another length or other
   // settings make the record settle first.
-  void defer(float dt, const EnvelopeSettings& s);
+  void defer(float dt, const EnvelopeSettings& s) {
+    // The usual step: the same length and settings, nothing pending, room left.
+    if (!restartPending && deferredSettings == &s && deferredDt == dt && deferred + 1 < kMaxDeferred) {
+      if (!steady) ++deferred;
+      return;
+    }
+    deferSlowly(dt, s);
+  }
   // Runs the steps put off, in order; once a step changes nothing the rest would not either.
   // newSettings: the settings the steps were put off with are about to change.
   void settle(bool newSettings = false);
@@ -67,6 +74,7 @@ struct EnvelopeState {
   void startRelease();
 
  private:
+  void deferSlowly(float dt, const EnvelopeSettings& s);
   void release();
 };
 
