@@ -266,11 +266,10 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   const int32_t high = tables.highCount;
   int32_t lane0[kMaxGroups];
   for (int32_t g = 0; g < groups; ++g) lane0[g] = groupLanes[g];
-  // Every array lies a constant distance from the block's address, and a lane group's value i
-  // a constant distance from its group start: one register for the block and one for the row
-  // reach every array (a frame array is chosen per hop).
+  // Every array lies a constant distance from the block's address: the value of a lane group
+  // at row i is found from one address per row, the array's distance added last so that it
+  // becomes part of the instruction (the frame arrays are chosen per hop).
   float* const block = work.block;
-  // Offsets in the address width, so that the array's distance folds into the address.
   std::ptrdiff_t start[kMaxGroups];
   for (int32_t g = 0; g < groups; ++g) start[g] = lane0[g];
   auto place = [block, &start](int32_t a, int32_t i, int32_t g) {
@@ -279,7 +278,8 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   };
   auto at = [&place](int32_t a, int32_t i, int32_t g) { return L::load(place(a, i, g)); };
   auto put = [&place](int32_t a, int32_t i, int32_t g, L x) { lanesStore(place(a, i, g), x); };
-  auto array = [block](int32_t a) { return block + a * kArrayStride; };
+  auto array = [block](int32_t a) { return block + static_cast<std::ptrdiff_t>(a) * kArrayStride; };
+  // The arrays by name.
   const int32_t frame0 = kFrames + work.frameArray[0];
   const int32_t frame1 = kFrames + work.frameArray[1];
   const int32_t frame2 = kFrames + work.frameArray[2];
