@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "effects/FastMath.h"
+#include "effects/FastMathLanes.h"
 #include "effects/SampleGuard.h"
 
 void CompGlue::setup(Param* p) {
@@ -23,16 +24,53 @@ void CompGlue::process(const float* const in[2], float* const out[2], int nFrame
   const float makeup = gainDb * kDecibelsToLog2;
   const float threshold = (-10.0f - 1.333f * gainDb) * kDecibelsToLog2;
 
+  // Only the gain's smoothing waits on the sample before; the level before it and the gain's
+  // use after it run over a chunk at a time, four samples to a step.
+  constexpr int kChunk = 64;
+  const Lanes thresholdLanes = lanesSplat(threshold);
+  const Lanes makeupLanes = lanesSplat(makeup);
   float g = gainLevel;
-  for (int i = 0; i < nFrames; ++i) {
-    const float l = guardSample(in[0][i]);
-    const float r = guardSample(in[1][i]);
-    const float level = fastLog2(linkedPeak(l, r));
-    const float target = std::min(threshold - level, 0.0f) * 0.6666666f + makeup;
-    g += (target < g ? attack : release) * (target - g);
-    const float gain = fastPow2(g);
-    out[0][i] = softClip(gain * l);
-    out[1][i] = softClip(gain * r);
+  for (int start = 0; start < nFrames; start += kChunk) {
+    const int n = std::min(kChunk, nFrames - start);
+    const float* inL = in[0] + start;
+    const float* inR = in[1] + start;
+    float left[kChunk];
+    float right[kChunk];
+    float targets[kChunk];
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+      const Lanes l = guardSampleLanes(lanesLoad(inL + i));
+      const Lanes r = guardSampleLanes(lanesLoad(inR + i));
+      lanesStore(left + i, l);
+      lanesStore(right + i, r);
+      const Lanes level = fastLog2Lanes(linkedPeakLanes(l, r));
+      lanesStore(targets + i,
+                 lanesMin(thresholdLanes - level, lanesZero()) * lanesSplat(0.6666666f) + makeupLanes);
+    }
+    for (; i < n; ++i) {
+      left[i] = guardSample(inL[i]);
+      right[i] = guardSample(inR[i]);
+      const float level = fastLog2(linkedPeak(left[i], right[i]));
+      targets[i] = std::min(threshold - level, 0.0f) * 0.6666666f + makeup;
+    }
+    float gains[kChunk];
+    for (i = 0; i < n; ++i) {
+      const float target = targets[i];
+      g += selectFloat(target < g, attack, release) * (target - g);
+      gains[i] = g;
+    }
+    float* outL = out[0] + start;
+    float* outR = out[1] + start;
+    for (i = 0; i + 4 <= n; i += 4) {
+      const Lanes gain = fastPow2Lanes(lanesLoad(gains + i));
+      lanesStore(outL + i, softClipLanes(gain * lanesLoad(left + i)));
+      lanesStore(outR + i, softClipLanes(gain * lanesLoad(right + i)));
+    }
+    for (; i < n; ++i) {
+      const float gain = fastPow2(gains[i]);
+      outL[i] = softClip(gain * left[i]);
+      outR[i] = softClip(gain * right[i]);
+    }
   }
   gainLevel = g;
 }

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effects/FastMath.h"
 #include "effects/SampleGuard.h"
+#include "engine/dsp/SimdLanes.h"
 #include "engine/core/WrapPhase.h"
 
 namespace {
@@ -16,6 +18,124 @@ constexpr int kChunk = 64;
 // The follower's fast side, 0.6 + 0.1 as single-precision sums give it.
 constexpr float kFollowDown = 0.59999996f + 0.1f;
 constexpr float kFollowUp = 0.1f;
+
+// One side's running values over a chunk, its parameter ramps and its samples.
+struct Side {
+  float lp, hp, y, m, g, k, rho, b;
+  float cutoffStep, dampingStep, bandStep;
+  const float* src;
+  float* dst;
+};
+
+// The shaping constants of one call.
+struct Shape {
+  float linear, constant, square, slopeFeedback, slopeGain;
+};
+
+// Sample i of one side: filters, saturation, emphasis and follower.
+inline void stepSide(Side& sd, int i, const Shape& sh) {
+  const float x = guardSample(sd.src[i]);
+  sd.hp = sd.rho * sd.hp + x - sd.lp;
+  sd.lp = sd.lp + sd.k * sd.hp;
+  const float w = sd.b * sd.hp + sd.lp;
+  const float z = w / (std::fabs(w) * sh.linear + sh.constant + w * w * sh.square);
+  const float slopeNew = (z - sd.y) * sh.slopeGain;
+  const float v = sd.y + slopeNew - sh.slopeFeedback * sd.m;
+  sd.m = slopeNew;
+  sd.y = z - 0.25f * slopeNew;
+  const float t = 1.0f / (std::fabs(v) * sh.linear + sh.constant);
+  sd.g += selectFloat(t < sd.g, kFollowDown, kFollowUp) * (t - sd.g);
+  sd.dst[i] = sd.g * v;
+  sd.k += sd.cutoffStep;
+  sd.rho += sd.dampingStep;
+  sd.b += sd.bandStep;
+}
+
+// The same for a whole chunk of both sides, with the same arithmetic taken in stages: only the
+// filters, the emphasis and the follower wait on the sample before, so the two divisions of
+// every sample run four samples to a step in between. The sides' samples must not overlap.
+void processSides(Side (&sides)[2], int n, const Shape& sh) {
+  constexpr int kMax = 64;
+  // The running values are copied out of the sides for the loops, so that the stores of the
+  // samples cannot be taken for stores into them.
+  float w[2][kMax];
+  {
+    float hp[2] = {sides[0].hp, sides[1].hp};
+    float lp[2] = {sides[0].lp, sides[1].lp};
+    float k[2] = {sides[0].k, sides[1].k};
+    float rho[2] = {sides[0].rho, sides[1].rho};
+    float b[2] = {sides[0].b, sides[1].b};
+    const float* src[2] = {sides[0].src, sides[1].src};
+    for (int i = 0; i < n; ++i) {
+      for (int s = 0; s < 2; ++s) {
+        const float x = guardSample(src[s][i]);
+        hp[s] = rho[s] * hp[s] + x - lp[s];
+        lp[s] = lp[s] + k[s] * hp[s];
+        w[s][i] = b[s] * hp[s] + lp[s];
+        k[s] += sides[s].cutoffStep;
+        rho[s] += sides[s].dampingStep;
+        b[s] += sides[s].bandStep;
+      }
+    }
+    for (int s = 0; s < 2; ++s) {
+      sides[s].hp = hp[s];
+      sides[s].lp = lp[s];
+      sides[s].k = k[s];
+      sides[s].rho = rho[s];
+      sides[s].b = b[s];
+    }
+  }
+  const Lanes linear = lanesSplat(sh.linear);
+  const Lanes constant = lanesSplat(sh.constant);
+  const Lanes square = lanesSplat(sh.square);
+  float z[2][kMax];
+  for (int s = 0; s < 2; ++s) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+      const Lanes x = lanesLoad(w[s] + i);
+      lanesStore(z[s] + i, x / (lanesAbs(x) * linear + constant + x * x * square));
+    }
+    for (; i < n; ++i) z[s][i] = w[s][i] / (std::fabs(w[s][i]) * sh.linear + sh.constant + w[s][i] * w[s][i] * sh.square);
+  }
+  float v[2][kMax];
+  {
+    float y[2] = {sides[0].y, sides[1].y};
+    float m[2] = {sides[0].m, sides[1].m};
+    for (int i = 0; i < n; ++i) {
+      for (int s = 0; s < 2; ++s) {
+        const float slopeNew = (z[s][i] - y[s]) * sh.slopeGain;
+        v[s][i] = y[s] + slopeNew - sh.slopeFeedback * m[s];
+        m[s] = slopeNew;
+        y[s] = z[s][i] - 0.25f * slopeNew;
+      }
+    }
+    for (int s = 0; s < 2; ++s) {
+      sides[s].y = y[s];
+      sides[s].m = m[s];
+    }
+  }
+  float t[2][kMax];
+  for (int s = 0; s < 2; ++s) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+      lanesStore(t[s] + i, lanesSplat(1.0f) / (lanesAbs(lanesLoad(v[s] + i)) * linear + constant));
+    }
+    for (; i < n; ++i) t[s][i] = 1.0f / (std::fabs(v[s][i]) * sh.linear + sh.constant);
+  }
+  float g[2] = {sides[0].g, sides[1].g};
+  float gains[2][kMax];
+  for (int i = 0; i < n; ++i) {
+    for (int s = 0; s < 2; ++s) {
+      g[s] += selectFloat(t[s][i] < g[s], kFollowDown, kFollowUp) * (t[s][i] - g[s]);
+      gains[s][i] = g[s];
+    }
+  }
+  for (int s = 0; s < 2; ++s) {
+    sides[s].g = g[s];
+    float* dst = sides[s].dst;
+    for (int i = 0; i < n; ++i) dst[i] = gains[s][i] * v[s][i];
+  }
+}
 
 }  // namespace
 
@@ -54,6 +174,7 @@ void CompTape::process(const float* const in[2], float* const out[2], int nFrame
   const float shapeSquare = age * age * drive;
   const float slopeFeedback = 1.0f / (4.0f * c + 1.0f);
   const float slopeGain = 1.0f / (c + 0.25f);
+  const Shape shape = {shapeLinear, shapeConstant, shapeSquare, slopeFeedback, slopeGain};
 
   SharedLcg& random = gTapeRandom;
   for (int start = 0; start < nFrames; start += kChunk) {
@@ -65,15 +186,9 @@ void CompTape::process(const float* const in[2], float* const out[2], int nFrame
     }
 
     const float inverseN = 1.0f / static_cast<float>(n);
-    // Both sides in one pass: each side's filters and follower wait on their own previous
-    // sample, so the two run side by side. A side reads its sample before writing it, and the
-    // left side goes first at every sample, as when the sides ran one after the other.
-    struct Side {
-      float lp, hp, y, m, g, k, rho, b;
-      float cutoffStep, dampingStep, bandStep;
-      const float* src;
-      float* dst;
-    };
+    // Each side's filters and follower wait on their own previous sample, so the two run side
+    // by side. A side reads its sample before writing it, and the left side goes first at
+    // every sample, as when the sides ran one after the other.
     Side sides[2];
     for (int side = 0; side < 2; ++side) {
       Channel& ch = channels[side];
@@ -94,23 +209,13 @@ void CompTape::process(const float* const in[2], float* const out[2], int nFrame
                      in[side] + start,
                      out[side] + start};
     }
-    for (int i = 0; i < n; ++i) {
-      for (Side& sd : sides) {
-        const float x = guardSample(sd.src[i]);
-        sd.hp = sd.rho * sd.hp + x - sd.lp;
-        sd.lp = sd.lp + sd.k * sd.hp;
-        const float w = sd.b * sd.hp + sd.lp;
-        const float z = w / (std::fabs(w) * shapeLinear + shapeConstant + w * w * shapeSquare);
-        const float slopeNew = (z - sd.y) * slopeGain;
-        const float v = sd.y + slopeNew - slopeFeedback * sd.m;
-        sd.m = slopeNew;
-        sd.y = z - 0.25f * slopeNew;
-        const float t = 1.0f / (std::fabs(v) * shapeLinear + shapeConstant);
-        sd.g += (t < sd.g ? kFollowDown : kFollowUp) * (t - sd.g);
-        sd.dst[i] = sd.g * v;
-        sd.k += sd.cutoffStep;
-        sd.rho += sd.dampingStep;
-        sd.b += sd.bandStep;
+    if (in[1] != out[0]) {
+      processSides(sides, n, shape);
+    } else {
+      // The left side writes where the right side reads (one buffer for both): sample by
+      // sample.
+      for (int i = 0; i < n; ++i) {
+        for (Side& sd : sides) stepSide(sd, i, shape);
       }
     }
     for (int side = 0; side < 2; ++side) {

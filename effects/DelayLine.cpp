@@ -6,17 +6,36 @@
 
 #include "effects/DecayGain.h"
 #include "engine/core/Clamp.h"
+#include "engine/dsp/SimdLanes.h"
 
 namespace {
 
-// Catmull-Rom between y1 and y2 at fraction f; y0 and y3 shape the slopes.
-inline float catmullRom(float y0, float y1, float y2, float y3, float f) {
-  return (((1.5f * y1 - 0.5f * y0 - 1.5f * y2 + 0.5f * y3) * f + y0 - 2.5f * y1 + 2.0f * y2 -
-           0.5f * y3) * f + 0.5f * (y2 - y0)) * f + y1;
+// Catmull-Rom between y1 and y2 at fraction f; y0 and y3 shape the slopes. For a float or,
+// the same arithmetic in every lane, Lanes.
+inline float splatAs(float x, float) { return x; }
+inline Lanes splatAs(float x, Lanes) { return lanesSplat(x); }
+template <typename T>
+inline T catmullRom(T y0, T y1, T y2, T y3, T f) {
+  auto c = [](float x) { return splatAs(x, T{}); };
+  return (((c(1.5f) * y1 - c(0.5f) * y0 - c(1.5f) * y2 + c(0.5f) * y3) * f + y0 - c(2.5f) * y1 + c(2.0f) * y2 -
+           c(0.5f) * y3) * f + c(0.5f) * (y2 - y0)) * f + y1;
 }
 
 inline float tapGain(float delay, float decayRate) {
   return decayRate == 0.0f ? 1.0f : decayGain(delay * decayRate);
+}
+
+// The rotation's stage over a run where the tap is the sample the writer replaces (a delay of
+// the whole line) at a steady tap gain g: the run's samples are independent of each other.
+void rotateInPlace(float* __restrict line, float* __restrict x0, float* __restrict x1, int n, float g) {
+  for (int j = 0; j < n; ++j) {
+    const float t = g * line[j];
+    const float entering = x1[j];
+    const float a = x0[j];
+    x1[j] = (a - t) * DelayLine::kRotationGain;
+    x0[j] = (t + a) * DelayLine::kRotationGain;
+    line[j] = entering;
+  }
 }
 
 }  // namespace
@@ -112,13 +131,38 @@ void DelayLine::readBlock(float* out, int n, float delay, DelayReadHead& h, floa
   const double speed = h.speed;
   double pos = h.position;
   float g = gain;
+  // The read positions and gains first, one after the other; then the interpolation four
+  // samples at a time, the four reads of a sample in lanes wherever four samples read
+  // neighbouring positions (a head gliding near speed 1 nearly always does).
+  int index[kMaxBlock];
+  float fraction[kMaxBlock];
+  float gains[kMaxBlock];
   for (int k = 0; k < n; ++k) {
     if (pos >= len) pos -= len;
     const int i = static_cast<int>(pos);
-    const float f = static_cast<float>(pos - i);
-    out[k] = catmullRom(b[i], b[i + 1], b[i + 2], b[i + 3], f) * g;
+    index[k] = i;
+    fraction[k] = static_cast<float>(pos - i);
+    gains[k] = g;
     g += gainStep;
     pos += speed;
+  }
+  int k = 0;
+  for (; k + 4 <= n; k += 4) {
+    const int i = index[k];
+    Lanes y[4];
+    if (index[k + 1] == i + 1 && index[k + 2] == i + 2 && index[k + 3] == i + 3) {
+      for (int t = 0; t < 4; ++t) y[t] = lanesLoad(b + i + t);
+    } else {
+      float taps[4][4];
+      for (int t = 0; t < 4; ++t)
+        for (int l = 0; l < 4; ++l) taps[t][l] = b[index[k + l] + t];
+      for (int t = 0; t < 4; ++t) y[t] = lanesLoad(taps[t]);
+    }
+    lanesStore(out + k, catmullRom(y[0], y[1], y[2], y[3], lanesLoad(fraction + k)) * lanesLoad(gains + k));
+  }
+  for (; k < n; ++k) {
+    const int i = index[k];
+    out[k] = catmullRom(b[i], b[i + 1], b[i + 2], b[i + 3], fraction[k]) * gains[k];
   }
   if (pos >= len) pos -= len;
   h.position = pos;
@@ -175,6 +219,22 @@ void DelayLine::rotate(float* const bufs[2], int n, int delay, float decayRate) 
     const int m = std::min(kMaxBlock, n - done);
     float* x0 = bufs[0] + done;
     float* x1 = bufs[1] + done;
+    if (gain == 1.0f && target == 1.0f && readIndex(delay) == writePos && x0 != x1) {
+      // The common case (an undamped line read a whole length back): the same arithmetic
+      // with the tap and the writer on the same sample, many samples at once.
+      const int len = length();
+      int w = writePos;
+      for (int k = 0; k < m;) {
+        const int run = std::min(m - k, len - w);
+        rotateInPlace(buffer.data() + w, x0 + k, x1 + k, run, gain);
+        if (w < kGuard) mirrorGuards(w, run);
+        k += run;
+        w += run;
+        if (w == len) w = 0;
+      }
+      writePos = w;
+      continue;
+    }
     float g = gain;
     runThroughLine(m, delay, g, (target - gain) / static_cast<float>(m), [&](int k, float t) {
       const float entering = x1[k];

@@ -51,6 +51,13 @@ inline float linkedPeak(float l, float r) {
   return b > p ? b : p;
 }
 
+// condition ? a : b without a branch: for the followers' choice between attack and release,
+// which a branch would guess wrong about half the time.
+inline float selectFloat(bool condition, float a, float b) {
+  const uint32_t mask = 0u - static_cast<uint32_t>(condition);
+  return std::bit_cast<float>((std::bit_cast<uint32_t>(a) & mask) | (std::bit_cast<uint32_t>(b) & ~mask));
+}
+
 // One-pole coefficient for a time constant of t samples: 1 - t^2 / (1 + t + t^2), close to 1/t
 // for long times and 1 for t = 0.
 inline float smoothingCoefficient(float t) { return 1.0f - t * t / (1.0f + t + t * t); }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "effects/FastMath.h"
+#include "effects/FastMathLanes.h"
 #include "effects/PolySine.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
@@ -89,17 +90,19 @@ void FxTempoDelay::addStep(float* const wet[2], int n, int j, float w0, float w1
   }
   const float longest = static_cast<float>(lines[0].length()) - kLineMargin;
   const float weightStep = (w1 - w0) / static_cast<float>(n);
+  float weights[kChunk];
+  float w = w0;
+  for (int k = 0; k < n; ++k) {
+    weights[k] = w;
+    w += weightStep;
+  }
   float tap[kChunk];
   for (int i = 0; i < 2; ++i) {
     const float s = polySine(wrapPhase(phase + 0.25f * static_cast<float>(i) + 0.5f * static_cast<float>(parity)));
     const float delay = clamp(static_cast<float>(j) * stepSamples + s * kWobbleSeconds * sampleRate,
                               kShortestTap, longest);
     lines[i].readModulated(tap, n, delay, &stepHeads[2 * i + parity]);
-    float w = w0;
-    for (int k = 0; k < n; ++k) {
-      wet[i][k] += w * tap[k];
-      w += weightStep;
-    }
+    for (int k = 0; k < n; ++k) wet[i][k] += weights[k] * tap[k];
   }
 }
 
@@ -124,20 +127,33 @@ void FxTempoDelay::processChunk(const float* inL, const float* inR, float* outL,
 
   const float gainStep =
       clamp((wantedFeedback - feedback) / static_cast<float>(n), -kFeedbackGlide, kFeedbackGlide);
-  for (int i = 0; i < 2; ++i) {
-    float a = fast[i], b = slow[i], g = feedback;
-    float* x = wet[i];
-    for (int k = 0; k < n; ++k) {
-      // Take out the top (a) and the lows (b) before the echo goes round again.
-      a = 0.2f * x[k] - 0.8f * a;
-      b += 0.01f * (x[k] - b);
-      const float y = x[k] - (a + b);
-      x[k] = y;
-      dry[i][k] += softClip(y * g);
-      g += gainStep;
+  // Take out the top (a) and the lows (b) before the echo goes round again: the two filters of
+  // both sides wait on their last samples; the soft clipping of what goes round does not and
+  // runs four samples at a time afterwards.
+  float gains[kChunk];
+  float g = feedback;
+  for (int k = 0; k < n; ++k) {
+    gains[k] = g;
+    g += gainStep;
+  }
+  float a[2] = {fast[0], fast[1]};
+  float b[2] = {slow[0], slow[1]};
+  for (int k = 0; k < n; ++k) {
+    for (int i = 0; i < 2; ++i) {
+      const float x = wet[i][k];
+      a[i] = 0.2f * x - 0.8f * a[i];
+      b[i] += 0.01f * (x - b[i]);
+      wet[i][k] = x - (a[i] + b[i]);
     }
-    fast[i] = a;
-    slow[i] = b;
+  }
+  for (int i = 0; i < 2; ++i) {
+    fast[i] = a[i];
+    slow[i] = b[i];
+    int k = 0;
+    for (; k + 4 <= n; k += 4) {
+      lanesStore(dry[i] + k, lanesLoad(dry[i] + k) + softClipLanes(lanesLoad(wet[i] + k) * lanesLoad(gains + k)));
+    }
+    for (; k < n; ++k) dry[i][k] += softClip(wet[i][k] * gains[k]);
     lines[i].write(dry[i], n);
   }
   feedback += static_cast<float>(n) * gainStep;

@@ -6,6 +6,17 @@
 #include "effects/GlideStep.h"
 #include "effects/SampleCount.h"
 #include "effects/SampleGuard.h"
+#include "engine/dsp/SimdLanes.h"
+
+namespace {
+
+// One row of the mixing matrix over a run of the four lines' samples.
+void mixInto(float* __restrict to, const float* __restrict row, const float* __restrict a, const float* __restrict b,
+             const float* __restrict c, const float* __restrict d, int n) {
+  for (int i = 0; i < n; ++i) to[i] = row[0] * a[i] + row[1] * b[i] + row[2] * c[i] + row[3] * d[i];
+}
+
+}  // namespace
 
 void ReverbPlate::setup(Param* p) {
   p[0].init(Param::kLinear, 0.0f, 100.0f, 0.0f, "%.0f", "Length", 50.0f);
@@ -104,23 +115,54 @@ void ReverbPlate::processChunk(const float* inL, const float* inR, float* outL, 
     d[k] = damping[k];
     s[k] = lowPass[k];
   }
-  // The four lines' low-passes side by side: each waits on its own last sample.
+  // The four lines' low-passes side by side, a lane each: each waits on its own last sample.
+  // The lines' samples are turned into one lane group per frame and back.
+  static_assert(kLines == 4, "a lane per line");
+  float frames[kChunk][kLines];
+  auto turn = [&](bool toFrames) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+      if (toFrames) {
+        Lanes r[4] = {lanesLoad(work[0] + i), lanesLoad(work[1] + i), lanesLoad(work[2] + i), lanesLoad(work[3] + i)};
+        lanesTranspose(r[0], r[1], r[2], r[3]);
+        for (int k = 0; k < 4; ++k) lanesStore(frames[i + k], r[k]);
+      } else {
+        Lanes r[4] = {lanesLoad(frames[i]), lanesLoad(frames[i + 1]), lanesLoad(frames[i + 2]), lanesLoad(frames[i + 3])};
+        lanesTranspose(r[0], r[1], r[2], r[3]);
+        for (int k = 0; k < 4; ++k) lanesStore(work[k] + i, r[k]);
+      }
+    }
+    for (; i < n; ++i)
+      for (int k = 0; k < kLines; ++k) {
+        if (toFrames) {
+          frames[i][k] = work[k][i];
+        } else {
+          work[k][i] = frames[i][k];
+        }
+      }
+  };
+  turn(true);
+  Lanes sLanes = lanesLoad(s);
+  Lanes gLanes = lanesLoad(g);
+  Lanes dLanes = lanesLoad(d);
+  const Lanes rightSigns = lanesLoad(signRight);
+  const Lanes leftSigns = lanesLoad(signLeft);
+  const Lanes gainSteps = lanesLoad(gainStep);
+  const Lanes dampingSteps = lanesLoad(dampingStep);
   float w = inputGain;
   for (int i = 0; i < n; ++i) {
-    for (int k = 0; k < kLines; ++k) {
-      const float u = (signRight[k] * dryR[i] + signLeft[k] * dryL[i]) * w + g[k] * work[k][i];
-      s[k] += d[k] * (u - s[k]);
-      work[k][i] = s[k];
-      g[k] += gainStep[k];
-      d[k] += dampingStep[k];
-    }
+    const Lanes u = (rightSigns * lanesSplat(dryR[i]) + leftSigns * lanesSplat(dryL[i])) * lanesSplat(w) +
+                    gLanes * lanesLoad(frames[i]);
+    sLanes = sLanes + dLanes * (u - sLanes);
+    lanesStore(frames[i], sLanes);
+    gLanes = gLanes + gainSteps;
+    dLanes = dLanes + dampingSteps;
     w += inputStep;
   }
-  for (int k = 0; k < kLines; ++k) {
-    lowPass[k] = s[k];
-    lineGain[k] = g[k];
-    damping[k] = d[k];
-  }
+  turn(false);
+  lanesStore(lowPass, sLanes);
+  lanesStore(lineGain, gLanes);
+  lanesStore(damping, dLanes);
   inputGain += static_cast<float>(n) * inputStep;
 
   for (int i = 0; i < kRotations; ++i) {
@@ -134,10 +176,12 @@ void ReverbPlate::processChunk(const float* inL, const float* inR, float* outL, 
     FeedbackLine& line = feedbackLines[r];
     const int m = static_cast<int>(line.buffer.size());
     const float* row = matrix[r];
-    for (int i = 0; i < n; ++i) {
-      line.buffer[static_cast<size_t>(line.writePos)] =
-          row[0] * work[0][i] + row[1] * work[1][i] + row[2] * work[2][i] + row[3] * work[3][i];
-      if (++line.writePos == m) line.writePos = 0;
+    for (int i = 0; i < n;) {
+      const int run = std::min(n - i, m - line.writePos);
+      mixInto(line.buffer.data() + line.writePos, row, work[0] + i, work[1] + i, work[2] + i, work[3] + i, run);
+      i += run;
+      line.writePos += run;
+      if (line.writePos == m) line.writePos = 0;
     }
   }
 }

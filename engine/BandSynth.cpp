@@ -49,6 +49,7 @@ BandSynth::BandSynth() : lfoShapes(ModSourceState::kLfoCount, PointCurve(kLfoSha
 BandSynth::~BandSynth() = default;
 
 void BandSynth::buildIndexLists() {
+  std::fill(std::begin(mModOwner), std::end(mModOwner), kNoOwner);
   std::vector<int32_t>& exposed = modMatrix.exposedParams;
   for (int32_t k = 0; k < GlobalParam::kCount; ++k) {
     exposed.push_back(globalParam(k));
@@ -65,6 +66,9 @@ void BandSynth::buildIndexLists() {
     exposed.push_back(synthParam(k));
     sharedModParams.push_back(synthParam(k));
   }
+  for (int32_t i : sharedModParams) mModOwner[i] = kSharedOwner;
+  for (int32_t t = 0; t < kTrackCount; ++t)
+    for (int32_t i : trackModParams[t]) mModOwner[i] = static_cast<int8_t>(t);
 }
 
 bool BandSynth::isTrackAudible(int32_t track) const {
@@ -76,8 +80,4 @@ bool BandSynth::isTrackAudible(int32_t track) const {
 void BandSynth::copyTrackBlobs(const Blob (&source)[2], Blob (&destination)[2]) {
   destination[0].assign(source[0], true);
   destination[1].assign(source[1], true);
-}
-
-bool BandSynth::contains(const std::vector<int32_t>& list, int32_t index) {
-  return std::find(list.begin(), list.end(), index) != list.end();
 }

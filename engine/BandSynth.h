@@ -241,7 +241,25 @@ class BandSynth {
   // After a voice's hop: its age, and its end once released or faded away.
   void endHop(DrumVoice& voice);
   void runEffectSlots(float** outputs, int32_t nOutputChannels, int32_t pos, int32_t n);
-  static bool contains(const std::vector<int32_t>& list, int32_t index);
+  // What every voice of a control pass shares, read once before the first: the per-voice
+  // routes and the step of the modulation sources. The rows and the sources' settings are no
+  // modulation targets, so no voice changes them for the next.
+  void beginVoicePass();
+  void applyVoiceModulation(const DrumVoice& voice, const ModRoute* routes, int32_t routeCount);
+
+  ModRoute mVoiceRoutes[ModMatrix::kMaxRows];
+  int32_t mVoiceRouteCount = 0;
+  ModMatrix::StepSettings mVoiceStep;
+  bool mVoiceEnvelopesRead = false;
+  // Per parameter, who may move it with a voice's offset: a track (0 .. 7), every voice
+  // (kSharedOwner) or nobody (kNoOwner). The parameters that may carry an offset are listed, so
+  // a voice clears the last ones' offsets without looking at every parameter it could move.
+  static constexpr int8_t kSharedOwner = -2;
+  static constexpr int8_t kNoOwner = -1;
+  int8_t mModOwner[kParamCount] = {};
+  int32_t mVoiceTouched[kParamCount] = {};
+  bool mVoiceListed[kParamCount] = {};
+  int32_t mVoiceTouchedCount = 0;
 
   // The effect type whose ranges each slot's two effect records carry.
   int32_t mEffectParamTypes[kSlotCount] = {-1, -1, -1, -1};

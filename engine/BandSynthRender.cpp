@@ -121,6 +121,7 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
       panTrackAudio(n);
       for (int32_t t = 0; t < kTrackCount; ++t) mixTrackAudio(t, outputs, pos);
       if (control) {
+        beginVoicePass();
         for (int32_t t = 0; t < kTrackCount; ++t) collectVoices(t, synth);
       }
       if (control) finishVoicePass();

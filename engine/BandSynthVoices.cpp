@@ -100,9 +100,10 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
   if (synth >= 0 && synth != t && voice.state == DrumVoice::kHeld) voice.release();
 
   const bool firstHop = voice.newNote != 0;
-  modMatrix.processLfos(voice.sources, dt, dt * tempo / 60.0, playing ? beatPosition : ModMatrix::kNoBeatPosition,
-                        &globalSources, firstHop);
-  applyVoiceModulation(voice);
+  modMatrix.processLfos(voice.sources, mVoiceStep, dt, dt * tempo / 60.0,
+                        playing ? beatPosition : ModMatrix::kNoBeatPosition, &globalSources, firstHop,
+                        !mVoiceEnvelopesRead);
+  applyVoiceModulation(voice, mVoiceRoutes, mVoiceRouteCount);
 
   const float release = trackValue(t, TrackParam::kRelease) + kReleaseFloor;
   if (voice.state == DrumVoice::kReleased) {

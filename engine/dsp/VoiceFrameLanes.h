@@ -60,6 +60,22 @@ void columnFrequencies(const float* const* rowsA, const float* const* rowsB, con
   }
 }
 
+// Lane types that read tables through a window of rising positions (L::Window).
+template <class L>
+inline constexpr bool kWindowed = requires { typename L::Window; };
+
+// The lanes a knot walk's segments are laid out with: a lane type may name narrower ones
+// (L::SegmentLanes) when its groups would mostly run past the fifty-odd segments of a voice.
+template <class L>
+struct SegmentLanesOf {
+  using type = L;
+};
+template <class L>
+  requires requires { typename L::SegmentLanes; }
+struct SegmentLanesOf<L> {
+  using type = typename L::SegmentLanes;
+};
+
 // The lanes' positions 0 .. 15, for counting bands.
 inline constexpr float kLaneIndex[16] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f,
                                          8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 14.0f, 15.0f};
@@ -98,10 +114,15 @@ inline void spreadPassed(const float* reach, int32_t number, int32_t count, floa
   // stores one at a time).
   int32_t at[kMaxPassed];
   for (int32_t k = 0; k < number; ++k) at[k] = static_cast<int32_t>(reach[k]);
-  for (int32_t k = 0; k < number; ++k) {
+  int32_t k = 0;
+  for (; k + 4 <= number; k += 4) {
     __asm__("" : "+r"(k));
     mark[at[k]] = kPassedCount[k];
+    mark[at[k + 1]] = kPassedCount[k + 1];
+    mark[at[k + 2]] = kPassedCount[k + 2];
+    mark[at[k + 3]] = kPassedCount[k + 3];
   }
+  for (; k < number; ++k) mark[at[k]] = kPassedCount[k];
   L carry = L::zero();
   for (int32_t i = 0; i < count; i += W) {
     const L m = lanesMax(lanesRunningMax(L::load(mark + i)), carry);
@@ -161,12 +182,24 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     }
   }
   for (int32_t i = count; i < padded; ++i) column[i] = column[count - 1];
-  if constexpr (!kColumnsInLanes) {
-    for (int32_t i = 0; i < padded; ++i) {
+  auto copyColumns = [&](int32_t from, int32_t to) {
+    for (int32_t i = from; i < to; ++i) {
       const int32_t j = static_cast<int32_t>(column[i]);
       below[i] = columns[j];
       above[i] = columns[j + 1];
     }
+  };
+  if constexpr (!kColumnsInLanes && !kWindowed<L>) copyColumns(0, padded);
+  // A window reads past the columns: it gets a copy with room behind them.
+  constexpr int32_t kWindowRoom = kWindowed<L> ? kMixedColumns + 2 + 2 * W : 1;
+  [[maybe_unused]] float windowColumns[kWindowRoom];
+  if constexpr (kWindowed<L>) {
+    static_assert(kMixedColumns % W == 0, "whole lane groups of columns");
+    for (int32_t k = 0; k < kMixedColumns; k += W) lanesStore(windowColumns + k, L::load(columns + k));
+    windowColumns[kMixedColumns] = columns[kMixedColumns];
+    windowColumns[kMixedColumns + 1] = columns[kMixedColumns + 1];
+    for (int32_t k = kMixedColumns + 2; k + W <= kWindowRoom; k += W) lanesStore(windowColumns + k, L::zero());
+    lanesStore(windowColumns + kWindowRoom - W, L::zero());
   }
 
   // Each band's place among the time curves: the span below it and how far into it.
@@ -189,6 +222,18 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     if constexpr (kColumnsInLanes) {
       lo = columnAt.at(j4);
       hi = columnAt.at(j4 + one);
+    } else if constexpr (kWindowed<L>) {
+      // The bands' columns rise: mostly they lie within a window of the columns.
+      const int32_t low = static_cast<int32_t>(column[i]);
+      if (static_cast<int32_t>(column[i + W - 1]) - low < L::Window::kReach) {
+        const typename L::Window window(j4, low);
+        lo = window.at(windowColumns);
+        hi = window.at(windowColumns + 1);
+      } else {
+        copyColumns(i, i + W);
+        lo = L::load(below + i);
+        hi = L::load(above + i);
+      }
     } else {
       lo = L::load(below + i);
       hi = L::load(above + i);
@@ -266,9 +311,10 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   int32_t i = 0;
   for (; i + W <= n; i += W) lanesStore(k + i, L::load(knots + i));
   for (; i < n; ++i) k[i] = knots[i];
+  // The last knot repeated up to two groups past the covered ones.
   const L last = L::splat(knots[n - 1]);
-  for (; i % W != 0; ++i) k[i] = knots[n - 1];
-  for (; i <= covered + W; i += W) lanesStore(k + i, last);
+  for (i = n; i + W <= covered + 2 * W; i += W) lanesStore(k + i, last);
+  lanesStore(k + covered + W, last);
 
   // Segment s >= 0 spans width[s + 1] = gap min(s, n - 2); the one after it is gap
   // min(s + 1, n - 2), the one before it gap s - 1 (the first gap for segment 0). A NaN gap
@@ -310,11 +356,24 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   for (i = 0; i < covered; i += W) lanesStore(area + i, L::load(t.mean + i) * L::load(t.width + i));
   // The positions and the areas add up in order, so every start and base is the walk's to
   // the last bit.
-  t.start[0] = -first;
-  t.base[0] = 0.0f;
-  for (i = 1; i < segments; ++i) {
-    t.base[i] = t.base[i - 1] + area[i - 1];
-    t.start[i] = t.start[i - 1] + t.width[i - 1];
+  float start = -first;
+  float base = 0.0f;
+  t.start[0] = start;
+  t.base[0] = base;
+  // Four at a time: the chains are what takes the time, not the loop.
+  for (i = 1; i + 4 <= segments; i += 4) {
+    for (int32_t j = i; j < i + 4; ++j) {
+      base = base + area[j - 1];
+      start = start + t.width[j - 1];
+      t.base[j] = base;
+      t.start[j] = start;
+    }
+  }
+  for (; i < segments; ++i) {
+    base = base + area[i - 1];
+    start = start + t.width[i - 1];
+    t.base[i] = base;
+    t.start[i] = start;
   }
 }
 
@@ -322,7 +381,7 @@ template <class L>
 void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0, float step) {
   constexpr int32_t W = L::kWidth;
   KnotSegments table;
-  knotSegments<L>(knots, n, table);
+  knotSegments<typename SegmentLanesOf<L>::type>(knots, n, table);
   constexpr int32_t kRoom = VoiceFrameKernels::kMaxDensityBins + 1 + W;
   const int32_t count = bins + 1;
   const int32_t padded = (count + W - 1) / W * W;
@@ -368,7 +427,10 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
   }
   if (direct) {
     spreadPassed<L>(reach, n, count, segmentAt);
-    for (int32_t i = 0; i < count; ++i) position[i] = t0 + static_cast<float>(i);
+    // t0 + i, exact for every whole i on the grid.
+    const L origin = L::splat(t0);
+    const L lane = L::load(kLaneIndex);
+    for (int32_t i = 0; i < count; i += W) lanesStore(position + i, origin + (L::splat(static_cast<float>(i)) + lane));
   } else {
     int32_t segment = 0;
     float t = t0;
@@ -383,17 +445,20 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
     position[i] = position[count - 1];
     segmentAt[i] = segmentAt[count - 1];
   }
-  for (int32_t i = 0; i < padded && !kLookUp; ++i) {
-    const int32_t segment = static_cast<int32_t>(segmentAt[i]);
-    if constexpr (!kLookUp) {
-      width[i] = table.width[segment];
-      start[i] = table.start[segment];
-      base[i] = table.base[segment];
-      a[i] = table.a[segment];
-      mean[i] = table.mean[segment];
-      d[i] = table.d[segment];
+  auto copy = [&](int32_t from, int32_t to) {
+    for (int32_t i = from; i < to; ++i) {
+      const int32_t segment = static_cast<int32_t>(segmentAt[i]);
+      if constexpr (!kLookUp) {
+        width[i] = table.width[segment];
+        start[i] = table.start[segment];
+        base[i] = table.base[segment];
+        a[i] = table.a[segment];
+        mean[i] = table.mean[segment];
+        d[i] = table.d[segment];
+      }
     }
-  }
+  };
+  if constexpr (!kLookUp && !kWindowed<L>) copy(0, padded);
 
   const int32_t segments = n + 1;
   [[maybe_unused]] const typename L::Table widthAt(table.width, segments);
@@ -414,6 +479,26 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
       a0 = aAt.at(k);
       m0 = meanAt.at(k);
       d0 = dAt.at(k);
+    } else if constexpr (kWindowed<L>) {
+      // The group's segments rise: mostly they lie within a window of the tables.
+      const int32_t low = static_cast<int32_t>(segmentAt[i]);
+      if (static_cast<int32_t>(segmentAt[i + W - 1]) - low < L::Window::kReach) {
+        const typename L::Window window(L::load(segmentAt + i), low);
+        w = window.at(table.width);
+        s0 = window.at(table.start);
+        b0 = window.at(table.base);
+        a0 = window.at(table.a);
+        m0 = window.at(table.mean);
+        d0 = window.at(table.d);
+      } else {
+        copy(i, i + W);
+        w = L::load(width + i);
+        s0 = L::load(start + i);
+        b0 = L::load(base + i);
+        a0 = L::load(a + i);
+        m0 = L::load(mean + i);
+        d0 = L::load(d + i);
+      }
     } else {
       w = L::load(width + i);
       s0 = L::load(start + i);

@@ -19,11 +19,13 @@
 
 struct WideTable;
 struct WideSmallTable;
+struct WideWindow;
 
 struct WideLanes {
   static constexpr int kWidth = 8;
   using Table = WideTable;
   using SmallTable = WideSmallTable;
+  using Window = WideWindow;
   __m256 v;
   OSKRA_WIDE_TARGET static WideLanes load(const float* p) { return {_mm256_loadu_ps(p)}; }
   OSKRA_WIDE_TARGET static WideLanes splat(float x) { return {_mm256_set1_ps(x)}; }
@@ -105,6 +107,25 @@ struct WideTable {
   }
 };
 
+// Reads of tables at positions per lane that all lie within kReach entries from a base, as the
+// rising positions of a lane group mostly do: two loads and two permutations per table in place
+// of eight single reads. Every table read must have kReach readable values from the base on.
+struct WideWindow {
+  static constexpr int32_t kReach = 16;
+  __m256i offset;  // the positions less the base
+  __m256 upper;    // sign bit set where the offset lies in the second eight
+  int32_t base;
+  OSKRA_WIDE_TARGET WideWindow(WideLanes positions, int32_t from)
+      : offset(_mm256_sub_epi32(_mm256_cvttps_epi32(positions.v), _mm256_set1_epi32(from))),
+        upper(_mm256_castsi256_ps(_mm256_slli_epi32(offset, 28))),
+        base(from) {}
+  OSKRA_WIDE_TARGET WideLanes at(const float* values) const {
+    const __m256 low = _mm256_permutevar8x32_ps(_mm256_loadu_ps(values + base), offset);
+    const __m256 high = _mm256_permutevar8x32_ps(_mm256_loadu_ps(values + base + 8), offset);
+    return {_mm256_blendv_ps(low, high, upper)};
+  }
+};
+
 OSKRA_WIDE_TARGET inline uint32_t lanesBitsLess(WideLanes a, WideLanes b) {
   return static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(a.v, b.v, _CMP_LT_OQ)));
 }
@@ -128,6 +149,9 @@ struct WiderLanes {
   static constexpr int kWidth = 16;
   using Table = WiderTable;
   using SmallTable = WiderSmallTable;
+  // A voice's knot segments (about fifty) are laid out eight lanes at a time: sixteen would
+  // work mostly past their end, at twice the cost of a division.
+  using SegmentLanes = WideLanes;
   __m512 v;
   OSKRA_WIDER_TARGET static WiderLanes load(const float* p) { return {_mm512_loadu_ps(p)}; }
   OSKRA_WIDER_TARGET static WiderLanes splat(float x) { return {_mm512_set1_ps(x)}; }

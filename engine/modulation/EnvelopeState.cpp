@@ -1,6 +1,7 @@
 #include "engine/modulation/EnvelopeState.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "engine/core/Param.h"
 #include "engine/core/ShapeCurve.h"
@@ -83,9 +84,80 @@ void EnvelopeState::advance(float dt, const EnvelopeSettings& s) {
   output = std::isfinite(mean) ? mean : level;  // an infinite step has no mean
 }
 
+void EnvelopeState::deferSlowly(float dt, const EnvelopeSettings& s) {
+  if (restartPending) restart();
+  if (deferredSettings != &s || std::memcmp(&deferredDt, &dt, sizeof dt) != 0) {
+    settle(true);
+    deferredDt = dt;
+    deferredSettings = &s;
+  }
+  // Steps that change nothing need not be counted (a note-off ends that at once).
+  if (steady) return;
+  if (++deferred >= kMaxDeferred) settle();
+}
+
+void EnvelopeState::settle(bool newSettings) {
+  for (int32_t done = 0; done < deferred;) {
+    if (done == releaseAfter) release();
+    if (steady) {
+      // The steps up to the note-off, or all that are left, change nothing.
+      done = releaseAfter > done ? releaseAfter : deferred;
+      continue;
+    }
+    const float was[3] = {position, level, output};
+    advance(deferredDt, *deferredSettings);
+    ++done;
+    // A step reads only these, the release start, the length and the settings: one that left
+    // them as they were leaves every further one so too.
+    const float now[3] = {position, level, output};
+    steady = std::memcmp(was, now, sizeof was) == 0;
+  }
+  if (releaseAfter == deferred) release();
+  deferred = 0;
+  releaseAfter = -1;
+  if (restartPending) {
+    restartPending = false;
+    steady = false;
+    position = 0.0f;
+  }
+  if (newSettings) steady = false;
+}
+
+void EnvelopeState::restart() {
+  // A step from position 0 sets the level afresh and reads nothing else the earlier steps
+  // leave (the release start is set again by the next note-off before it is read).
+  deferred = 0;
+  releaseAfter = -1;
+  restartPending = false;
+  steady = false;
+  position = 0.0f;
+}
+
+void EnvelopeState::retrigger() {
+  if (deferred > 0) {
+    // The level the steps put off reach still counts until the next step (a note-off reads
+    // it), so they run first, whenever that is.
+    restartPending = true;
+    return;
+  }
+  steady = false;
+  position = 0.0f;
+}
+
 void EnvelopeState::startRelease() {
+  if (deferred > 0 && releaseAfter < 0 && !restartPending) {
+    // The note-off takes its place among the steps put off.
+    releaseAfter = deferred;
+    return;
+  }
+  settle();
+  release();
+}
+
+void EnvelopeState::release() {
   releaseStartLevel = level;
   position = kReleaseStart;
+  steady = false;
 }
 
 float envelopeLevelAt(float p, const EnvelopeSettings& s) {

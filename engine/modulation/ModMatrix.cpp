@@ -148,8 +148,26 @@ float ModMatrix::sourceValue(const ModSourceState& state, int32_t source) const 
   return 0.0f;
 }
 
+ModMatrix::StepSettings ModMatrix::stepSettings(double seconds) const {
+  StepSettings settings;
+  for (int32_t e = 0; e < envCount; ++e) {
+    settings.envelopes[e] = EnvelopeSettings::fromParams(envParams + e * paramsPerEnvelope);
+  }
+  const float dt = static_cast<float>(seconds);
+  settings.smoothing[0] = smoothing(dt, 1.0f);
+  settings.smoothing[1] = smoothing(dt, kPinkDivisor);
+  settings.smoothing[2] = smoothing(dt, kBrownDivisor);
+  return settings;
+}
+
 void ModMatrix::processLfos(ModSourceState& state, double seconds, double beats, double hostBeatPosition,
                             const ModSourceState* engineWide, bool noteOn) {
+  processLfos(state, stepSettings(seconds), seconds, beats, hostBeatPosition, engineWide, noteOn, false);
+}
+
+void ModMatrix::processLfos(ModSourceState& state, const StepSettings& settings, double seconds, double beats,
+                            double hostBeatPosition, const ModSourceState* engineWide, bool noteOn,
+                            bool deferEnvelopes) {
   const bool hostPositionGiven = std::isfinite(hostBeatPosition) && std::fabs(hostBeatPosition) < kNoBeatPosition;
   for (int32_t i = 0; i < lfoCount; ++i) {
     const Param* p = lfoParams + i * paramsPerLfo;
@@ -204,13 +222,20 @@ void ModMatrix::processLfos(ModSourceState& state, double seconds, double beats,
   const float dt = static_cast<float>(seconds);
   for (int32_t e = 0; e < envCount; ++e) {
     EnvelopeState& env = state.envelopes[e];
+    if (deferEnvelopes) {
+      if (noteOn) env.restart();
+      env.defer(dt, settings.envelopes[e]);
+      continue;
+    }
+    env.settle();
+    env.steady = false;
     if (noteOn) env.position = 0.0f;
-    env.advance(dt, EnvelopeSettings::fromParams(envParams + e * paramsPerEnvelope));
+    env.advance(dt, settings.envelopes[e]);
   }
 
-  noiseStep(state.noises[ModSourceState::kWhite], smoothing(dt, 1.0f));
-  noiseStep(state.noises[ModSourceState::kPink], smoothing(dt, kPinkDivisor));
-  noiseStep(state.noises[ModSourceState::kBrown], smoothing(dt, kBrownDivisor));
+  noiseStep(state.noises[ModSourceState::kWhite], settings.smoothing[0]);
+  noiseStep(state.noises[ModSourceState::kPink], settings.smoothing[1]);
+  noiseStep(state.noises[ModSourceState::kBrown], settings.smoothing[2]);
   if (noteOn) noiseStep(state.noises[ModSourceState::kHold], 1.0f);
 }
 
@@ -222,5 +247,5 @@ void ModMatrix::retriggerLfos(ModSourceState& state, bool voiceCall) {
     state.lfos[i].phase = 0.0f;
     state.lfos[i].previousPhase = kRestartPhase;
   }
-  for (int32_t e = 0; e < ModSourceState::kEnvelopeCount; ++e) state.envelopes[e].position = 0.0f;
+  for (int32_t e = 0; e < ModSourceState::kEnvelopeCount; ++e) state.envelopes[e].retrigger();
 }

@@ -80,6 +80,20 @@ class ModMatrix {
   void processLfos(ModSourceState& state, double seconds, double beats, double hostBeatPosition,
                    const ModSourceState* engineWide, bool noteOn);
 
+  // What every record's step of one length shares: the envelopes' settings and the noises'
+  // smoothing. Neither is a modulation target, so a control pass reads them once for all its
+  // voices.
+  struct StepSettings {
+    EnvelopeSettings envelopes[ModSourceState::kEnvelopeCount];
+    float smoothing[3] = {};  // white, pink, brown
+  };
+  StepSettings stepSettings(double seconds) const;
+  // processLfos with the step's shared settings read beforehand. deferEnvelopes puts the
+  // envelopes' steps off (EnvelopeState::defer) for a record whose envelopes nobody reads this
+  // step; settings must then keep their values until the envelopes settle.
+  void processLfos(ModSourceState& state, const StepSettings& settings, double seconds, double beats,
+                   double hostBeatPosition, const ModSourceState* engineWide, bool noteOn, bool deferEnvelopes);
+
   // Note-on restart of the LFOs that retrigger (on a voice call only those that do not run
   // per voice) and of the four envelopes.
   void retriggerLfos(ModSourceState& state, bool voiceCall);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/dsp/ComplexChainLanes.h"
@@ -41,37 +42,53 @@ struct BandHopTables {
   const float* noiseSpectrumIm = nullptr;
 };
 
-// Lane arrays: the three frames (82 values each), the band measures (80), and per synthesis
-// entry the work values, the voices' states (in and out) and their noise.
+namespace bandhop {
+
+// Lanes per value in every lane array: one for each voice of every track.
+constexpr int32_t kLanes = 64;
+
+// The lane arrays of the hops for many voices live in one block, each a fixed distance after
+// the one before, so that a kernel reaches all of them from the block's address. Rows (a value
+// for every lane) go up to kMaxRows: the synthesis entries (low bands and high bins, at most
+// 80 + 128) and a group of eight past them.
+enum LaneArray : int32_t {
+  kSum = 0,
+  kBandFrequency,
+  kBandOffset,
+  kBandTonal,
+  kBandTransient,
+  kBandShare,
+  kAmplitude,
+  kMoved,
+  kEntryTonal,
+  kTonalWeight,
+  kTransientWeight,
+  kNoiseAmount,
+  kEntryFrequency,
+  kPhasorRe,
+  kPhasorIm,
+  kPhasorPower,
+  kStateRe,
+  kStateIm,
+  kNoiseRe,
+  kNoiseIm,
+  kTableRe,
+  kTableIm,
+  kPivots,
+  kFrames,  // three: a ring of the voices' latest frames (82 values each)
+  kLaneArrayCount = kFrames + 3
+};
+constexpr int32_t kMaxRows = 80 + 128 + 8;
+// The 16 past the rows keep the same row of different arrays off the same cache sets.
+constexpr int32_t kArrayStride = kMaxRows * kLanes + 16;
+
+}  // namespace bandhop
+
+// The lane arrays of one hop: the block (bandhop::LaneArray), which of its frame arrays holds
+// the oldest, middle and newest frames, and the per-lane values.
 struct BandHopWork {
-  const float* frame0 = nullptr;  // oldest
-  const float* frame1 = nullptr;
-  const float* frame2 = nullptr;  // newest
-  float* sum = nullptr;
-  float* bandFrequency = nullptr;
-  float* bandOffset = nullptr;
-  float* bandTonal = nullptr;
-  float* bandTransient = nullptr;
-  float* bandShare = nullptr;
-  float* amplitude = nullptr;
-  float* moved = nullptr;
-  float* entryTonal = nullptr;
-  float* tonalWeight = nullptr;
-  float* transientWeight = nullptr;
-  float* noiseAmount = nullptr;
-  float* entryFrequency = nullptr;
-  float* phasorRe = nullptr;
-  float* phasorIm = nullptr;
-  float* phasorPower = nullptr;
-  float* stateRe = nullptr;
-  float* stateIm = nullptr;
-  // The voices' noise states (in and out) and this hop's noise table values, read at each
-  // voice's own offset.
-  float* noiseRe = nullptr;
-  float* noiseIm = nullptr;
-  const float* tableRe = nullptr;
-  const float* tableIm = nullptr;
-  float* pivots = nullptr;
+  float* block = nullptr;
+  int32_t frameArray[3] = {};  // oldest, middle, newest
   const float* density = nullptr;     // per lane (kLanes): the voice's "Density", -1..1
   const float* tonalScale = nullptr;  // per lane (kLanes): sqrt(1 - max(density, 0)²)
   const float* firstHop = nullptr;    // per lane (kLanes): 1 at a note's first hop, else 0
@@ -117,9 +134,6 @@ void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes,
                          std::complex<float>* total);
 
 namespace bandhop {
-
-// Lanes per value in every lane array: one for each voice of every track.
-constexpr int32_t kLanes = 64;
 
 constexpr int32_t kBands = 80;
 constexpr int32_t kFrameValues = 82;  // guard, 80 bands, guard
@@ -252,33 +266,43 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   const int32_t high = tables.highCount;
   int32_t lane0[kMaxGroups];
   for (int32_t g = 0; g < groups; ++g) lane0[g] = groupLanes[g];
-  auto at = [&lane0](const float* v, int32_t i, int32_t g) { return L::load(v + kLanes * i + lane0[g]); };
-  auto put = [&lane0](float* v, int32_t i, int32_t g, L x) { lanesStore(v + kLanes * i + lane0[g], x); };
-  // Vector stores may alias anything, so the arrays are reached through local pointers: the
-  // compiler then keeps them in registers instead of reloading them after every store.
-  const float* const frame0 = work.frame0;
-  const float* const frame1 = work.frame1;
-  const float* const frame2 = work.frame2;
-  float* const sum = work.sum;
-  float* const bandFrequency = work.bandFrequency;
-  float* const bandOffset = work.bandOffset;
-  float* const bandTonal = work.bandTonal;
-  float* const bandTransient = work.bandTransient;
-  float* const bandShare = work.bandShare;
-  float* const amplitudes = work.amplitude;
-  float* const moved = work.moved;
-  float* const entryTonal = work.entryTonal;
-  float* const tonalWeight = work.tonalWeight;
-  float* const transientWeight = work.transientWeight;
-  float* const noiseAmount = work.noiseAmount;
-  float* const entryFrequency = work.entryFrequency;
-  float* const phasorRe = work.phasorRe;
-  float* const phasorIm = work.phasorIm;
-  float* const phasorPower = work.phasorPower;
-  float* const stateRe = work.stateRe;
-  float* const stateIm = work.stateIm;
-  float* const noiseRe = work.noiseRe;
-  float* const noiseIm = work.noiseIm;
+  // Every array lies a constant distance from the block's address: the value of a lane group
+  // at row i is found from one address per row, the array's distance added last so that it
+  // becomes part of the instruction (the frame arrays are chosen per hop).
+  float* const block = work.block;
+  std::ptrdiff_t start[kMaxGroups];
+  for (int32_t g = 0; g < groups; ++g) start[g] = lane0[g];
+  auto place = [block, &start](int32_t a, int32_t i, int32_t g) {
+    float* const row = block + (static_cast<std::ptrdiff_t>(i) * kLanes + start[g]);
+    return row + static_cast<std::ptrdiff_t>(a) * kArrayStride;
+  };
+  auto at = [&place](int32_t a, int32_t i, int32_t g) { return L::load(place(a, i, g)); };
+  auto put = [&place](int32_t a, int32_t i, int32_t g, L x) { lanesStore(place(a, i, g), x); };
+  auto array = [block](int32_t a) { return block + static_cast<std::ptrdiff_t>(a) * kArrayStride; };
+  // The arrays by name.
+  const int32_t frame0 = kFrames + work.frameArray[0];
+  const int32_t frame1 = kFrames + work.frameArray[1];
+  const int32_t frame2 = kFrames + work.frameArray[2];
+  constexpr int32_t sum = kSum;
+  constexpr int32_t bandFrequency = kBandFrequency;
+  constexpr int32_t bandOffset = kBandOffset;
+  constexpr int32_t bandTonal = kBandTonal;
+  constexpr int32_t bandTransient = kBandTransient;
+  constexpr int32_t bandShare = kBandShare;
+  constexpr int32_t amplitudes = kAmplitude;
+  constexpr int32_t moved = kMoved;
+  constexpr int32_t entryTonal = kEntryTonal;
+  constexpr int32_t tonalWeight = kTonalWeight;
+  constexpr int32_t transientWeight = kTransientWeight;
+  constexpr int32_t noiseAmount = kNoiseAmount;
+  constexpr int32_t entryFrequency = kEntryFrequency;
+  constexpr int32_t phasorRe = kPhasorRe;
+  constexpr int32_t phasorIm = kPhasorIm;
+  constexpr int32_t phasorPower = kPhasorPower;
+  constexpr int32_t stateRe = kStateRe;
+  constexpr int32_t stateIm = kStateIm;
+  constexpr int32_t noiseRe = kNoiseRe;
+  constexpr int32_t noiseIm = kNoiseIm;
   const float* const density = work.density;
   const float* const curve0 = tables.curve[0];
   const float* const curve1 = tables.curve[1];
@@ -355,7 +379,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
     const L ph = L::splat(tables.highPositionHigh[j]);
     const L norm = L::splat(tables.highNorm[j]);
     for (int32_t g = 0; g < groups; ++g) {
-      auto mix = [&](const float* v, L lo, L hi) { return lo * at(v, b, g) + hi * at(v, b + 1, g); };
+      auto mix = [&](int32_t v, L lo, L hi) { return lo * at(v, b, g) + hi * at(v, b + 1, g); };
       const L amplitude = (wl * at(frame1, b + 1, g) + wh * at(frame1, b + 2, g)) * norm;
       setEntry(low + j, g, amplitude, mix(bandTonal, wl, wh), mix(bandTransient, wl, wh), mix(bandShare, wl, wh),
                mix(bandFrequency, pl, ph), mix(bandOffset, pl, ph));
@@ -390,34 +414,37 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
       for (; moving != 0; moving &= moving - 1u) {
         const int32_t l = __builtin_ctz(moving);
         const int32_t at0 = kLanes * e + lane0[g] + l;
-        const float a = amplitudes[at0];
-        const float position = entryFrequency[at0] * 4.0f;
+        float* const movedValues = array(moved);
+        const float a = array(amplitudes)[at0];
+        const float position = array(entryFrequency)[at0] * 4.0f;
         const int32_t to = static_cast<int32_t>(position);
         const float frac = position - static_cast<float>(to);
         const float taken = shares[l] * a;
         const int32_t target = kLanes * (low + to - first) + lane0[g] + l;
-        moved[at0] -= taken;
-        moved[target] += taken * (1.0f - frac);
-        moved[target + kLanes] += taken * frac;
+        movedValues[at0] -= taken;
+        movedValues[target] += taken * (1.0f - frac);
+        movedValues[target + kLanes] += taken * frac;
         anyMoved = true;
       }
     }
   }
 
   if (FixedGroups == 1) {
-    chainlanes::smoothGroups<L, 1, kLanes>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
-                                           transientWeight, stateRe, stateIm, work.pivots, kLanes, lane0);
+    chainlanes::smoothGroups<L, 1, kLanes>(array(stateRe), array(stateIm), n, array(tonalWeight), array(phasorRe),
+                                           array(phasorIm), array(phasorPower), array(transientWeight),
+                                           array(stateRe), array(stateIm), array(kPivots), kLanes, lane0);
   } else {
-    chainlanes::smoothChains<L, kLanes>(stateRe, stateIm, n, tonalWeight, phasorRe, phasorIm, phasorPower,
-                                        transientWeight, stateRe, stateIm, work.pivots, kLanes, lane0, groups);
+    chainlanes::smoothChains<L, kLanes>(array(stateRe), array(stateIm), n, array(tonalWeight), array(phasorRe),
+                                        array(phasorIm), array(phasorPower), array(transientWeight), array(stateRe),
+                                        array(stateIm), array(kPivots), kLanes, lane0, groups);
   }
 
   // Magnitude from the frame (after the peak moves), the tonal part scaled back as the density
   // rises, plus noise. The noise moves on first: a note's first hop takes the fixed spectrum,
   // later hops drive each low band's resonator from the table, and the high bins take the
   // table itself.
-  const float* const tableRe = work.tableRe;
-  const float* const tableIm = work.tableIm;
+  constexpr int32_t tableRe = kTableRe;
+  constexpr int32_t tableIm = kTableIm;
   constexpr uint32_t kAllLanes = W == 32 ? ~0u : (1u << W) - 1u;
   decltype(lanesLess(zero, zero)) firstHop[kMaxGroups];
   for (int32_t g = 0; g < groups; ++g) firstHop[g] = lanesLess(zero, L::load(work.firstHop + lane0[g]));

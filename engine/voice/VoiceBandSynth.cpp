@@ -50,6 +50,7 @@ inline const float* ringFrame(const DrumVoice& voice, int32_t back) {
 
 constexpr int32_t kLanes = bandhop::kLanes;
 static_assert(kLanes == VoiceBandSynth::kMaxVoices, "one lane per voice");
+static_assert(bandhop::kArrayStride == VoiceBandSynth::kLaneArrayStride, "the kernels' block layout");
 
 // Lane arrays hold value e of lane l at [kLanes·e + l]. They are filled from per-voice arrays
 // of n values (n a multiple of 4) four lanes at a time by 4 × 4 transposes: source[l] is lane
@@ -144,7 +145,9 @@ int32_t groupsOf(uint64_t voiceLanes, int32_t width, int32_t* groupLanes) {
 }  // namespace
 
 void VoiceBandSynth::prepare(const BandLayout& layout) {
-  const int32_t n = std::max(layout.bandCount, 0);
+  // Every layout fits the lane block (at most 80 bands and 128 bins); a larger count would
+  // leave the hops undone rather than write past it.
+  const int32_t n = layout.bandCount <= bandhop::kMaxRows - 8 ? std::max(layout.bandCount, 0) : 0;
   const int32_t low = layout.lowBandCount;
   const int32_t high = layout.highBinCount;
   mStride = (n + 3) & ~3;
@@ -193,16 +196,8 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
   }
 
   const size_t lanes = static_cast<size_t>(kMaxVoices);
-  for (std::vector<float>& f : mFrames) f.assign(DrumVoice::kFrameStride * lanes, 0.0f);
-  mSum.assign(DrumVoice::kFrameStride * lanes, 0.0f);
-  for (std::vector<float>* v : {&mFrequency, &mOffset, &mTonal, &mTransient, &mShare}) v->assign(kBands * lanes, 0.0f);
-  for (std::vector<float>* v :
-       {&mAmplitude, &mMoved, &mEntryTonal, &mTonalWeight, &mTransientWeight, &mNoiseAmount, &mEntryFrequency,
-        &mPhasorRe, &mPhasorIm, &mPhasorPower, &mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm, &mPivots}) {
-    // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
-    v->assign(static_cast<size_t>(mStride + 8) * lanes, 0.0f);
-  }
-  for (std::vector<float>* v : {&mTableRe, &mTableIm}) v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
+  // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
+  mLaneBlock.assign(static_cast<size_t>(bandhop::kLaneArrayCount) * kLaneArrayStride, 0.0f);
   for (std::vector<float>* v : {&mKeptRe, &mKeptIm, &mKeptNoiseRe, &mKeptNoiseIm}) {
     v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
   }
@@ -247,8 +242,8 @@ BandHopTables VoiceBandSynth::hopTables(const BandLayout& layout) const {
 std::complex<float> VoiceBandSynth::laneValue(int32_t lane, int32_t entry, int32_t array) const {
   const size_t e = static_cast<size_t>(entry);
   if (lane == mSingleLane) return {mSingleState[array][e], mSingleState[array + 1][e]};
-  const std::vector<float>& re = array == 0 ? mStateRe : mNoiseRe;
-  const std::vector<float>& im = array == 0 ? mStateIm : mNoiseIm;
+  const float* re = laneArray(array == 0 ? bandhop::kStateRe : bandhop::kNoiseRe);
+  const float* im = laneArray(array == 0 ? bandhop::kStateIm : bandhop::kNoiseIm);
   const size_t at = static_cast<size_t>(kMaxVoices) * e + static_cast<size_t>(lane);
   return {re[at], im[at]};
 }
@@ -261,7 +256,8 @@ void VoiceBandSynth::singleHop(const BandLayout& layout, DrumVoice& voice, int32
   float* single[4] = {mSingleState[0].data(), mSingleState[1].data(), mSingleState[2].data(),
                       mSingleState[3].data()};
   float* own[4] = {voice.stateRe.data(), voice.stateIm.data(), voice.noiseRe.data(), voice.noiseIm.data()};
-  float* laneArrays[4] = {mStateRe.data(), mStateIm.data(), mNoiseRe.data(), mNoiseIm.data()};
+  float* laneArrays[4] = {laneArray(bandhop::kStateRe), laneArray(bandhop::kStateIm), laneArray(bandhop::kNoiseRe),
+                          laneArray(bandhop::kNoiseIm)};
   const bool inLane = mLaneVoice[lane] == &voice && !voice.statesCleared;
   for (int32_t k = 0; k < 4; ++k) {
     if (inLane) {
@@ -318,7 +314,11 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   const uint32_t hop = mHopCount;
   // The frame ring turns by one slot per hop: the oldest slot takes the newest frames.
   float* frames[3];
-  for (int32_t k = 0; k < 3; ++k) frames[k] = mFrames[(mOldestFrame + k) % 3].data();
+  int32_t frameArray[3];
+  for (int32_t k = 0; k < 3; ++k) {
+    frameArray[k] = (mOldestFrame + k) % 3;
+    frames[k] = laneArray(bandhop::kFrames + frameArray[k]);
+  }
   const float* newestFrame[kLanes] = {};
   const std::complex<float>* noiseTable[kLanes] = {};
   uint64_t voiceLanes = 0;
@@ -337,12 +337,14 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
     // A voice new to its lane brings its states along; cleared states start from zero.
     const bool arrived = statesInVoices || mLaneVoice[l] != &voice;
     if (arrived) {
-      putLane(mStateRe.data(), l, voice.stateRe.data(), n);
-      putLane(mStateIm.data(), l, voice.stateIm.data(), n);
-      putLane(mNoiseRe.data(), l, voice.noiseRe.data(), n);
-      putLane(mNoiseIm.data(), l, voice.noiseIm.data(), n);
+      putLane(laneArray(bandhop::kStateRe), l, voice.stateRe.data(), n);
+      putLane(laneArray(bandhop::kStateIm), l, voice.stateIm.data(), n);
+      putLane(laneArray(bandhop::kNoiseRe), l, voice.noiseRe.data(), n);
+      putLane(laneArray(bandhop::kNoiseIm), l, voice.noiseIm.data(), n);
     } else if (voice.statesCleared) {
-      for (std::vector<float>* v : {&mStateRe, &mStateIm, &mNoiseRe, &mNoiseIm}) clearLane(v->data(), l, n);
+      for (int32_t a : {bandhop::kStateRe, bandhop::kStateIm, bandhop::kNoiseRe, bandhop::kNoiseIm}) {
+        clearLane(laneArray(a), l, n);
+      }
     }
     voice.statesCleared = false;
     mLaneVoice[l] = statesInVoices ? nullptr : &voice;
@@ -364,7 +366,7 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
 
   const BandHopTables tables = hopTables(layout);
 
-  interleaveComplex(noiseTable, mTableRe.data(), mTableIm.data(), layout.bandCount);
+  interleaveComplex(noiseTable, laneArray(bandhop::kTableRe), laneArray(bandhop::kTableIm), layout.bandCount);
 
   // The width and the groups of lanes to work on.
   int32_t groupLanes[kLanes];
@@ -391,42 +393,18 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
       if ((voiceLanes >> l) & 1u) continue;
       const DrumVoice* owner = mLaneVoice[l];
       if (owner == nullptr || owner->state == DrumVoice::kIdle) continue;
-      getLane(mStateRe.data(), l, mKeptRe.data() + keptCount * n, n);
-      getLane(mStateIm.data(), l, mKeptIm.data() + keptCount * n, n);
-      getLane(mNoiseRe.data(), l, mKeptNoiseRe.data() + keptCount * n, n);
-      getLane(mNoiseIm.data(), l, mKeptNoiseIm.data() + keptCount * n, n);
+      getLane(laneArray(bandhop::kStateRe), l, mKeptRe.data() + keptCount * n, n);
+      getLane(laneArray(bandhop::kStateIm), l, mKeptIm.data() + keptCount * n, n);
+      getLane(laneArray(bandhop::kNoiseRe), l, mKeptNoiseRe.data() + keptCount * n, n);
+      getLane(laneArray(bandhop::kNoiseIm), l, mKeptNoiseIm.data() + keptCount * n, n);
       kept[keptCount++] = l;
     }
   }
 
   BandHopWork work;
-  work.frame0 = frames[0];
-  work.frame1 = frames[1];
-  work.frame2 = frames[2];
-  work.bandFrequency = mFrequency.data();
-  work.bandOffset = mOffset.data();
-  work.bandTonal = mTonal.data();
-  work.bandTransient = mTransient.data();
-  work.bandShare = mShare.data();
-  work.amplitude = mAmplitude.data();
-  work.moved = mMoved.data();
-  work.entryTonal = mEntryTonal.data();
-  work.transientWeight = mTransientWeight.data();
-  work.noiseAmount = mNoiseAmount.data();
-  work.entryFrequency = mEntryFrequency.data();
-  work.phasorRe = mPhasorRe.data();
-  work.phasorIm = mPhasorIm.data();
-  work.phasorPower = mPhasorPower.data();
-  work.sum = mSum.data();
-  work.tonalWeight = mTonalWeight.data();
-  work.stateRe = mStateRe.data();
-  work.stateIm = mStateIm.data();
-  work.noiseRe = mNoiseRe.data();
-  work.noiseIm = mNoiseIm.data();
-  work.tableRe = mTableRe.data();
-  work.tableIm = mTableIm.data();
+  work.block = mLaneBlock.data();
+  for (int32_t k = 0; k < 3; ++k) work.frameArray[k] = frameArray[k];
   work.firstHop = mLaneFirstHop;
-  work.pivots = mPivots.data();
   work.density = mLaneDensity;
   work.tonalScale = mLaneTonalScale;
 
@@ -449,17 +427,17 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
 #endif
 
   for (int32_t k = 0; k < keptCount; ++k) {
-    putLane(mStateRe.data(), kept[k], mKeptRe.data() + k * n, n);
-    putLane(mStateIm.data(), kept[k], mKeptIm.data() + k * n, n);
-    putLane(mNoiseRe.data(), kept[k], mKeptNoiseRe.data() + k * n, n);
-    putLane(mNoiseIm.data(), kept[k], mKeptNoiseIm.data() + k * n, n);
+    putLane(laneArray(bandhop::kStateRe), kept[k], mKeptRe.data() + k * n, n);
+    putLane(laneArray(bandhop::kStateIm), kept[k], mKeptIm.data() + k * n, n);
+    putLane(laneArray(bandhop::kNoiseRe), kept[k], mKeptNoiseRe.data() + k * n, n);
+    putLane(laneArray(bandhop::kNoiseIm), kept[k], mKeptNoiseIm.data() + k * n, n);
   }
   if (statesInVoices) {
     for (int32_t v = 0; v < count; ++v) {
-      getLane(mStateRe.data(), lanes[v], voices[v]->stateRe.data(), n);
-      getLane(mStateIm.data(), lanes[v], voices[v]->stateIm.data(), n);
-      getLane(mNoiseRe.data(), lanes[v], voices[v]->noiseRe.data(), n);
-      getLane(mNoiseIm.data(), lanes[v], voices[v]->noiseIm.data(), n);
+      getLane(laneArray(bandhop::kStateRe), lanes[v], voices[v]->stateRe.data(), n);
+      getLane(laneArray(bandhop::kStateIm), lanes[v], voices[v]->stateIm.data(), n);
+      getLane(laneArray(bandhop::kNoiseRe), lanes[v], voices[v]->noiseRe.data(), n);
+      getLane(laneArray(bandhop::kNoiseIm), lanes[v], voices[v]->noiseIm.data(), n);
     }
   }
   endHop();
@@ -521,8 +499,8 @@ void VoiceBandSynth::runningSums(const int32_t* lanes, int32_t count, int32_t n,
     }
     return;
   }
-  const float* re = mStateRe.data();
-  const float* im = mStateIm.data();
+  const float* re = laneArray(bandhop::kStateRe);
+  const float* im = laneArray(bandhop::kStateIm);
 #if OSKRA_HAVE_WIDE_LANES
   if (laneWidth() >= WideLanes::kWidth) {
     laneRunningSumsWide(re, im, lanes, count, n, total);

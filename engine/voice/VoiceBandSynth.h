@@ -30,6 +30,7 @@ class VoiceBandSynth {
   // Lanes: every voice of every track, so the independent chains of many voices overlap in
   // time.
   static constexpr int32_t kMaxVoices = 64;
+  static constexpr int32_t kLaneArrayStride = 216 * kMaxVoices + 16;  // bandhop::kArrayStride
 
   // Sizes the work space for the layout. Allocates.
   void prepare(const BandLayout& layout);
@@ -93,9 +94,13 @@ class VoiceBandSynth {
   std::vector<float> mHighPositionLow;
   std::vector<float> mHighPositionHigh;
   std::vector<float> mHighNorm;
-  // Lane arrays, kMaxVoices lanes per value. The frames are a ring of three (the oldest at
-  // mOldestFrame); the states stay from hop to hop.
-  std::vector<float> mFrames[3];
+  // Lane arrays, kMaxVoices lanes per value, in one block (bandhop::LaneArray). The frames are
+  // a ring of three (the oldest at mOldestFrame); the states stay from hop to hop.
+  std::vector<float> mLaneBlock;
+  float* laneArray(int32_t array) { return mLaneBlock.data() + static_cast<size_t>(array) * kLaneArrayStride; }
+  const float* laneArray(int32_t array) const {
+    return mLaneBlock.data() + static_cast<size_t>(array) * kLaneArrayStride;
+  }
   int32_t mOldestFrame = 0;
   // Per lane: the voice whose states it holds (null: none, or not kept), the hop that last
   // wrote its frames, and the voice's density and tonal scale.
@@ -116,30 +121,6 @@ class VoiceBandSynth {
   int32_t mSingleLane = -1;
   std::vector<float> mSingleState[4];
   std::vector<float> mSingleScratch;
-  // This hop's noise table values, each lane's voice at its own offset.
-  std::vector<float> mTableRe;
-  std::vector<float> mTableIm;
-  std::vector<float> mSum;
-  std::vector<float> mFrequency;  // per band
-  std::vector<float> mOffset;
-  std::vector<float> mTonal;
-  std::vector<float> mTransient;
-  std::vector<float> mShare;
-  std::vector<float> mAmplitude;  // per synthesis band or bin
-  std::vector<float> mMoved;
-  std::vector<float> mEntryTonal;
-  std::vector<float> mTonalWeight;
-  std::vector<float> mTransientWeight;
-  std::vector<float> mNoiseAmount;
-  std::vector<float> mEntryFrequency;
-  std::vector<float> mPhasorRe;
-  std::vector<float> mPhasorIm;
-  std::vector<float> mPhasorPower;
-  std::vector<float> mStateRe;
-  std::vector<float> mStateIm;
-  std::vector<float> mNoiseRe;
-  std::vector<float> mNoiseIm;
-  std::vector<float> mPivots;
   std::vector<float> mPartialHz;
   std::vector<std::complex<float>> mPartialValues;
 };

@@ -52,11 +52,68 @@ OSKRA_WIDE_TARGET inline void transpose8(__m256 (&r)[8]) {
   }
 }
 
+// Eight sums' values, real and imaginary parts in turn, into total[e ..] (fewer past n).
+OSKRA_WIDE_TARGET inline void storeTotals(__m256 r, __m256 i, std::complex<float>* total, int32_t e, int32_t n) {
+  const __m256 low = _mm256_unpacklo_ps(r, i);
+  const __m256 high = _mm256_unpackhi_ps(r, i);
+  float pairs[16];
+  _mm256_storeu_ps(pairs, _mm256_permute2f128_ps(low, high, 0x20));
+  _mm256_storeu_ps(pairs + 8, _mm256_permute2f128_ps(low, high, 0x31));
+  if (e + 8 <= n) {
+    _mm256_storeu_ps(reinterpret_cast<float*>(total + e), _mm256_loadu_ps(pairs));
+    _mm256_storeu_ps(reinterpret_cast<float*>(total + e) + 8, _mm256_loadu_ps(pairs + 8));
+  } else {
+    for (int32_t k = 0; e + k < n; ++k) total[e + k] = {pairs[2 * k], pairs[2 * k + 1]};
+  }
+}
+
+// The common case: the voices sit in rising lanes of one octet (a track's voices in their
+// own lanes). The lanes of the octet are then taken in turn by their place, not looked up.
+OSKRA_WIDE_TARGET void octetRunningSums(const float* re, const float* im, int32_t octet, uint32_t present,
+                                        int32_t n, std::complex<float>* total) {
+  constexpr int32_t kLanes = bandhop::kLanes;
+  for (int32_t e = 0; e < n; e += 8) {
+    __m256 r[8];
+    __m256 i[8];
+    for (int32_t k = 0; k < 8; ++k) {
+      r[k] = _mm256_loadu_ps(re + kLanes * (e + k) + 8 * octet);
+      i[k] = _mm256_loadu_ps(im + kLanes * (e + k) + 8 * octet);
+    }
+    transpose8(r);
+    transpose8(i);
+    __m256 sumRe = _mm256_setzero_ps();
+    __m256 sumIm = _mm256_setzero_ps();
+    __m256 totalRe = _mm256_setzero_ps();
+    __m256 totalIm = _mm256_setzero_ps();
+    for (int32_t k = 0; k < 8; ++k) {
+      if (((present >> k) & 1u) == 0) continue;
+      sumRe = _mm256_add_ps(sumRe, r[k]);
+      sumIm = _mm256_add_ps(sumIm, i[k]);
+      totalRe = _mm256_add_ps(totalRe, sumRe);
+      totalIm = _mm256_add_ps(totalIm, sumIm);
+    }
+    storeTotals(_mm256_add_ps(totalRe, sumRe), _mm256_add_ps(totalIm, sumIm), total, e, n);
+  }
+}
+
 }  // namespace
 
 void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes, int32_t count, int32_t n,
                          std::complex<float>* total) {
   constexpr int32_t kLanes = bandhop::kLanes;
+  if (count > 0) {
+    const int32_t octet = lanes[0] / 8;
+    uint32_t present = 0;
+    bool rising = true;
+    for (int32_t v = 0; v < count; ++v) {
+      rising = rising && lanes[v] / 8 == octet && (v == 0 || lanes[v] > lanes[v - 1]);
+      present |= 1u << (lanes[v] % 8);
+    }
+    if (rising) {
+      octetRunningSums(re, im, octet, present, n, total);
+      return;
+    }
+  }
   for (int32_t e = 0; e < n; e += 8) {
     // Each lane's eight values come out of an 8 x 8 transpose of its lane octet.
     __m256 sumRe = _mm256_setzero_ps();
@@ -82,20 +139,7 @@ void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes,
       totalRe = _mm256_add_ps(totalRe, sumRe);
       totalIm = _mm256_add_ps(totalIm, sumIm);
     }
-    const __m256 r = _mm256_add_ps(totalRe, sumRe);
-    const __m256 i = _mm256_add_ps(totalIm, sumIm);
-    // Real and imaginary parts in turn.
-    const __m256 low = _mm256_unpacklo_ps(r, i);
-    const __m256 high = _mm256_unpackhi_ps(r, i);
-    float pairs[16];
-    _mm256_storeu_ps(pairs, _mm256_permute2f128_ps(low, high, 0x20));
-    _mm256_storeu_ps(pairs + 8, _mm256_permute2f128_ps(low, high, 0x31));
-    if (e + 8 <= n) {
-      _mm256_storeu_ps(reinterpret_cast<float*>(total + e), _mm256_loadu_ps(pairs));
-      _mm256_storeu_ps(reinterpret_cast<float*>(total + e) + 8, _mm256_loadu_ps(pairs + 8));
-    } else {
-      for (int32_t k = 0; e + k < n; ++k) total[e + k] = {pairs[2 * k], pairs[2 * k + 1]};
-    }
+    storeTotals(_mm256_add_ps(totalRe, sumRe), _mm256_add_ps(totalIm, sumIm), total, e, n);
   }
 }
 
