@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <array>
+#include <csignal>
+#include <filesystem>
 #include <tuple>
 
 #include "plugin/FileUtils.h"
@@ -65,4 +70,30 @@ TEST(SettingsFile, EveryLineCountsAndCarriageReturnsGo) {
   EXPECT_TRUE(ReadSettingsFile(folder.file("missing.dat").c_str(), back));  // a missing file changes nothing
   EXPECT_EQ(back, written);
   EXPECT_FALSE(WriteSettingsFile("/dev/full", written));
+}
+
+TEST(FileUtils, AFailedWriteLeavesTheOldFileWhole) {
+  testaudio::TempFolder folder;
+  const std::string path = folder.file("kit.oskra");
+  ASSERT_TRUE(WriteTextFile("the old preset", path));
+  ::chmod(path.c_str(), 0640);
+  // A file-size limit makes the write fail part-way, even for root.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 100;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::string large(1000, 'x');
+  const bool written = WriteTextFile(large, path);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(ReadFileText(path), "the old preset");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);  // no temporary left
+  ASSERT_TRUE(WriteTextFile(large, path));
+  EXPECT_EQ(ReadFileText(path), large);
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);  // the replacement keeps the file's permissions
 }
