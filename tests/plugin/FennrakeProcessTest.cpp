@@ -128,6 +128,9 @@ TEST_F(FennrakeProcess, SilenceBeforeTheFirstResetAndTheFpuModeAfterEveryReturn)
   _mm_setcsr(mode);
   EXPECT_EQ(afterEarlyReturns, caller);
   EXPECT_EQ(afterRendering, caller);
+  const std::string info = fresh->GetProductInfoText() + plug->GetProductInfoText();
+  EXPECT_NE(info.find("Buffersize: 64\r\nSamplerate: 0\r\nChannels: 18\r\n(hit"), std::string::npos) << info;
+  EXPECT_NE(info.find("Buffersize: 64\r\nSamplerate: 48000\r\n"), std::string::npos);
 }
 
 TEST_F(FennrakeProcess, PlayingAllocatesNothing) {
