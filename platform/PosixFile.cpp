@@ -1,7 +1,10 @@
 #include "platform/PosixFile.h"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +84,42 @@ bool closeFile(int fd) {
   if (fd < 0) return false;
   // On Linux the descriptor is gone even when close is interrupted, so it is never retried.
   return ::close(fd) == 0 || errno == EINTR;
+}
+
+bool replaceFile(const char* path, const void* src, int64_t len) {
+  constexpr int kNameAttempts = 64;
+  static std::atomic<unsigned> counter{0};
+  if (path == nullptr || path[0] == '\0' || len < 0 || (src == nullptr && len > 0)) return false;
+  std::string target = path;
+  struct stat info {};
+  const bool exists = ::stat(path, &info) == 0;
+  if (exists) {
+    if (!S_ISREG(info.st_mode) || ::access(path, W_OK) != 0) return false;
+    // The new file takes the link's place only when it replaces what the link points at.
+    char* real = ::realpath(path, nullptr);
+    if (real == nullptr) return false;
+    target = real;
+    std::free(real);
+  } else if (errno != ENOENT) {
+    return false;
+  }
+
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
+    temp = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    do {
+      fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = !exists || ::fchmod(fd, info.st_mode & 07777) == 0;
+  ok = ok && writeFully(fd, src, len) && ::fsync(fd) == 0;
+  ok = closeFile(fd) && ok;
+  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
 }
 
 bool pathExists(const char* path) {

@@ -24,5 +24,12 @@ bool writeFully(int fd, const void* src, int64_t len);
 // Closes the descriptor; false when the system reported that earlier writes did not land.
 bool closeFile(int fd);
 
+// Writes the bytes into a new file beside the path (same folder) and renames it over the path,
+// so the path holds either all of its old content or all of the new, never a part: a failed or
+// interrupted save leaves the previous file as it was. An existing target keeps its permission
+// bits; a link is followed to its target. Refused (false, nothing changed) when the path names
+// a folder, a device or anything else but a regular file, or a file this process may not write.
+bool replaceFile(const char* path, const void* src, int64_t len);
+
 // True when something (file or folder) exists at the path.
 bool pathExists(const char* path);

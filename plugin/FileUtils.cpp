@@ -3,16 +3,11 @@
 #include <climits>
 
 #include "platform/FolderReader.h"
+#include "platform/PosixFile.h"
 #include "platform/RuntimeClock.h"
 #include "plugin/WDL_FileRead.h"
-#include "plugin/WDL_FileWrite.h"
 
 namespace {
-
-bool writeAll(WDL_FileWrite& file, const void* data, int length) {
-  const bool accepted = file.Write(data, length) == length;
-  return file.Close() && accepted;
-}
 
 char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -31,14 +26,10 @@ std::string ReadFileText(const std::string& path) {
 
 bool WriteFileBytes(const void* data, int64_t length, const char* path, bool createFolders) {
   if (length < 0 || length > INT_MAX || (data == nullptr && length > 0) || path == nullptr) return false;
-  const int count = static_cast<int>(length);
-  {
-    WDL_FileWrite file(path);
-    if (file.IsOpen()) return writeAll(file, data, count);
-  }
+  // Written beside the file and renamed over it: a save that fails never destroys the old file.
+  if (replaceFile(path, data, length)) return true;
   if (!createFolders || !MakeFoldersForPath(path)) return false;
-  WDL_FileWrite file(path);
-  return file.IsOpen() && writeAll(file, data, count);
+  return replaceFile(path, data, length);
 }
 
 bool WriteTextFile(const std::string& text, const std::string& path) {

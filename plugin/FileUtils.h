@@ -15,10 +15,10 @@
 bool FileExists(const std::string& path);
 // The whole file as text (the same bytes as ReadFileBytes); empty when it does not open.
 std::string ReadFileText(const std::string& path);
-// Creates or truncates the file and writes the bytes. When the file does not open and
-// createFolders is set, the missing folders are made and the open is tried again. True only
-// when every byte reached the file and it closed cleanly; a length outside 0..2^31 - 1 is
-// refused.
+// Replaces the file with the bytes (replaceFile: written beside it, then renamed over it, so a
+// failed save leaves the old file whole). When that fails and createFolders is set, the missing
+// folders are made and it is tried again. True only when every byte reached the file; a length
+// outside 0..2^31 - 1, a folder or a device is refused.
 bool WriteFileBytes(const void* data, int64_t length, const char* path, bool createFolders);
 // WriteFileBytes of the text, always making missing folders.
 bool WriteTextFile(const std::string& text, const std::string& path);

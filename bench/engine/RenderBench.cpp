@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/engine/BenchScene.h"
 #include "engine/BandSynth.h"
 #include "engine/dsp/LaneWidth.h"
 
@@ -26,29 +27,7 @@ struct Rig {
   explicit Rig(int32_t polyphony) {
     BandSynth& e = *engine;
     e.prepare(kRate, 2);
-    uint32_t x = 777u;
-    for (int32_t t = 0; t < BandSynth::kTrackCount; ++t) {
-      for (Blob& blob : e.tracks[t].blobs) {
-        blob.clear();
-        // Uneven sounds, so the band analysis sees peaks and edges rather than a flat ramp.
-        for (auto& curve : blob.gridA)
-          for (size_t i = 1; i + 1 < curve.size(); ++i) {
-            x = x * 1664525u + 1013904223u;
-            curve[i] += static_cast<float>(static_cast<int32_t>(x)) * 4.6e-10f;
-          }
-        blob.refresh();
-      }
-      e.params[static_cast<size_t>(BandSynth::trackParam(t, TrackParam::kPolyphony))].setValue(
-          static_cast<float>(polyphony));
-      e.params[static_cast<size_t>(BandSynth::trackParam(t, TrackParam::kSend1))].setValue(0.3f);
-      e.params[static_cast<size_t>(BandSynth::trackParam(t, TrackParam::kSend2))].setValue(0.3f);
-      e.params[static_cast<size_t>(BandSynth::trackParam(t, TrackParam::kTransform))].setValue(40.0f);
-    }
-    const float types[4] = {2.0f, 5.0f, 0.0f, 4.0f};  // plate reverb, tempo delay, compressor, tape
-    for (int32_t s = 0; s < BandSynth::kSlotCount; ++s) {
-      e.params[static_cast<size_t>(BandSynth::slotParam(s, SlotParam::kPower))].setValue(1.0f);
-      e.params[static_cast<size_t>(BandSynth::slotParam(s, SlotParam::kType))].setValue(types[s]);
-    }
+    configureBenchScene(e, polyphony);
     e.updateEffectTypes();
     for (int32_t c = 0; c < 18; ++c) outputs[c] = buffers[static_cast<size_t>(c)].data();
   }

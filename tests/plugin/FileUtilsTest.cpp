@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <array>
+#include <csignal>
+#include <filesystem>
 #include <tuple>
 
 #include "plugin/FileUtils.h"
@@ -65,4 +70,25 @@ TEST(SettingsFile, EveryLineCountsAndCarriageReturnsGo) {
   EXPECT_TRUE(ReadSettingsFile(folder.file("missing.dat").c_str(), back));  // a missing file changes nothing
   EXPECT_EQ(back, written);
   EXPECT_FALSE(WriteSettingsFile("/dev/full", written));
+}
+
+TEST(FileUtils, AFailedWriteLeavesTheOldFileWhole) {
+  testaudio::TempFolder folder;
+  const std::string path = folder.file("kit.oskra");
+  ASSERT_TRUE(WriteTextFile("the old preset", path));
+  ::chmod(path.c_str(), 0640);
+  rlimit saved{}, small{};  // a file-size limit makes the write fail part-way, even for root
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  small = {100, saved.rlim_max};
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const bool written = WriteTextFile(std::string(1000, 'x'), path);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(ReadFileText(path), "the old preset");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path()), {}), 1);  // no temporary left
+  ASSERT_TRUE(WriteTextFile("new", path));
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0u, 0640u);  // permissions kept
 }

@@ -1,0 +1,163 @@
+// Block processing: sub-blocks at the engine's control boundaries, host MIDI, the transport
+// keys, the sequencer in time and in step with the host, the outputs and the FPU mode.
+#include <xmmintrin.h>
+
+#include <random>
+
+#include "support/AllocationCounter.h"
+#include "tests/plugin/FennrakeTestKit.h"
+#include "tools/testhost/HostedPlugin.h"
+
+using namespace iplug;
+
+class FennrakeProcess : public FennrakeTest {
+ protected:
+  void SetUp() override { plug->Reset(48000.0f); }
+  float Bend() { return plug->mBandSynth.controllers[0][BandSynth::kPitchBend]; }
+  void Transport(double ppq, bool running, double tempo = 120.0) {
+    ITimeInfo time;
+    time.mTempo = tempo, time.mPPQPos = ppq, time.mTransportIsRunning = running;
+    plug->SetTimeInfo(time);
+  }
+};
+
+TEST_F(FennrakeProcess, SubBlocksNeverCrossAControlBoundary) {
+  std::mt19937 random(7);
+  for (int i = 0; i < 300; ++i) {
+    const int n = i < 6 ? std::vector<int>{1, 63, 64, 65, 4096, 0}[size_t(i)] : int(random() % 4096) + 1;
+    int pieces = n > 0 ? 1 : 0;  // a cut wherever a 64-frame control period ends inside the block
+    for (int end = plug->mBandSynth.controlCountdown > 0 ? plug->mBandSynth.controlCountdown : 64; end < n; end += 64) ++pieces;
+    const int calls = plug->mBandSynth.renderCalls;
+    ASSERT_LT(Render(n), 1e6f);
+    EXPECT_EQ(plug->mBandSynth.renderCalls - calls, pieces) << n;
+  }
+}
+
+TEST_F(FennrakeProcess, MidiQueueOrderCarryOverAndTranslation) {
+  auto bend = [&](int offset, int value) { Midi(offset, 0xE0, value & 0x7F, value >> 7); };
+  bend(10, 0x1000), bend(10, 0x3000);  // the same offset: arrival order, the later wins
+  bend(30, 0x0000), bend(20, 0x2000);  // arrived later but earlier: handled first
+  bend(600, 0x2000);                   // frame 88 of the second block
+  for (const auto& [n, expected] : {std::pair<int, float>{64, -1.0f}, {448, -1.0f}, {0, -1.0f}, {88, -1.0f}, {1, 0.0f}}) {
+    Render(n);
+    EXPECT_EQ(Bend(), expected) << n;
+  }
+  for (int i = 0; i < 600; ++i) bend(4000 - i, i == 0 ? 0x2000 : 0x3FFF);  // beyond the first capacity
+  Midi(0, 0xF0, 1, 2);                                                     // system messages are not queued
+  Render(4096);
+  EXPECT_EQ(Bend(), 0.0f);  // the first arrival has the latest offset: handled last
+  EXPECT_TRUE(plug->mMidiQueue.Empty());
+  struct Row {
+    int status, data1, data2, controller;
+    float value;
+  } const rows[] = {{0xE3, 0, 0, BandSynth::kPitchBend, -1.0f}, {0xE3, 0x7F, 0x7F, BandSynth::kPitchBend, 8191.0f / 8192.0f},
+                    {0xB3, 1, 127, BandSynth::kModWheel, 1.0f}, {0xD3, 64, 0, BandSynth::kChannelPressure, 64.0f / 127.0f}};
+  for (const Row& r : rows) {
+    Midi(0, r.status, r.data1, r.data2);
+    Render(16);
+    EXPECT_FLOAT_EQ(plug->mBandSynth.controllers[3][r.controller], r.value) << r.status;
+  }
+  Midi(0, 0x94, 38, 90), Midi(5, 0xA4, 38, 127);  // track 2 on channel 5, then its pressure
+  Render(16);
+  const DrumVoice& voice = plug->mBandSynth.tracks[2].voices[0];
+  EXPECT_EQ(std::vector<float>({float(voice.channel), voice.velocity * 127.0f, voice.polyPressure}),
+            std::vector<float>({4.0f, 90.0f, 1.0f}));
+}
+
+TEST_F(FennrakeProcess, TransportKeysWhileNoSynthTrackIsChosen) {
+  const int rows[][4] = {  // status, note, velocity, playing afterwards
+      {0x90, 33, 100, 1}, {0x80, 33, 0, 0}, {0x90, 45, 0, 0},  // held to play; velocity 0 ends it too
+      {0x90, 34, 0, 1},   {0x80, 34, 0, 1},                    // starts on any velocity; no note-off
+      {0x90, 35, 64, 0},  {0x90, 32, 64, 0}};                  // stops; pitch class 8 is nothing
+  for (const auto& r : rows) {
+    Midi(0, r[0], r[1], r[2]);
+    Render(8);
+    EXPECT_EQ(plug->mSeqPlaying.load(), r[3]) << r[1];
+  }
+  Engine(BandSynth::synthParam(SynthParam::kSynthTrack)).setValue(0.0f);
+  Midi(0, 0x90, 34, 100);
+  Render(8);
+  EXPECT_EQ(plug->mSeqPlaying.load() * 1000 + plug->mBandSynth.tracks[0].voices[0].note, 34);  // a note now
+}
+
+TEST_F(FennrakeProcess, SequencerNotesLandInTheSubBlockOfTheirTime) {
+  const int starts[] = {4 * 1024 + 100, 8 * 1024 + 300, 12 * 1024 + 700};  // ticks, off the 64-frame grid
+  for (int i = 0; i < 3; ++i) plug->mSequencer.addNote(0, starts[i], 512, uint8_t(100 - 10 * i));
+  plug->SetSequencerPlaying(1);
+  Render(64);  // the start's block leaves the sequencer at step 0; its time runs from the next
+  for (int block = 0, next = 0; next < 3; ++block) {
+    Render(64);
+    const int due = int(starts[next] / 1024.0 * 6000.0 / 64.0);  // 6000 frames a step at 120 BPM
+    const bool played = std::fabs(plug->mBandSynth.tracks[0].lastVelocity * 127.0f - float(100 - 10 * next)) < 1e-3f;
+    ASSERT_EQ(played, block >= due) << "note " << next << " block " << block;
+    next += played ? 1 : 0;
+  }
+}
+
+TEST_F(FennrakeProcess, HostSyncNudgesSmallDifferencesAndJumpsLargeOnes) {
+  plug->mSequencer.params[Sequencer::kHostSync].setValue(1.0f);
+  Transport(0.25, true);
+  Render(512), Render(512);  // the host's start plays and restarts the sequencer
+  const double block = 512.0 / 6000.0;  // in steps
+  const double rows[][3] = {  // steps the host is ahead, position after a block from step 4, tempo
+      {0.4, 4 + block * 1.25, 120}, {-0.4, 4 + block * 0.75, 120}, {0.6, 4.6 + block, 120}, {-0.6, 3.4 + block, 120},
+      {9, 13 + block, 120} /* -7: jumps */, {-9, 11 + block, 120}, {0.2, 4 + block, 0} /* no tempo, no nudge */};
+  for (const auto& r : rows) {
+    plug->mSequencer.setPosition(4.0);
+    Transport((4.0 + r[0]) / 4.0, true, r[2]);
+    Render(512);
+    EXPECT_NEAR(plug->mSequencer.position, r[1], 1e-6) << r[0];
+  }
+  Transport(1.5, false);  // the host's stop stops the sequencer without a restart
+  Render(64);
+  EXPECT_EQ(plug->mSeqPlaying.load() * 10 + plug->mSeqStarted.load(), 1);
+}
+
+TEST_F(FennrakeProcess, SilenceBeforeTheFirstResetAndTheFpuModeAfterEveryReturn) {
+  FennrakePtr fresh(new Fennrake);
+  const unsigned mode = _mm_getcsr();
+  _mm_setcsr((mode & ~0x8040u) | 0x6000u);  // no flushing, rounding towards zero
+  const unsigned caller = _mm_getcsr();
+  fresh->ProcessMidiMsg(IMidiMsg(0, 0x90, 36, 100));
+  EXPECT_EQ(Render(64, fresh.get()), 0.0f);  // nothing prepared yet, and no note waits
+  EXPECT_TRUE(fresh->mMidiQueue.Empty());
+  fresh->ProcessBlock(nullptr, nullptr, 64);
+  const unsigned afterEarlyReturns = _mm_getcsr();
+  Render(0), Render(64);
+  const unsigned afterRendering = _mm_getcsr();
+  _mm_setcsr(mode);
+  EXPECT_EQ(afterEarlyReturns, caller);
+  EXPECT_EQ(afterRendering, caller);
+  const std::string info = fresh->GetProductInfoText() + plug->GetProductInfoText();
+  EXPECT_NE(info.find("Buffersize: 64\r\nSamplerate: 0\r\nChannels: 18\r\n(hit"), std::string::npos) << info;
+  EXPECT_NE(info.find("Buffersize: 64\r\nSamplerate: 48000\r\n"), std::string::npos);
+}
+
+TEST_F(FennrakeProcess, PlayingAllocatesNothing) {
+  std::vector<float> buffer(BandSynth::kMaxOutputChannels * 600);
+  float* outputs[BandSynth::kMaxOutputChannels];
+  for (int c = 0; c < BandSynth::kMaxOutputChannels; ++c) outputs[c] = buffer.data() + 600 * c;
+  plug->mSequencer.addNote(1, 0, 1024, 100);
+  plug->SetSequencerPlaying(1);
+  AllocationCounter counter;
+  for (int i = 0; i < 40; ++i) Midi(i % 7, 0x90, 36 + i % 8, 100), plug->ProcessBlock(nullptr, outputs, 1 + i * 37 % 600);
+  EXPECT_EQ(counter.count(), 0);
+}
+
+TEST(FennrakeBuses, AGapInTheActiveBusesStillFillsEveryHostBuffer) {
+  ScopedDataRoot root;
+  ManualTimers timers;
+  std::string error;
+  auto plugin = testhost::HostedPlugin::adopt(static_cast<Steinberg::Vst::IAudioProcessor*>(new Fennrake), error);
+  ASSERT_TRUE(plugin) << error;
+  plugin->initialize();
+  for (int bus = 0; bus < 9; ++bus) plugin->activateBus(Steinberg::Vst::kAudio, Steinberg::Vst::kOutput, bus, bus != 1);
+  plugin->setupProcessing(48000.0, 256);
+  plugin->setActive(true);
+  plugin->setProcessing(true);
+  Steinberg::Vst::ProcessData data = plugin->blockData(256);
+  for (int i = 0; i < 9 * 2 * 256; ++i) data.outputs[i / 512].channelBuffers32[i / 256 % 2][i % 256] = NAN;
+  ASSERT_EQ(plugin->process(data), Steinberg::kResultOk);
+  for (int i = 0; i < 9 * 2 * 256; ++i)
+    ASSERT_EQ(std::isnan(data.outputs[i / 512].channelBuffers32[i / 256 % 2][i % 256]), i / 512 == 1) << i;
+}
