@@ -124,6 +124,8 @@ class WavFile {
       error = "cannot write " + path + ": " + sf_strerror(nullptr);
       return false;
     }
+    // No peak chunk: it carries the time of writing, and the same render must give the same file.
+    sf_command(mFile, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     return true;
   }
   bool write(const std::vector<float>& interleaved, sf_count_t frames) {
