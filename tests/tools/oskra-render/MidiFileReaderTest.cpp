@@ -2,6 +2,8 @@
 // order of simultaneous events, and damaged files refused with a reason.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/TestAudio.h"
 #include "tests/tools/oskra-render/MidiBytes.h"
 #include "tools/oskra-render/MidiFileReader.h"
@@ -37,17 +39,11 @@ TEST(MidiFileReader, TimesFollowTheTempoMap) {
   std::string error;
   ASSERT_TRUE(read(twoTrackSong(), song, error)) << error;
   // tick 480 at 120 BPM = 0.5 s; tick 960 = 1 s; tick 1440 at 60 BPM = 2 s.
-  struct Expected {
-    double seconds;
-    uint8_t status, data1, data2;
-  } const expected[] = {{0.5, 0x99, 38, 100}, {1.0, 0x99, 38, 0}, {2.0, 0x80, 38, 0}, {2.0, 0xE0, 0, 64}};
-  ASSERT_EQ(song.events.size(), std::size(expected));
-  for (size_t i = 0; i < song.events.size(); ++i) {
-    EXPECT_DOUBLE_EQ(song.events[i].seconds, expected[i].seconds) << i;
-    EXPECT_EQ(song.events[i].status, expected[i].status) << i;
-    EXPECT_EQ(song.events[i].data1, expected[i].data1) << i;
-    EXPECT_EQ(song.events[i].data2, expected[i].data2) << i;
-  }
+  const std::vector<std::tuple<double, int, int, int>> expected = {
+      {0.5, 0x99, 38, 100}, {1.0, 0x99, 38, 0}, {2.0, 0x80, 38, 0}, {2.0, 0xE0, 0, 64}};
+  std::vector<std::tuple<double, int, int, int>> got;
+  for (const auto& e : song.events) got.emplace_back(e.seconds, e.status, e.data1, e.data2);
+  EXPECT_EQ(got, expected);
   EXPECT_DOUBLE_EQ(song.bpmAt(0.99), 120.0);
   EXPECT_DOUBLE_EQ(song.bpmAt(1.5), 60.0);
   EXPECT_DOUBLE_EQ(song.quartersAt(3.0), 4.0);  // 2 quarters in the first second, then 1 per second
@@ -107,8 +103,4 @@ TEST(MidiFileReader, DamagedFilesAreRefusedWithAReason) {
       EXPECT_LE(song.events.size(), 4u);
     }
   }
-  Song song;
-  std::string error;
-  EXPECT_FALSE(ReadMidiFile("/no/such/song.mid", song, error));
-  EXPECT_NE(error.find("cannot open"), std::string::npos);
 }

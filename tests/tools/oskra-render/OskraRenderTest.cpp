@@ -211,10 +211,8 @@ TEST_F(OskraRender, ErrorsSayWhatIsWrongAndExitWithTheirCode) {
       {{"--midi", file("cut.mid"), "--out", out}, oskrarender::kExitInput, "cut.mid"},
       {{"--midi", file("none.mid"), "--out", out}, oskrarender::kExitInput, "cannot open"},
       {{"--demo", "--out", out, "--state", file("junk")}, oskrarender::kExitInput, "refused the state"},
-      {{"--demo", "--out", out, "--preset", file("none.oskra")}, oskrarender::kExitInput, "cannot open"},
       {{"--demo", "--out", file("no/folder/out.wav")}, oskrarender::kExitOutput, "cannot write"},
       {{"--demo", "--out", out, "--block", "0"}, oskrarender::kExitUsage, "--block"},
-      {{"--demo", "--sequencer", "--out", out}, oskrarender::kExitUsage, "choose one"},
       {{"--demo"}, oskrarender::kExitUsage, "--out"},
   };
   for (const Case& c : cases) {
