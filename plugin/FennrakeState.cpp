@@ -226,6 +226,7 @@ bool Fennrake::LoadPresetFile(const std::string& path) {
   if (n <= 0) return false;
   mPresetName.swap(name);
   mChangeCount.store(0);
+  InformHostOfPresetChange();
   RefreshGUI();
   return true;
 }

@@ -229,6 +229,16 @@ void IPlugVST3::InformHostOfParameterDetailsChange() {
   if (componentHandler != nullptr) componentHandler->restartComponent(kParamTitlesChanged);
 }
 
+// The plug-in changed its own values (a preset or the randomiser): the controller's copies follow
+// and the host is asked to read them again.
+void IPlugVST3::InformHostOfPresetChange() {
+  for (int i = 0; i < NParams(); ++i) {
+    if (Parameter* parameter = getParameterObject(static_cast<ParamID>(i)))
+      parameter->setNormalized(GetParam(i)->GetNormalized());
+  }
+  if (componentHandler != nullptr) componentHandler->restartComponent(kParamValuesChanged);
+}
+
 void IPlugVST3::SetLatency(int samples) {
   IPlugVST3ProcessorBase::SetLatency(samples);
   if (componentHandler != nullptr) componentHandler->restartComponent(kLatencyChanged);

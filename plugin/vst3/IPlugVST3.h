@@ -72,6 +72,7 @@ class IPlugVST3 : public IPlugAPIBase,
   void DirtyParametersFromUI() override;
   void SendParameterValueFromUI(int paramIdx, double normalizedValue) override;
   void InformHostOfParameterDetailsChange() override;
+  void InformHostOfPresetChange() override;
   void SetLatency(int samples) override;
   bool EditorResize(int width, int height) override;
   void BeginInformHostOfParamChange(int paramIdx) override;
