@@ -14,6 +14,10 @@ if [ ! -x "$libs/ardour-vst3-scanner" ] || ! command -v ardour7-lua >/dev/null; 
   echo "Ardour 7 is not installed (apt-get install ardour)" >&2
   exit 1
 fi
+# Ardour takes its cache of a module only when the cache is newer than the module; the cache is
+# dated when the scan runs, so a module installed this very second is scanned a second later.
+module=$(find "$bundle/Contents" -name '*.so' -printf '%T@\n' 2>/dev/null | sort -n | tail -n 1)
+while [ -n "$module" ] && [ "$(date +%s)" -le "${module%.*}" ]; do sleep 0.2; done
 LD_LIBRARY_PATH=$libs "$libs/ardour-vst3-scanner" --force "$bundle"
 session=$(mktemp -d /tmp/oskra-ardour.XXXXXX)
 trap 'rm -rf "$session"' EXIT
