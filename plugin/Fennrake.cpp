@@ -150,12 +150,14 @@ void Fennrake::RefreshGUI() {
   if (FennrakeGUI* gui = GetGUI()) gui->RefreshFromState();
 }
 
+void Fennrake::HandOverToAudio() {
+  const FlagHold installing(mInstallingEffects);
+  mBandSynth.updateEffectTypes();
+}
+
 void Fennrake::OnIdle() {
   // Runs on the timer under the instance lock.
-  {
-    const FlagHold installing(mInstallingEffects);
-    mBandSynth.updateEffectTypes();
-  }
+  HandOverToAudio();
   const int index = mLoadQueueIndex.load();
   const int count = static_cast<int>(mLoadQueue.size());
   if (index >= 0 && index < count) {
@@ -185,6 +187,7 @@ void Fennrake::Reset(float sampleRate) {
     LoadStartPreset();
     mStateLoadCount.fetch_add(1);
   }
+  HandOverToAudio();
 }
 
 void Fennrake::LoadStartPreset() {

@@ -185,6 +185,11 @@ class Fennrake : public iplug::IPlugVST3,
   }
   void DeclareHostParams();
   void LoadStartPreset();
+  // Installs the effects the slots ask for (once a slot is silent) and hands changed sounds to
+  // the audio side. The idle timer does it, and so does everything that replaces the sounds
+  // for the host: a restored state or a new rate must sound from the next block on, not from
+  // whenever the timer next runs, or a render straight after a restore would play the old kit.
+  void HandOverToAudio();
 
   // Block processing.
   void HandleMidiMsg(const iplug::IMidiMsg& msg, int subBlockStart);

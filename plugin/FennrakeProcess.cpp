@@ -104,7 +104,7 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
   mBandSynth.modMatrix.tempo = bpm;
 
   // Sub-blocks end where the engine's control periods end, so sequencer steps and MIDI take
-  // effect at the control pass that starts the period they fall in.
+  // effect at a control pass.
   for (int s = 0; s < frames;) {
     const int countdown = mBandSynth.controlCountdown;
     const int length = std::min(frames - s, countdown > 0 ? countdown : BandSynth::kControlPeriod);
@@ -133,8 +133,11 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
       mSeqStarted.store(1, std::memory_order_relaxed);
     }
 
-    // Messages due before the end of this sub-block, late ones included.
-    while (!mMidiQueue.Empty() && mMidiQueue.Peek().mOffset < s + length) {
+    // Messages due by the start of this sub-block, late ones included, so each reaches the
+    // first control pass at or after its frame. Taking one at the pass that began its period
+    // instead would depend on whether the host's block happened to hold the message when that
+    // pass ran: the same notes would sound up to a period apart at different block sizes.
+    while (!mMidiQueue.Empty() && mMidiQueue.Peek().mOffset <= s) {
       HandleMidiMsg(mMidiQueue.Peek(), s);
       mMidiQueue.Remove();
     }

@@ -200,6 +200,7 @@ int Fennrake::ReadChunk(const uint8_t* data, int size, bool requireWhole) {
     mChangeCount.store(100);
   }
   mPresetName = name;
+  HandOverToAudio();
   return pos;
 }
 

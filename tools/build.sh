@@ -1,9 +1,30 @@
 #!/usr/bin/env bash
-# Builds everything in Release: libraries, plug-in bundle, tests, benchmarks and tools.
+# The first command: installs the Debian packages the build needs (only those missing), builds
+# the instrument and its tools in Release, installs Oskra.vst3 into ~/.vst3/ (where Linux hosts
+# look for VST3 plug-ins), installs the start kit into the user's Oskra folders where it is
+# missing, and renders a short demo through the installed module into a WAV file.
+# $OSKRA_DATA_DIR, when set, replaces the user-data root for the kit and the demo.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
-jobs=$(nproc)
-cmake -S "$root" -B "$root/build/release" -DCMAKE_BUILD_TYPE=Release
-cmake --build "$root/build/release" -j "$jobs"
-echo "Built in $root/build/release"
+build="$root/build/release"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
+cmake --build "$build" -j "$(nproc)" --target Oskra oskra-render oskra-kit
+
+# The bundle is copied beside the old one and then moved over it, so a host scanning meanwhile
+# never finds half a bundle.
+vst3="$HOME/.vst3"
+mkdir -p "$vst3"
+staging=$(mktemp -d "$vst3/.Oskra-install.XXXXXX")
+trap 'rm -rf "$staging"' EXIT
+cp -R "$build/Oskra.vst3" "$staging/"
+rm -rf "$vst3/Oskra.vst3"
+mv "$staging/Oskra.vst3" "$vst3/Oskra.vst3"
+echo "Installed $vst3/Oskra.vst3"
+
+# Sounds and the start preset; files the user already has are left as they are.
+"$build/tools/startkit/oskra-kit"
+
+demo="$build/oskra-demo.wav"
+"$build/tools/oskra-render/oskra-render" --bundle "$vst3/Oskra.vst3" --demo --out "$demo"
+echo "Demo: $demo"

@@ -177,3 +177,36 @@ TEST_F(FennrakeState, PresetFiles) {
   EXPECT_EQ(message(*plug), "couldn't save preset: " + folder + "Deep Kick.oskra/under a file.oskra");
   EXPECT_EQ(State(), edited);  // still modified, under its old name
 }
+
+// The sounds a state or the start preset brings are heard from the next block on, whether or not
+// the idle timer has run since: a host that renders straight after restoring gets the same audio.
+TEST_F(FennrakeState, LoadedSoundsPlayBeforeTheIdleTimerRuns) {
+  for (Blob& blob : plug->mBandSynth.tracks[0].blobs) ASSERT_TRUE(blob.analyze(testaudio::kick(44100.0), 44100.0f, false, 0));
+  const std::vector<uint8_t> state = State();
+  ASSERT_TRUE(plug->SavePresetFile(GetPresetsPath() + "Start.oskra"));
+  // Note 36 through a fresh instance that got the kick by `load`, with or without an idle call.
+  auto kickOf = [&](bool fromPreset, bool idle) {
+    FennrakePtr p(new Fennrake);
+    p->Reset(48000.0f);  // the first reset loads the start preset
+    if (!fromPreset) p->ReadState(state.data(), static_cast<int>(state.size()));
+    if (idle) p->OnIdle();
+    p->ProcessMidiMsg(IMidiMsg(0, 0x90, 36, 127));
+    std::vector<std::vector<float>> out(BandSynth::kMaxOutputChannels, std::vector<float>(8192));
+    std::vector<float*> pointers;
+    for (auto& c : out) pointers.push_back(c.data());
+    p->ProcessBlock(nullptr, pointers.data(), 8192);
+    return out[0];
+  };
+  for (bool fromPreset : {true, false}) {
+    const std::vector<float> timed = kickOf(fromPreset, true);
+    ASSERT_GT(*std::max_element(timed.begin(), timed.end()), 0.05f);
+    // The same kick; only the runtime's shared random draws, which each instance advances, differ.
+    const std::vector<float> untimed = kickOf(fromPreset, false);
+    double difference = 0.0, energy = 0.0;
+    for (size_t i = 0; i < timed.size(); ++i) {
+      difference += (timed[i] - untimed[i]) * (timed[i] - untimed[i]);
+      energy += timed[i] * timed[i];
+    }
+    EXPECT_LT(std::sqrt(difference / energy), 0.02) << fromPreset;
+  }
+}
