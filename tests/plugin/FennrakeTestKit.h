@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "plugin/Fennrake.h"
-#include "plugin/framework/Timer.h"
 #include "support/ScopedDataRoot.h"
+#include "tests/plugin/framework/FrameworkTestPlugin.h"
 
 struct ReleasePlug {
   void operator()(Fennrake* plug) const { plug->release(); }
 };
 using FennrakePtr = std::unique_ptr<Fennrake, ReleasePlug>;
-
-struct ManualTimers {
-  ManualTimers() { iplug::Timer::SetManualMode(true); }
-  ~ManualTimers() { iplug::Timer::SetManualMode(false); }
-};
 
 class FennrakeTest : public ::testing::Test {
  protected:

@@ -1,10 +1,37 @@
 #pragma once
 
+#include <dirent.h>
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plugin/framework/IPlugAPIBase.h"
+#include "plugin/framework/Timer.h"
+
+// Waits (generously, so a loaded machine does not fail the test) until the condition holds.
+template <typename Condition>
+bool eventually(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return condition();
+}
+
+struct ManualTimers {  // the idle work runs only when a test fires it
+  ManualTimers() { iplug::Timer::SetManualMode(true); }
+  ~ManualTimers() { iplug::Timer::SetManualMode(false); }
+};
+
+inline int threadCount() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/task");
+  while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) count += entry->d_name[0] != '.';
+  if (dir != nullptr) closedir(dir);
+  return count;
+}
 
 // A plug-in on the framework bases alone that records what reaches it.
 class FrameworkTestPlugin : public iplug::IPlugAPIBase {

@@ -2,10 +2,7 @@
 #include <climits>
 
 #include "plugin/framework/HostLookup.h"
-#include "tests/plugin/vst3/Vst3InProcess.h"
-
-using namespace Steinberg;
-using namespace Steinberg::Vst;
+#include "tests/plugin/vst3/Vst3TestKit.h"
 
 namespace {
 
@@ -38,17 +35,12 @@ TEST_F(Vst3InProcess, ViewHoldsThePlugInAndItsFrameCountedAndFollowsTheEditorLim
   EXPECT_EQ(view->isPlatformTypeSupported(kPlatformTypeX11EmbedWindowID), kResultFalse);  // no graphics here
   EXPECT_EQ(view->attached(nullptr, kPlatformTypeX11EmbedWindowID), kResultTrue);
   EXPECT_EQ(view->removed(), kResultOk);
-  EXPECT_EQ(view->canResize(), kResultFalse);
-  EXPECT_EQ(view->onSize(nullptr), kResultFalse);
-  EXPECT_EQ(view->getSize(nullptr), kInvalidArgument);
-  EXPECT_EQ(view->checkSizeConstraint(nullptr), kInvalidArgument);
+  EXPECT_EQ(std::vector<tresult>({view->canResize(), view->onSize(nullptr), view->getSize(nullptr), view->checkSizeConstraint(nullptr)}),
+            std::vector<tresult>({kResultFalse, kResultFalse, kInvalidArgument, kInvalidArgument}));
   // Limits 200..800 by 150..600; a rectangle keeps its corner.
   const std::pair<std::vector<int32>, std::vector<int32>> cases[] = {
-      {{0, 0, 5, 5}, {0, 0, 200, 150}},
-      {{10, 10, 300, 200}, {10, 10, 300, 200}},
-      {{100, 100, 5000, 50}, {100, 100, 900, 250}},
-      {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {INT_MIN, INT_MIN, INT_MIN + 800, INT_MIN + 600}},
-  };
+      {{0, 0, 5, 5}, {0, 0, 200, 150}}, {{10, 10, 300, 200}, {10, 10, 300, 200}}, {{100, 100, 5000, 50}, {100, 100, 900, 250}},
+      {{INT_MIN, INT_MIN, INT_MAX, INT_MAX}, {INT_MIN, INT_MIN, INT_MIN + 800, INT_MIN + 600}}};
   for (const auto& [in, out] : cases) {
     ViewRect r(in[0], in[1], in[2], in[3]);
     EXPECT_EQ(view->checkSizeConstraint(&r), kResultTrue);
@@ -91,8 +83,7 @@ TEST_F(Vst3InProcess, KeysBecomeWindowsKeyPresses) {
   IPtr<IPlugView> view = owned(controller->createView(ViewType::kEditor));
   for (const auto& c : cases) {
     synth->keys.clear();
-    ASSERT_EQ(view->onKeyDown(c.key, c.code, c.modifiers), kResultTrue);
-    ASSERT_EQ(view->onKeyUp(c.key, c.code, c.modifiers), kResultTrue);
+    ASSERT_TRUE(view->onKeyDown(c.key, c.code, c.modifiers) == kResultTrue && view->onKeyUp(c.key, c.code, c.modifiers) == kResultTrue);
     ASSERT_EQ(synth->keys.size(), 2u);
     const iplug::IKeyPress& k = synth->keys[0];
     EXPECT_EQ(std::make_tuple(k.VK, std::string(k.utf8), k.S, k.C, k.A),

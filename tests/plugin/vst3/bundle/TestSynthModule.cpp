@@ -22,21 +22,17 @@ std::thread worker;
 }  // namespace
 
 void RegisterModuleClasses(CPluginFactory& factory) {
-  factory.setFactoryInfo(PFactoryInfo("Oskra Tests", "https://example.invalid/oskra",
-                                      "mailto:tests@example.invalid", PFactoryInfo::kUnicode));
-  factory.registerClass(
-      PClassInfo2(TestSynth::cid, PClassInfo::kManyInstances, kVstAudioEffectClass, "Test Synth",
-                  Vst::kDistributable, "Instrument|Synth", "", "1.0.0", "VST 3.7.12"),
-      &TestSynth::create);
+  factory.setFactoryInfo(PFactoryInfo("Oskra Tests", "https://example.invalid/oskra", "mailto:tests@example.invalid",
+                                      PFactoryInfo::kUnicode));
+  factory.registerClass(PClassInfo2(TestSynth::cid, PClassInfo::kManyInstances, kVstAudioEffectClass, "Test Synth",
+                                    Vst::kDistributable, "Instrument|Synth", "", "1.0.0", "VST 3.7.12"),
+                        &TestSynth::create);
 }
 
 bool InitModule() {
   // The load is refused unless the entry learnt where the module is.
-  const std::string suffix = "/TestSynth.vst3/Contents/x86_64-linux/TestSynth.so";
-  std::string path = ModulePath();
-  if (ModuleHandle() == nullptr || path.size() < suffix.size() ||
-      path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0)
-    return false;
+  const std::string suffix = "/TestSynth.vst3/Contents/x86_64-linux/TestSynth.so", path = ModulePath();
+  if (ModuleHandle() == nullptr || !path.ends_with(suffix)) return false;
   workerStop = false;
   worker = std::thread([] {
     std::unique_lock<std::mutex> lock(workerLock);
