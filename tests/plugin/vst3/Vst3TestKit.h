@@ -90,13 +90,12 @@ class Vst3InProcess : public Vst3Hosted {
     std::string error;
     plugin = HostedPlugin::adopt(static_cast<IAudioProcessor*>(synth), error);
     ASSERT_TRUE(plugin) << error;
-    plugin->host().setName(hostName);
+    plugin->host().setName("Oskra Test Host");
     ASSERT_EQ(plugin->initialize(), kResultOk);
     Start();
     controller = plugin->controller();
   }
 
-  std::string hostName = "Oskra Test Host";
   RecordingSynth* synth = nullptr;  // owned by its reference count, which the host holds
   IEditController* controller = nullptr;
 };
