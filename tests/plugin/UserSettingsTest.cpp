@@ -15,9 +15,7 @@ TEST(UserSettings, ReadsTheFileAsItStandsAndWritesInKeyOrder) {
   };
   for (const auto& [before, values, after] : cases) {
     ScopedDataRoot root;
-    if (before != nullptr) {
-      ASSERT_TRUE(WriteTextFile(before, GetUserSettingsPath()));
-    }
+    ASSERT_TRUE(before == nullptr || WriteTextFile(before, GetUserSettingsPath()));
     UserSettings settings;
     EXPECT_EQ(settings.path(), root.folder.file("Oskra Data/userSettings.dat"));
     std::string seen;
@@ -42,9 +40,7 @@ TEST(UserSettings, AnUnwritableRootChangesOnlyTheMap) {
 TEST(UserSettings, InstancesKeepEachOthersKeysAlsoFromTwoThreads) {
   ScopedDataRoot root;
   UserSettings first, second;
-  auto setKeys = [](UserSettings* settings, std::string prefix) {
-    for (int i = 0; i < 40; ++i) settings->Set(std::to_string(i) + prefix, "v");
-  };
+  auto setKeys = [](UserSettings* settings, std::string prefix) { for (int i = 0; i < 40; ++i) settings->Set(std::to_string(i) + prefix, "v"); };
   std::thread a(setKeys, &first, "a"), b(setKeys, &second, "b");
   a.join(), b.join();
   UserSettings reader;

@@ -1,5 +1,5 @@
 // The controller half of the binding: the parameters, units and MIDI mapping a host sees, values
-// and texts, the notifications that reach the host, preset names and the channel context.
+// and texts, preset names and the channel context.
 #include <climits>
 #include <cmath>
 
@@ -7,8 +7,6 @@
 #include "pluginterfaces/vst/ivstunits.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
 #include "tests/plugin/vst3/Vst3TestKit.h"
-
-using Kind = testhost::ComponentHandler::Kind;
 
 TEST_F(Vst3InProcess, ParameterInfosUnitsAndMidiMapping) {
   constexpr int32 kAuto = ParameterInfo::kCanAutomate;
@@ -86,31 +84,6 @@ TEST_F(Vst3InProcess, HostValuesReachTheParametersAndTheirTexts) {
     ASSERT_EQ(controller->getParamValueByString(tag, string.data(), value), kResultTrue);
     EXPECT_NEAR(value, expected, 1e-12);
   }
-}
-
-TEST_F(Vst3InProcess, NotificationsReachTheHost) {
-  auto& calls = plugin->handler().calls;
-  calls.clear();
-  synth->BeginInformHostOfParamChangeFromUI(1);
-  synth->SendParameterValueFromUI(1, 0.5);
-  synth->EndInformHostOfParamChangeFromUI(1);
-  synth->SendParameterValueFromUI(1, INFINITY);
-  synth->SendParameterValueFromUI(77, 0.5);
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_TRUE(calls[0].kind == Kind::BeginEdit && calls[2].kind == Kind::EndEdit && calls[2].id == 1);
-  EXPECT_TRUE(calls[1].kind == Kind::PerformEdit && calls[1].id == 1 && calls[1].value == 0.5);
-  EXPECT_TRUE(synth->Logged("change 1 3 -1") && synth->Logged("ui 1 3"));
-  EXPECT_EQ(controller->getParamNormalized(1), 0.5);
-  EXPECT_EQ(synth->GetParam(1)->Value(), 4.0);  // 3.5 steps, rounded
-  calls.clear();
-  synth->DirtyParametersFromUI();
-  synth->SetLatency(128);
-  synth->InformHostOfParameterDetailsChange();
-  ASSERT_EQ(calls.size(), 8u);
-  EXPECT_TRUE(calls[0].kind == Kind::StartGroup && calls[5].kind == Kind::FinishGroup);
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(calls[i + 1].kind == Kind::PerformEdit && calls[i + 1].id == ParamID(i));
-  EXPECT_TRUE(calls[6].flags == kLatencyChanged && calls[7].flags == kParamTitlesChanged);
-  EXPECT_EQ(plugin->processor()->getLatencySamples(), 128u);
 }
 
 TEST_F(Vst3InProcess, ChannelContextFromTheHost) {
