@@ -47,12 +47,9 @@ TEST_F(FennrakeProcess, MidiQueueOrderCarryOverAndTranslation) {
   Render(4096);
   EXPECT_EQ(Bend(), 0.0f);  // the first arrival has the latest offset: handled last
   EXPECT_TRUE(plug->mMidiQueue.Empty());
-  struct Row {
-    int status, data1, data2, controller;
-    float value;
-  } const rows[] = {{0xE3, 0, 0, BandSynth::kPitchBend, -1.0f}, {0xE3, 0x7F, 0x7F, BandSynth::kPitchBend, 8191.0f / 8192.0f},
+  const struct { int status, data1, data2, controller; float value; } rows[] = {{0xE3, 0, 0, BandSynth::kPitchBend, -1.0f}, {0xE3, 0x7F, 0x7F, BandSynth::kPitchBend, 8191.0f / 8192.0f},
                     {0xB3, 1, 127, BandSynth::kModWheel, 1.0f}, {0xD3, 64, 0, BandSynth::kChannelPressure, 64.0f / 127.0f}};
-  for (const Row& r : rows) {
+  for (const auto& r : rows) {
     Midi(0, r.status, r.data1, r.data2);
     Render(16);
     EXPECT_FLOAT_EQ(plug->mBandSynth.controllers[3][r.controller], r.value) << r.status;

@@ -95,9 +95,4 @@ TEST(IParam, DisplayTexts) {
   IParam pan;
   pan.InitDouble("Pan", 0.0, -1.0, 1.0, 0.001, "", IParam::kFlagNegateDisplay);
   for (int i = 0; i < 9; ++i) EXPECT_EQ(pan.StringToValue(texts[i]), -values[i]) << i;
-  IParam custom;
-  custom.InitDouble("Custom", 0, 0, 1, 0.1, "", 0, "", IParam::ShapeLinear(), IParam::kUnitCustom,
-                    [](double v, WDL_String& out) { out.SetFormatted(32, "<%g>", v); });
-  custom.SetDisplayText(0.5, "half");
-  EXPECT_EQ(display(custom, 0.5), "<0.5>");  // the display function comes first
 }

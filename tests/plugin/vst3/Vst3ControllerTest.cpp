@@ -10,13 +10,7 @@
 
 TEST_F(Vst3InProcess, ParameterInfosUnitsAndMidiMapping) {
   constexpr int32 kAuto = ParameterInfo::kCanAutomate;
-  const struct {
-    ParamID id;
-    std::u16string title, units;
-    int32 steps, flags;
-    double defaultValue;
-    UnitID unit;
-  } expected[] = {
+  const struct { ParamID id; std::u16string title, units; int32 steps, flags; double defaultValue; UnitID unit; } expected[] = {
       {0, u"Gain", u"x", 0, kAuto, 0.8, 1},
       {1, u"Steps", u"", 7, kAuto, 0.0, 0},
       {2, u"Mode", u"", 1, kAuto | ParameterInfo::kIsList, 0.0, 2},

@@ -4,11 +4,8 @@
 using iplug::IMidiMsg;
 
 TEST_F(Vst3InProcess, ControllerTagsAndHostEventsBecomeMidiMessages) {
-  const struct {
-    ParamID tag;
-    double value;
-    std::vector<uint8_t> msg;  // status, data 1, data 2; empty: nothing arrives
-  } tags[] = {
+  // A controller's tag and value, and the message that arrives (status, data 1, data 2); empty: none.
+  const struct { ParamID tag; double value; std::vector<uint8_t> msg; } tags[] = {
       {65538 + 7, 0.5, {0xB0, 7, 63}}, {65538 + 130 * 3 + 7, 0.5, {0xB3, 7, 63}}, {65667, 0.0, {0xE0, 0, 0}},
       {65667, 0.5, {0xE0, 0, 0x40}},   {65538 + 130 * 15 + 129, 1.0, {0xEF, 0x7F, 0x7F}},
       {65666, 1.0, {0xD0, 127, 0}},    {65539, 1.7, {0xB0, 1, 127}}, {65539, -0.2, {0xB0, 1, 0}},
@@ -34,11 +31,7 @@ TEST_F(Vst3InProcess, ControllerTagsAndHostEventsBecomeMidiMessages) {
     else e.noteOn = {channel, pitch, 0.0f, value, 0, -1};
     return e;
   };
-  const struct {
-    Event in;
-    std::vector<uint8_t> msg;
-    int32 offset = 0;
-  } events[] = {
+  const struct { Event in; std::vector<uint8_t> msg; int32 offset = 0; } events[] = {
       {event(Event::kNoteOnEvent, 0, 60, 0.5f, 5), {0x90, 60, 63}, 5},
       {event(Event::kNoteOnEvent, 15, 127, 0.0f, -7), {0x9F, 127, 0}, 0},
       {event(Event::kNoteOnEvent, 0, 60, float(kNaN), 999), {0x90, 60, 0}, 31},

@@ -62,13 +62,7 @@ TEST_F(Vst3InProcess, ViewHoldsThePlugInAndItsFrameCountedAndFollowsTheEditorLim
 }
 
 TEST_F(Vst3InProcess, KeysBecomeWindowsKeyPresses) {
-  const struct {
-    char16 key;
-    int16 code, modifiers;
-    int vk;
-    std::string text;
-    bool shift = false, control = false, alt = false;
-  } cases[] = {
+  const struct { char16 key; int16 code, modifiers; int vk; std::string text; bool shift = false, control = false, alt = false; } cases[] = {
       {u'a', 0, 0, 0x41, "a"},     {u'A', 0, 1, 0x141, "A", true},         {u'+', 57, 1, 0x1BB, "+", true},
       {u'(', 0, 0, 0x139, "("},    {u'\u00E9', 0, 0, 0, ""},               {0, 1, 0, 8, ""},
       {0, 7, 4, 32, " ", false, true},                                     {0, 15, 0, 33, ""},

@@ -86,12 +86,9 @@ int TestSynth::UnserializeState(const IByteChunk& chunk, int startPos) {
   int32_t version = 0;
   int pos = chunk.Get(&version, chunk.GetBytes(marker, 4, startPos));
   if (pos < 0 || std::memcmp(marker, kMarker, 4) != 0 || version != kVersion) return -1;
-  std::array<double, kNumParams> values{};
-  for (int i = 0; i < kNumParams; ++i) {
-    pos = chunk.Get(&values[static_cast<size_t>(i)], pos);
-    if (pos < 0 || !(values[static_cast<size_t>(i)] >= GetParam(i)->GetMin() && values[static_cast<size_t>(i)] <= GetParam(i)->GetMax()))
-      return -1;  // also a NaN
-  }
+  std::array<double, kNumParams> values{};  // all read before any is set
+  for (double& value : values) pos = chunk.Get(&value, pos);
+  if (pos < 0) return -1;
   for (int i = 0; i < kNumParams; ++i) GetParam(i)->Set(values[static_cast<size_t>(i)]);
   OnParamReset(kPresetRecall);
   return pos;
