@@ -46,8 +46,6 @@ class FrameworkTestPlugin : public iplug::IPlugAPIBase {
   void OnParamChangeUI(int idx, iplug::EParamSource source) override { Log("ui", idx, source); }
   void OnMidiMsgUI(const iplug::IMidiMsg& msg) override { Log("midi", msg.mData1); }
   void OnSysexMsgUI(const iplug::ISysEx& msg) override { Log("sysex", msg.mSize); }
-  bool OnMessage(int tag, int ctrlTag, int size, const void*) override { return Log("message", tag, ctrlTag, size); }
-  void InformHostOfParamChange(int idx, double normalized) override { Log("inform", idx, normalized); }
   void OnHostIdentified() override { ++hostIdentified; }
   void OnIdle() override {
     idleWork.push_back(++idles);  // heap memory the idle work touches
