@@ -1,5 +1,6 @@
 // Saved state and presets: round trips, version gates, large states, damaged chunks and files.
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "plugin/FileUtils.h"
@@ -167,9 +168,14 @@ TEST_F(FennrakeState, PresetFiles) {
   plug->mChangeCount = 0;  // only the pattern is edited now
   plug->mSequencer.addNote(2, 0, 1024, 90);
   const std::vector<uint8_t> edited = State();
-  EXPECT_FALSE(plug->SavePresetFile(folder + "Deep Kick.oskra/under a file.oskra"));
-  EXPECT_EQ(message(*plug), "couldn't save preset: " + folder + "Deep Kick.oskra/under a file.oskra");
+  const std::string unwritable = folder + "Deep Kick.oskra/under a file.oskra";
+  EXPECT_FALSE(plug->SavePresetFile(unwritable));
+  EXPECT_EQ(message(*plug), "couldn't save preset: " + unwritable);
   EXPECT_EQ(State(), edited);  // still modified, under its old name
+  ASSERT_TRUE(plug->SavePresetFile(folder + "saved.oskra"));
+  plug->mChangeCount = 5;  // only a parameter is edited now
+  EXPECT_FALSE(plug->SavePresetFile(unwritable));
+  EXPECT_TRUE(plug->IsModified());
 }
 
 // The sounds a state or the start preset brings are heard from the next block on, whether or not
@@ -178,8 +184,10 @@ TEST_F(FennrakeState, LoadedSoundsPlayBeforeTheIdleTimerRuns) {
   for (Blob& blob : plug->mBandSynth.tracks[0].blobs) ASSERT_TRUE(blob.analyze(testaudio::kick(44100.0), 44100.0f, false, 0));
   const std::vector<uint8_t> state = State();
   ASSERT_TRUE(plug->SavePresetFile(GetPresetsPath() + "Start.oskra"));
-  // Note 36 through a fresh instance that got the kick by `load`, with or without an idle call.
+  // Note 36 through a fresh instance that got the kick by `load`, with or without an idle call;
+  // from the state, the first reset finds no start preset and keeps the sounds it was made with.
   auto kickOf = [&](bool fromPreset, bool idle) {
+    if (!fromPreset) std::filesystem::remove(GetPresetsPath() + "Start.oskra");
     FennrakePtr p(new Fennrake);
     p->Reset(48000.0f);  // the first reset loads the start preset
     if (!fromPreset) p->ReadState(state.data(), static_cast<int>(state.size()));

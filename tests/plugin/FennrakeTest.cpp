@@ -146,15 +146,20 @@ TEST_F(FennrakeTest, ImportsReachTheTrackWithAnUndoStepOrTheLibraryInABatch) {
   EXPECT_FALSE(plug->ImportSoundFile(in.path() + "/", "missing.wav", 0));
 }
 
-// The randomiser's host-visible changes (the tracks' "Seed") reach the host parameters.
+// The randomiser's host-visible changes (the tracks' "Seed") reach the host parameters, and the
+// controller's copies the host reads.
 TEST_F(FennrakeTest, RandomizedValuesReachTheHostParameters) {
+  ASSERT_EQ(plug->initialize(nullptr), Steinberg::kResultOk);
   testaudio::TempFolder in;
   ASSERT_TRUE(testaudio::writeAudioFile(in.file("kick.wav"), AudioFileFormat::kWav16, {testaudio::kick(44100)}, 44100));
   ASSERT_TRUE(plug->ImportSoundFile(in.path() + "/", "kick.wav", -1));
   plug->Randomize(3);
   EXPECT_EQ(plug->mBandSynth.tracks[0].blobs[0].name, "kick");
-  for (int i = 0; i < plug->NParams(); ++i)
+  for (int i = 0; i < plug->NParams(); ++i) {
     EXPECT_EQ(plug->GetParam(i)->Value(), plug->GetParam(i)->Constrain(Engine(plug->mBandSynth.modTargets[size_t(i)]).value)) << i;
+    EXPECT_EQ(plug->getParamNormalized(Steinberg::Vst::ParamID(i)), plug->GetParam(i)->GetNormalized()) << i;
+  }
+  plug->terminate();
 }
 
 TEST(FennrakeFactory, AnUnwritableDataRootStillMakesAnInstance) {
