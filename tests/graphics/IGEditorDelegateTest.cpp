@@ -1,8 +1,3 @@
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 #include "graphics/IGEditorDelegate.h"
 #include "graphics/IGraphics.h"
 #include "tests/plugin/framework/FrameworkTestPlugin.h"
@@ -17,8 +12,7 @@ int gLiveControls = 0;
 
 struct TestControl : IControl {
   explicit TestControl(int paramIdx = kNoParameter, bool wantsMidi = false) : IControl({0, 0, 792, 602}, paramIdx) {
-    SetWantsMidi(wantsMidi);
-    ++gLiveControls;
+    SetWantsMidi(wantsMidi), ++gLiveControls;
   }
   ~TestControl() override { --gLiveControls; }
   void OnMidi(const IMidiMsg& msg) override { midi.push_back(msg.mData1); }
@@ -35,13 +29,10 @@ struct EditorPlugin : FrameworkTestPlugin {
     graphics->AttachControl(new TestControl(1), 7, "knobs");
     graphics->AttachControl(new TestControl(0));
   }
-  void OnUIClose() override {
-    ++closes;
-    CloseWindow();  // a close from inside the close must not delete twice
-  }
+  void OnUIClose() override { ++closes, CloseWindow(); }  // a close from inside the close must not delete twice
   double ValueOf(int tag) const { return GetUI()->GetControlWithTag(tag)->GetValue(); }
-  int layouts = 0;
-  int closes = 0;
+  std::vector<int> MidiOf(int tag) const { return static_cast<TestControl*>(GetUI()->GetControlWithTag(tag))->midi; }
+  int layouts = 0, closes = 0;
 };
 
 }  // namespace
@@ -54,8 +45,7 @@ TEST(IGraphics, AttachingToATakenTagRefusesAndDeletesTheControl) {
     EXPECT_EQ(graphics.AttachControl(new TestControl(), 3), nullptr);
     EXPECT_EQ(gLiveControls, 1);
     EXPECT_EQ(graphics.GetControlWithTag(3), first);
-    EXPECT_NE(graphics.AttachControl(new TestControl()), nullptr);  // untagged ones never clash
-    EXPECT_NE(graphics.AttachControl(new TestControl()), nullptr);
+    EXPECT_TRUE(graphics.AttachControl(new TestControl()) && graphics.AttachControl(new TestControl()));  // untagged ones never clash
     EXPECT_EQ(graphics.GetWindowHandle(), nullptr);
     graphics.ReleaseMouseCapture();
   }
@@ -68,19 +58,15 @@ TEST(IGEditorDelegate, OpenAndCloseTwiceRememberingSizeAndScale) {
   IGraphics* graphics = plug.GetUI();
   ASSERT_NE(graphics, nullptr);
   plug.OpenWindow(nullptr);  // already open: the same graphics, laid out once
-  EXPECT_EQ(plug.GetUI(), graphics);
-  EXPECT_EQ(plug.layouts, 1);
+  EXPECT_EQ(std::make_pair(plug.GetUI(), plug.layouts), std::make_pair(graphics, 1));
   graphics->Resize(500, 400, 1.5f);
   for (int i = 0; i < 2; ++i) plug.CloseWindow();
   EXPECT_EQ(plug.GetUI(), nullptr);
-  EXPECT_EQ(plug.closes, 1);
-  EXPECT_EQ(gLiveControls, 0);
+  EXPECT_EQ(std::make_pair(plug.closes, gLiveControls), std::make_pair(1, 0));
   plug.OpenWindow(nullptr);
   ASSERT_NE(plug.GetUI(), nullptr);
-  EXPECT_EQ(plug.layouts, 2);
-  EXPECT_EQ(plug.GetUI()->Width(), 500);
-  EXPECT_EQ(plug.GetUI()->Height(), 400);
-  EXPECT_EQ(plug.GetUI()->GetDrawScale(), 1.5f);
+  EXPECT_EQ(std::make_tuple(plug.layouts, plug.GetUI()->Width(), plug.GetUI()->Height(), plug.GetUI()->GetDrawScale()),
+            std::make_tuple(2, 500, 400, 1.5f));
   EXPECT_FALSE(plug.OnKeyDown(iplug::IKeyPress("z", 90)));  // neither a control nor a key handler takes it
 }
 
@@ -97,7 +83,7 @@ TEST(IGEditorDelegate, ParameterValuesAndMidiReachControlsThenThePlugin) {
   EXPECT_EQ(plug.ValueOf(0), 0.0);                          // bound to none
   plug.SendParameterValueFromDelegate(2, 0.5, true);        // no such parameter: ignored
   plug.SendMidiMsgFromDelegate(IMidiMsg(0, 0x90, 64, 90));
-  EXPECT_EQ(static_cast<TestControl*>(plug.GetUI()->GetControlWithTag(0))->midi, std::vector<int>{64});
-  EXPECT_TRUE(static_cast<TestControl*>(plug.GetUI()->GetControlWithTag(7))->midi.empty());
+  EXPECT_EQ(plug.MidiOf(0), std::vector<int>{64});
+  EXPECT_TRUE(plug.MidiOf(7).empty());
   EXPECT_EQ(plug.log, (std::vector<std::string>{"ui 1 4", "ui 0 4", "ui 1 4", "ui 1 4", "ui 1 4", "midi 64"}));
 }

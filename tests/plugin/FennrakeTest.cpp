@@ -1,38 +1,30 @@
-// The plug-in object: host parameters, the undo history, reset with the start preset, and the
-// editor's hooks.
+// The plug-in object: host parameters, the undo history, reset with the start preset, the
+// editor's hooks, and the library's imports and randomiser through the instance.
 #include <set>
 
 #include "graphics/IGraphics.h"
 #include "gui/FennrakeGUI.h"
 #include "plugin/FileUtils.h"
 #include "plugin/UserDataPaths.h"
-#include "support/TestAudio.h"
 #include "tests/plugin/FennrakeTestKit.h"
 
-using namespace iplug;
+using testaudio::AudioFileFormat;
 
 TEST_F(FennrakeTest, HostParametersAreTheEngineTargetsWithTheirShapes) {
-  struct Row {
-    int idx;
-    const char* name;
-    IParam::EParamType type;
-    double min, max, def, normalized, value;  // the value at that position, worked out by hand
-  } const rows[] = {
+  const std::tuple<int, std::string, int, float, float, float, double, double> rows[] = {
+      // index, name, type, min, max, default, a position and the value there, worked out by hand
       {0, "Track 1 Amp", IParam::kTypeDouble, 0, 4, 1, 0.5, 1.0},                // position squared
       {7, "Track 1 Timescale", IParam::kTypeDouble, 0.125, 8, 1, 0.5, 1.0},      // geometric
       {96, "Global Amp", IParam::kTypeDouble, -100, 100, 1, 0.75, 50},           // linear
       {110, "Synth Oscillator", IParam::kTypeEnum, 0, 11, 0, 1.0, 11},
-      {114, "Synth Sustain Pos", IParam::kTypeDouble, 0.01, 5, 0.3, 0.5, 0.01 + 4.99 / 16},  // 4th power
-  };
-  for (const Row& r : rows) {
-    const IParam* p = plug->GetParam(r.idx);
-    EXPECT_EQ(std::string(p->GetName()) + " " + std::to_string(p->Type()), std::string(r.name) + " " + std::to_string(r.type));
-    EXPECT_EQ(std::vector<float>({float(p->GetMin()), float(p->GetMax()), float(p->GetDefault())}),
-              std::vector<float>({float(r.min), float(r.max), float(r.def)})) << r.name;
-    EXPECT_NEAR(p->FromNormalized(r.normalized), r.value, 1e-4 * (1 + std::fabs(r.value))) << r.name;
+      {114, "Synth Sustain Pos", IParam::kTypeDouble, 0.01f, 5, 0.3f, 0.5, 0.01 + 4.99 / 16}};  // 4th power
+  for (const auto& [idx, name, type, min, max, def, normalized, value] : rows) {
+    const IParam* p = plug->GetParam(idx);
+    EXPECT_EQ(std::make_tuple(std::string(p->GetName()), int(p->Type()), float(p->GetMin()), float(p->GetMax()), float(p->GetDefault())),
+              std::make_tuple(name, type, min, max, def));
+    EXPECT_NEAR(p->FromNormalized(normalized), value, 1e-4 * (1 + std::fabs(value))) << name;
   }
-  EXPECT_STREQ(plug->GetParam(110)->GetDisplayText(0), "Saw");
-  EXPECT_EQ(plug->GetParam(110)->NDisplayTexts(), 12);
+  EXPECT_EQ(std::string(plug->GetParam(110)->GetDisplayText(0)) + std::to_string(plug->GetParam(110)->NDisplayTexts()), "Saw12");
   std::set<std::string> names;
   for (int i = 0; i < plug->NParams(); ++i) names.insert(plug->GetParam(i)->GetName());
   EXPECT_EQ(names.size(), 117u);
@@ -67,7 +59,7 @@ TEST_F(FennrakeTest, UndoRingReachesEightyEightStepsBackAndRestoresExactly) {
   for (const auto& s : table) {
     plug->Undo(s[0]);
     EXPECT_EQ(contents(), pushed[size_t(s[1])]) << s[0];
-    EXPECT_EQ(plug->GetUndoCount(-1) * 100 + plug->GetUndoCount(1), s[2] * 100 + s[3]) << s[0];
+    EXPECT_EQ(std::make_pair(plug->GetUndoCount(-1), plug->GetUndoCount(1)), std::make_pair(s[2], s[3])) << s[0];
   }
   plug->MirrorSelectedBlobs(1);  // what the morph lets be heard (slot A here): one more step
   EXPECT_NE(contents(), pushed[99]);
@@ -106,8 +98,7 @@ TEST_F(FennrakeTest, EditorScaleKeysHooksAndMetering) {
   ASSERT_TRUE(gui != nullptr && plug->mBandSynth.meteringOn);
   plug->OnParamChangeUI(7, kHost);
   EXPECT_EQ(gui->LastFlashedParam(), 8);  // the engine's index of "Track 1 Timescale"
-  plug->PushUndoState(false);
-  plug->PushUndoState(false);
+  plug->PushUndoState(false), plug->PushUndoState(false);
   const std::pair<IKeyPress, int> keys[] = {  // redo steps afterwards; -1: not handled
       {IKeyPress("z", 90, false, true), 1}, {IKeyPress("Z", 90, true, true), 0}, {IKeyPress("z", 90, false, true, true), -1}};
   for (const auto& [key, redo] : keys) {
@@ -115,7 +106,7 @@ TEST_F(FennrakeTest, EditorScaleKeysHooksAndMetering) {
     EXPECT_EQ(plug->GetUndoCount(1), std::max(redo, 0));
   }
   gui->SelectTrack(9, true);  // held to the tracks there are; another track, another history
-  EXPECT_EQ(plug->mSelectedTrack * 100 + plug->GetUndoCount(-1), 700);
+  EXPECT_EQ(std::make_pair(plug->mSelectedTrack, plug->GetUndoCount(-1)), std::make_pair(7, 0));
   plug->ShowMessage("something went wrong");
   gui->updateOnDisplayTick();
   EXPECT_EQ(gui->LastShownMessage() + plug->mMessage, "something went wrong");
@@ -123,6 +114,52 @@ TEST_F(FennrakeTest, EditorScaleKeysHooksAndMetering) {
   EXPECT_FALSE(plug->mBandSynth.meteringOn);
   plug->OpenWindow(nullptr);
   plug.reset();  // destroyed with its editor open: the root control goes first
+}
+
+// One or two files land in the selected track (one undo step each, so an undo brings back the
+// sounds that were there); a longer list waits for the editor to start the batch and then goes
+// into the library one file per idle tick, leaving the kit alone.
+TEST_F(FennrakeTest, ImportsReachTheTrackWithAnUndoStepOrTheLibraryInABatch) {
+  testaudio::TempFolder in;
+  for (const char* name : {"a.wav", "b.wav", "c.wav"})
+    ASSERT_TRUE(testaudio::writeAudioFile(in.file(name), AudioFileFormat::kWav16, {testaudio::kick(44100)}, 44100));
+  Blob(&blobs)[2] = plug->mBandSynth.tracks[2].blobs;
+  plug->mSelectedTrack = 2;
+  plug->PushUndoState(true);
+  const std::string before = blobs[0].name + "|" + blobs[1].name;
+  // "Transform" above half way shows slot B: the first file goes there, the second into A.
+  Engine(BandSynth::trackParam(2, TrackParam::kTransform)).setValue(100.0f);
+  plug->ImportSamples({in.file("a.wav"), in.file("b.wav")}, -1);
+  EXPECT_EQ(blobs[0].name + "|" + blobs[1].name, "b|a");
+  EXPECT_EQ(plug->GetUndoCount(-1), 2);
+  plug->Undo(-2);
+  EXPECT_EQ(blobs[0].name + "|" + blobs[1].name, before);
+  const std::vector<uint8_t> kit = State();
+  plug->ImportSamples({in.path()}, 0);  // a folder of three files: a batch, not started yet
+  plug->OnIdle();
+  EXPECT_EQ(plug->mLoadQueue.size(), 3u);
+  plug->mLoadQueueIndex.store(0);
+  for (int tick = 0; tick < 4; ++tick) plug->OnIdle();
+  EXPECT_TRUE(plug->mLoadQueueIndex.load() == -1 && plug->mLoadQueue.empty());
+  EXPECT_TRUE(FileExists((GetSoundsPath() + "0 User/c.blob").c_str()));
+  EXPECT_EQ(State(), kit);
+  EXPECT_FALSE(plug->ImportSoundFile(in.path() + "/", "missing.wav", 0));
+}
+
+// The randomiser's host-visible changes (the tracks' "Seed") reach the host parameters, and the
+// controller's copies the host reads.
+TEST_F(FennrakeTest, RandomizedValuesReachTheHostParameters) {
+  ASSERT_EQ(plug->initialize(nullptr), Steinberg::kResultOk);
+  testaudio::TempFolder in;
+  ASSERT_TRUE(testaudio::writeAudioFile(in.file("kick.wav"), AudioFileFormat::kWav16, {testaudio::kick(44100)}, 44100));
+  ASSERT_TRUE(plug->ImportSoundFile(in.path() + "/", "kick.wav", -1));
+  plug->Randomize(3);
+  EXPECT_EQ(plug->mBandSynth.tracks[0].blobs[0].name, "kick");
+  for (int i = 0; i < plug->NParams(); ++i) {
+    EXPECT_EQ(plug->GetParam(i)->Value(), plug->GetParam(i)->Constrain(Engine(plug->mBandSynth.modTargets[size_t(i)]).value)) << i;
+    EXPECT_EQ(plug->getParamNormalized(Steinberg::Vst::ParamID(i)), plug->GetParam(i)->GetNormalized()) << i;
+  }
+  plug->terminate();
 }
 
 TEST(FennrakeFactory, AnUnwritableDataRootStillMakesAnInstance) {

@@ -10,35 +10,32 @@
 #include <vector>
 
 #include "plugin/Fennrake.h"
-#include "plugin/framework/Timer.h"
 #include "support/ScopedDataRoot.h"
+#include "tests/plugin/framework/FrameworkTestPlugin.h"
+
+using namespace iplug;
 
 struct ReleasePlug {
   void operator()(Fennrake* plug) const { plug->release(); }
 };
 using FennrakePtr = std::unique_ptr<Fennrake, ReleasePlug>;
 
-struct ManualTimers {
-  ManualTimers() { iplug::Timer::SetManualMode(true); }
-  ~ManualTimers() { iplug::Timer::SetManualMode(false); }
-};
-
 class FennrakeTest : public ::testing::Test {
  protected:
-  // One block into every output channel, each pre-filled with NaN: the peak level, infinite
-  // when a sample was left unwritten or came out non-finite.
+  // One block into every output channel (kept in `out`), each pre-filled with NaN: the peak level,
+  // infinite when a sample was left unwritten or came out non-finite.
   float Render(int n, Fennrake* target = nullptr) {
-    std::vector<std::vector<float>> channels(BandSynth::kMaxOutputChannels, std::vector<float>(n + 1, NAN));
+    out.assign(BandSynth::kMaxOutputChannels, std::vector<float>(size_t(n) + 1, NAN));
     std::vector<float*> pointers;
-    for (auto& c : channels) pointers.push_back(c.data());
+    for (auto& c : out) pointers.push_back(c.data());
     (target != nullptr ? target : plug.get())->ProcessBlock(nullptr, pointers.data(), n);
     float peak = 0.0f;
-    for (auto& c : channels)
-      for (int i = 0; i < n; ++i) peak = std::isfinite(c[i]) ? std::max(peak, std::fabs(c[i])) : INFINITY;
+    for (auto& c : out)
+      for (int i = 0; i < n; ++i) peak = std::isfinite(c[size_t(i)]) ? std::max(peak, std::fabs(c[size_t(i)])) : INFINITY;
     return peak;
   }
   void Midi(int offset, int status, int data1, int data2) {
-    plug->ProcessMidiMsg(iplug::IMidiMsg(offset, uint8_t(status), uint8_t(data1), uint8_t(data2)));
+    plug->ProcessMidiMsg(IMidiMsg(offset, uint8_t(status), uint8_t(data1), uint8_t(data2)));
   }
   Param& Engine(int index) { return plug->mBandSynth.params[static_cast<size_t>(index)]; }
   std::vector<uint8_t> State(Fennrake* target = nullptr) {
@@ -51,4 +48,5 @@ class FennrakeTest : public ::testing::Test {
   ManualTimers timers;  // made first, gone last
   ScopedDataRoot root;  // outlives the instance
   FennrakePtr plug{new Fennrake};
+  std::vector<std::vector<float>> out;
 };

@@ -1,6 +1,12 @@
+// Text conversion, and the open-file dialog and module resources a host's editor asks for.
 #include <gtest/gtest.h>
 
+#include "platform/OpenFileDialog.h"
+#include "plugin/AudioFileDialog.h"
+#include "plugin/ModuleResources.h"
 #include "plugin/TextConversion.h"
+
+using Paths = std::vector<std::string>;
 
 TEST(TextConversion, ValidTextRoundTripsAndInvalidIsReplaced) {
   const std::pair<std::string, std::u16string> cases[] = {
@@ -14,8 +20,6 @@ TEST(TextConversion, ValidTextRoundTripsAndInvalidIsReplaced) {
   for (const auto& [utf8, utf16] : cases) {
     EXPECT_EQ(Utf8ToUtf16(utf8), utf16) << utf8;
     EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
-    EXPECT_STREQ(UTF16AsUTF8(utf16.c_str()).Get(), utf8.c_str());
-    EXPECT_EQ(UTF8AsUTF16(utf8.c_str()).Get(), utf16);
   }
   // Invalid sequences become replacement characters.
   constexpr char16_t R = 0xFFFD;
@@ -29,11 +33,38 @@ TEST(TextConversion, ValidTextRoundTripsAndInvalidIsReplaced) {
   };
   for (const auto& [utf8, utf16] : invalid) EXPECT_EQ(Utf8ToUtf16(utf8), utf16) << testing::PrintToString(utf8);
   const std::pair<std::u16string, std::string> backs[] = {
-      {{0xD800}, "\xEF\xBF\xBD"},
-      {{0xDC00, 0xD83E}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
-      {{0xD83E, 'A', 0xDD41}, "\xEF\xBF\xBD" "A" "\xEF\xBF\xBD"},
-  };
+      {{0xD800}, "\xEF\xBF\xBD"}, {{0xDC00, 0xD83E}, "\xEF\xBF\xBD\xEF\xBF\xBD"}, {{0xD83E, 'A', 0xDD41}, "\xEF\xBF\xBD" "A" "\xEF\xBF\xBD"}};
   for (const auto& [utf16, utf8] : backs) EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
-  EXPECT_STREQ(UTF16AsUTF8(nullptr).Get(), "");
-  EXPECT_EQ(UTF8AsUTF16(nullptr).Get()[0], 0);
+}
+
+TEST(AudioFileDialog, ResultReachesTheCompletionBeforeTheMouseIsReleased) {
+  struct RecordingGraphics {
+    Paths* log;
+    void ReleaseMouseCapture() { log->push_back("released"); }
+  };
+  OpenFileDialogRequest seen;
+  Paths answer = {"/s/1.wav", "/s/2 b.aif"}, log;
+  setOpenFileDialogBackend([&](const OpenFileDialogRequest& r) { return seen = r, answer; });
+  RecordingGraphics graphics{&log};
+  auto completion = [&](const Paths& paths) { log.push_back("done"), log.insert(log.end(), paths.begin(), paths.end()); };
+  PromptForAudioFiles(&graphics, "/start", "wav WAV aif AIF aiff AIFF", completion);
+  EXPECT_EQ(seen.initialFolder, "/start");
+  EXPECT_EQ(seen.patterns, (Paths{"*.wav", "*.WAV", "*.aif", "*.AIF", "*.aiff", "*.AIFF"}));
+  EXPECT_EQ(log, (Paths{"done", "/s/1.wav", "/s/2 b.aif", "released"}));
+  answer.clear(), log.clear();  // cancelled
+  PromptForAudioFiles(&graphics, "", "", completion);
+  EXPECT_TRUE(seen.patterns.empty());
+  EXPECT_EQ(log, (Paths{"done", "released"}));
+  setOpenFileDialogBackend({});
+}
+
+TEST(ModuleResources, OnlyFilesAreFound) {
+  WDL_String result("unchanged");
+  int size = 99;
+  for (const char* name : {"/no/such/font.ttf", "font.ttf", "", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(LocateResource(name, "ttf", result, nullptr), kResourceNotFound);
+  EXPECT_EQ(LocateResource("/dev/null", "ttf", result, nullptr), kResourceFilePath);
+  EXPECT_STREQ(result.Get(), "/dev/null");
+  EXPECT_EQ(LoadWinResource("font", "ttf", size, nullptr), nullptr);
+  EXPECT_EQ(size, 0);
 }

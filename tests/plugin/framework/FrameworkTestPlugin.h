@@ -1,10 +1,37 @@
 #pragma once
 
+#include <dirent.h>
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plugin/framework/IPlugAPIBase.h"
+#include "plugin/framework/Timer.h"
+
+// Waits (generously, so a loaded machine does not fail the test) until the condition holds.
+template <typename Condition>
+bool eventually(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return condition();
+}
+
+struct ManualTimers {  // the idle work runs only when a test fires it
+  ManualTimers() { iplug::Timer::SetManualMode(true); }
+  ~ManualTimers() { iplug::Timer::SetManualMode(false); }
+};
+
+inline int threadCount() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/task");
+  while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) count += entry->d_name[0] != '.';
+  if (dir != nullptr) closedir(dir);
+  return count;
+}
 
 // A plug-in on the framework bases alone that records what reaches it.
 class FrameworkTestPlugin : public iplug::IPlugAPIBase {
@@ -18,9 +45,6 @@ class FrameworkTestPlugin : public iplug::IPlugAPIBase {
   void OnParamChange(int idx, iplug::EParamSource source, int offset) override { Log("change", idx, source, offset); }
   void OnParamChangeUI(int idx, iplug::EParamSource source) override { Log("ui", idx, source); }
   void OnMidiMsgUI(const iplug::IMidiMsg& msg) override { Log("midi", msg.mData1); }
-  void OnSysexMsgUI(const iplug::ISysEx& msg) override { Log("sysex", msg.mSize); }
-  bool OnMessage(int tag, int ctrlTag, int size, const void*) override { return Log("message", tag, ctrlTag, size); }
-  void InformHostOfParamChange(int idx, double normalized) override { Log("inform", idx, normalized); }
   void OnHostIdentified() override { ++hostIdentified; }
   void OnIdle() override {
     idleWork.push_back(++idles);  // heap memory the idle work touches
@@ -37,7 +61,6 @@ class FrameworkTestPlugin : public iplug::IPlugAPIBase {
 
   using IPlugAPIBase::mMidiMsgsFromProcessor;
   using IPlugAPIBase::mSysExDataFromEditor;
-  using IPlugAPIBase::mSysExDataFromProcessor;
 
   std::vector<std::string> log;
   std::vector<int> idleWork;

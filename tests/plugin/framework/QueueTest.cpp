@@ -34,27 +34,19 @@ TEST(IPlugQueue, TwoThreadsKeepTheOrder) {
   });
   bool inOrder = true;
   IMidiMsg msg;
-  for (int expected = 0; expected < kItems;) {
-    if (!queue.Pop(msg)) continue;
-    inOrder = inOrder && msg.mOffset == expected && msg.mData1 == (expected & 0x7F);
-    ++expected;
-  }
+  for (int expected = 0; expected < kItems;)
+    if (queue.Pop(msg)) inOrder = inOrder && msg.mOffset == expected && msg.mData1 == (expected & 0x7F), ++expected;
   producer.join();
   EXPECT_TRUE(inOrder);
 }
 
-TEST(IMidiQueue, PendingMessagesStayInOffsetOrder) {
+TEST(IMidiQueue, OffsetOrderPagesAndAgeingAcrossBlocks) {
   // {offset, id}: equal offsets keep their arrival order, a smaller offset moves forward.
-  const int arrivals[][2] = {{5, 1}, {5, 2}, {3, 3}, {9, 4}, {5, 5}, {0, 6}, {9, 7}};
   IMidiQueue queue;
-  for (const auto& a : arrivals) EXPECT_TRUE(queue.Add(IMidiMsg(a[0], 0x90, static_cast<uint8_t>(a[1]), 0)));
+  for (auto [offset, id] : {std::pair{5, 1}, {5, 2}, {3, 3}, {9, 4}, {5, 5}, {0, 6}, {9, 7}}) EXPECT_TRUE(queue.Add(IMidiMsg(offset, 0x90, uint8_t(id), 0)));
   std::vector<int> ids;
   for (; !queue.Empty(); queue.Remove()) ids.push_back(queue.Peek().mData1);
   EXPECT_EQ(ids, (std::vector<int>{6, 3, 1, 2, 5, 4, 7}));
-}
-
-TEST(IMidiQueue, GrowsByPagesAndAgesOffsetsAcrossBlocks) {
-  IMidiQueue queue;
   for (int i = 0; i < 600; ++i) ASSERT_TRUE(queue.Add(IMidiMsg(600 - i, 0x80, 0, 0)));
   EXPECT_EQ(queue.Capacity(), 1024);
   for (int i = 0; i < 100; ++i) queue.Remove();
@@ -64,9 +56,7 @@ TEST(IMidiQueue, GrowsByPagesAndAgesOffsetsAcrossBlocks) {
   EXPECT_TRUE(queue.Resize(100));  // whole pages, never below what is pending
   EXPECT_EQ(queue.Capacity(), 512);
   EXPECT_TRUE(queue.Resize(1500));
-  EXPECT_EQ(queue.Capacity(), 1536);
-  EXPECT_EQ(queue.GrowStep(), 1536);
-  EXPECT_EQ(queue.Peek().mOffset, 37);
+  EXPECT_EQ(std::vector<int>({queue.Capacity(), queue.GrowStep(), queue.Peek().mOffset}), std::vector<int>({1536, 1536, 37}));
   IMidiQueue flood;  // a flood is refused rather than taking memory without end
   int taken = 0;
   while (taken < 2 * IMidiQueue::kMaxCapacity && flood.Add(IMidiMsg(taken, 0x90, 0, 0))) ++taken;

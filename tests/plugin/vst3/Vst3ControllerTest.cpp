@@ -1,50 +1,16 @@
 // The controller half of the binding: the parameters, units and MIDI mapping a host sees, values
-// and texts, the notifications that reach the host, and the channel context.
+// and texts, preset names and the channel context.
 #include <climits>
 #include <cmath>
-#include <cstdio>
-#include <limits>
 
 #include "pluginterfaces/vst/ivstchannelcontextinfo.h"
 #include "pluginterfaces/vst/ivstunits.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
-#include "tests/plugin/vst3/Vst3InProcess.h"
-
-using namespace Steinberg;
-using namespace Steinberg::Vst;
-using Kind = testhost::ComponentHandler::Kind;
-
-namespace {
-
-std::u16string display(IEditController* controller, ParamID tag, double value) {
-  String128 string = {};
-  EXPECT_EQ(controller->getParamStringByValue(tag, value, string), kResultTrue);
-  return string;
-}
-
-// An effect: it has a bypass parameter, and presets.
-class EffectPlug : public iplug::IPlugVST3 {
- public:
-  EffectPlug() : IPlugVST3(iplug::Config{.nParams = 1, .nPresets = 2, .channelIOStr = "2-2"}) {
-    GetParam(0)->InitDouble("Mix", 1.0, 0.0, 1.0, 0.01);
-    std::snprintf(mPresets[0]->mName, sizeof(mPresets[0]->mName), "%s", "Caf\xC3\xA9 \xE2\x98\x95");
-  }
-
- protected:
-  ~EffectPlug() override { StopTimer(); }
-};
-
-}  // namespace
+#include "tests/plugin/vst3/Vst3TestKit.h"
 
 TEST_F(Vst3InProcess, ParameterInfosUnitsAndMidiMapping) {
   constexpr int32 kAuto = ParameterInfo::kCanAutomate;
-  const struct {
-    ParamID id;
-    std::u16string title, units;
-    int32 steps, flags;
-    double defaultValue;
-    UnitID unit;
-  } expected[] = {
+  const struct { ParamID id; std::u16string title, units; int32 steps, flags; double defaultValue; UnitID unit; } expected[] = {
       {0, u"Gain", u"x", 0, kAuto, 0.8, 1},
       {1, u"Steps", u"", 7, kAuto, 0.0, 0},
       {2, u"Mode", u"", 1, kAuto | ParameterInfo::kIsList, 0.0, 2},
@@ -57,8 +23,8 @@ TEST_F(Vst3InProcess, ParameterInfosUnitsAndMidiMapping) {
   for (const auto& e : expected) {
     ParameterInfo info{};
     ASSERT_EQ(controller->getParameterInfo(e.id < 4 ? e.id : 4 + (e.id - 65538), info), kResultTrue);
-    EXPECT_EQ(std::make_tuple(info.id, std::u16string(info.title), std::u16string(info.units), info.stepCount,
-                              info.flags, info.unitId),
+    EXPECT_EQ(std::make_tuple(info.id, std::u16string(info.title), std::u16string(info.units), info.stepCount, info.flags,
+                              info.unitId),
               std::make_tuple(e.id, e.title, e.units, e.steps, e.flags, e.unit));
     EXPECT_NEAR(controller->getParamNormalized(e.id), e.defaultValue, 1e-12) << e.id;
     EXPECT_EQ(info.defaultNormalizedValue, controller->getParamNormalized(e.id));
@@ -81,6 +47,11 @@ TEST_F(Vst3InProcess, ParameterInfosUnitsAndMidiMapping) {
     EXPECT_EQ(mapping->getMidiControllerAssignment(bus, channel, number, id), tag != 0 ? kResultOk : kResultFalse);
     EXPECT_EQ(id, tag);
   }
+  // Preset names reach the host as the characters they are, from the preset list only.
+  String128 name = {};
+  ASSERT_EQ(units->getProgramName(65537, 0, name), kResultOk);
+  EXPECT_EQ(std::u16string(name), u"Caf\u00E9 \u2615");
+  EXPECT_EQ(units->getProgramName(0, 0, name), kResultFalse);
 }
 
 TEST_F(Vst3InProcess, HostValuesReachTheParametersAndTheirTexts) {
@@ -92,45 +63,21 @@ TEST_F(Vst3InProcess, HostValuesReachTheParametersAndTheirTexts) {
   EXPECT_EQ(synth->log, std::vector<std::string>({"ui 0 1", "ui 0 4"}));
   ASSERT_EQ(controller->setParamNormalized(0, 1.5), kResultOk);
   EXPECT_EQ(controller->getParamNormalized(0), 1.0);
-  EXPECT_EQ(controller->setParamNormalized(0, std::numeric_limits<double>::quiet_NaN()), kInvalidArgument);
+  EXPECT_EQ(controller->setParamNormalized(0, kNaN), kInvalidArgument);
   EXPECT_EQ(controller->setParamNormalized(65536, 0.5), kResultFalse);  // an instrument has no bypass
   EXPECT_EQ(synth->GetParam(0)->Value(), 1.0);
-
   const std::tuple<ParamID, double, std::u16string> shown[] = {
       {2, 1.0, u"Both buses"}, {0, 0.5, u"0.500"}, {1, 3.0 / 7.0, u"3"}, {3, 1.0, u"20000"}};
-  for (const auto& [tag, value, string] : shown) EXPECT_EQ(display(controller, tag, value), string);
-  const std::tuple<ParamID, std::u16string, double> typed[] = {{2, u"Both buses", 1.0}, {3, u"nonsense", 0.0}};
-  for (auto [tag, string, expected] : typed) {
+  for (const auto& [tag, value, text] : shown) {
+    String128 string = {};
+    EXPECT_EQ(controller->getParamStringByValue(tag, value, string), kResultTrue);
+    EXPECT_EQ(std::u16string(string), text);
+  }
+  for (auto [tag, string, expected] : {std::tuple<ParamID, std::u16string, double>{2, u"Both buses", 1.0}, {3, u"nonsense", 0.0}}) {
     ParamValue value = -1.0;
     ASSERT_EQ(controller->getParamValueByString(tag, string.data(), value), kResultTrue);
     EXPECT_NEAR(value, expected, 1e-12);
   }
-}
-
-TEST_F(Vst3InProcess, NotificationsReachTheHost) {
-  auto& calls = plugin->handler().calls;
-  calls.clear();
-  synth->BeginInformHostOfParamChangeFromUI(1);
-  synth->SendParameterValueFromUI(1, 0.5);
-  synth->EndInformHostOfParamChangeFromUI(1);
-  synth->SendParameterValueFromUI(1, std::numeric_limits<double>::infinity());
-  synth->SendParameterValueFromUI(77, 0.5);
-  ASSERT_EQ(calls.size(), 3u);
-  EXPECT_TRUE(calls[0].kind == Kind::BeginEdit && calls[2].kind == Kind::EndEdit && calls[2].id == 1);
-  EXPECT_TRUE(calls[1].kind == Kind::PerformEdit && calls[1].id == 1 && calls[1].value == 0.5);
-  EXPECT_TRUE(synth->Logged("change 1 3 -1") && synth->Logged("ui 1 3"));
-  EXPECT_EQ(controller->getParamNormalized(1), 0.5);
-  EXPECT_EQ(synth->GetParam(1)->Value(), 4.0);  // 3.5 steps, rounded
-
-  calls.clear();
-  synth->DirtyParametersFromUI();
-  synth->SetLatency(128);
-  synth->InformHostOfParameterDetailsChange();
-  ASSERT_EQ(calls.size(), 8u);
-  EXPECT_TRUE(calls[0].kind == Kind::StartGroup && calls[5].kind == Kind::FinishGroup);
-  for (int i = 0; i < 4; ++i) EXPECT_TRUE(calls[i + 1].kind == Kind::PerformEdit && calls[i + 1].id == ParamID(i));
-  EXPECT_TRUE(calls[6].flags == kLatencyChanged && calls[7].flags == kParamTitlesChanged);
-  EXPECT_EQ(plugin->processor()->getLatencySamples(), 128u);
 }
 
 TEST_F(Vst3InProcess, ChannelContextFromTheHost) {
@@ -154,32 +101,4 @@ TEST_F(Vst3InProcess, ChannelContextFromTheHost) {
   EXPECT_EQ(std::vector<int>({r, g, b, synth->GetChannelIndex(), synth->GetChannelNamespaceOrder()}),
             std::vector<int>({255, 128, 64, INT_MAX, 2}));
   EXPECT_EQ(listener->setChannelContextInfos(nullptr), kResultFalse);
-}
-
-TEST(Vst3Effect, BypassParameterPassThroughAndPresetNames) {
-  std::string error;
-  auto plugin = testhost::HostedPlugin::adopt(static_cast<IAudioProcessor*>(new EffectPlug), error);
-  ASSERT_TRUE(plugin) << error;
-  ASSERT_EQ(plugin->initialize(), kResultOk);
-  ASSERT_EQ(plugin->setupProcessing(44100.0, 64), kResultOk);
-  ASSERT_EQ(plugin->setActive(true), kResultOk);
-  IEditController* controller = plugin->controller();
-  ParameterInfo info{};
-  ASSERT_EQ(controller->getParameterInfo(0, info), kResultTrue);
-  EXPECT_EQ(std::make_tuple(info.id, std::u16string(info.title), info.flags, info.stepCount),
-            std::make_tuple(ParamID{65536}, std::u16string(u"Bypass"), int32{0x10009}, int32{1}));
-  testhost::ParameterChanges changes;
-  changes.add(65536, 0, 0.6);
-  ASSERT_EQ(plugin->process(8, nullptr, &changes), kResultOk);
-  std::vector<char> state;
-  ASSERT_EQ(plugin->getState(state), kResultOk);
-  EXPECT_EQ(state, std::vector<char>({0, 0, 0, 0, 0, 0, -16, 63, 1, 0, 0, 0}));  // 1.0, then the flag
-  ASSERT_EQ(plugin->setState(state), kResultOk);
-  EXPECT_EQ(controller->getParamNormalized(65536), 1.0);
-
-  FUnknownPtr<IUnitInfo> units(controller);
-  String128 name = {};
-  ASSERT_EQ(units->getProgramName(65537, 0, name), kResultOk);
-  EXPECT_EQ(std::u16string(name), u"Caf\u00E9 \u2615");
-  EXPECT_EQ(units->getProgramName(0, 0, name), kResultFalse);
 }

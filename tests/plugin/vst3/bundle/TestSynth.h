@@ -2,12 +2,11 @@
 
 // A small instrument on the VST3 binding, built as a real bundle for the VST3 tests and linked
 // into the test program as well. Four parameters in two groups, one or two stereo outputs, MIDI
-// in. While a note of channel 1 is held each output carries gain × velocity, the second bus only
-// in mode 1; notes and host gain changes take effect at their frame. Its state is a marker, a
-// version and the parameter values.
+// in, one preset. While a note of channel 1 is held each output carries gain × velocity, the
+// second bus only in mode 1; notes and host gain changes take effect at their frame. Its state is
+// a marker, a version and the parameter values.
 
-#include <array>
-
+#include "plugin/framework/IMidiQueue.h"
 #include "plugin/vst3/IPlugVST3.h"
 
 class TestSynth : public iplug::IPlugVST3 {
@@ -30,11 +29,8 @@ class TestSynth : public iplug::IPlugVST3 {
   ~TestSynth() override;
 
  private:
-  static constexpr int kMaxPendingNotes = 64;
-
-  std::array<iplug::IMidiMsg, kMaxPendingNotes> mNotes{};  // this block's notes, in offset order
-  int mNNotes = 0;
-  int mGainChangeAt = -1;  // frame of the host's gain change within the block, -1 for none
+  iplug::IMidiQueue mNotes;  // notes not played yet, in offset order
+  int mGainChangeAt = -1;    // frame of the host's gain change within the block, -1 for none
   double mGainChangeTo = 0.0;
   double mGain = 0.8;
   float mVelocity = 0.0f;
