@@ -1,3 +1,5 @@
+// The editor's paint tools on a blob: finding the mesh node under a point, pulling nodes
+// towards or pushing them away from it, dragging them, and taking another blob's points.
 #include "engine/blob/Blob.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// What the editor draws of a blob: the mesh as a picture of node positions and densities, and
+// the amplitude envelope of a slot pair at the track's morph.
 #include "engine/blob/Blob.h"
 
 #include <algorithm>
