@@ -1,6 +1,6 @@
 // Damaged chunks, case by case: after every single load (taken or refused) every value the
 // instance holds is finite and in range, a refused chunk changed nothing, and the instance plays
-// on with finite output. Presets and "Host Sync" in both directions.
+// on with finite output. Presets and "Host Sync" in both directions; the length of a message.
 #include <cstring>
 #include <random>
 
@@ -170,4 +170,14 @@ TEST_F(FennrakeDamagedState, PresetsNeverChangeHostSync) {
   EXPECT_EQ(State(), before);
   EXPECT_EQ(plug->mPresetName, "Synced");
   EXPECT_TRUE(plug->IsModified());
+}
+
+// A message keeps its first 511 bytes, however long the path it names.
+TEST_F(FennrakeDamagedState, AMessageAboutALongPathIsCutToItsRoom) {
+  const std::string path = GetPresetsPath() + std::string(600, 'p') + ".oskra";
+  EXPECT_FALSE(plug->LoadPresetFile(path));
+  std::string text;
+  ASSERT_TRUE(plug->TakeMessage(text));
+  EXPECT_EQ(text, ("couldn't open preset: " + path).substr(0, Fennrake::kMessageSize - 1));
+  EXPECT_FALSE(plug->TakeMessage(text));  // taken once
 }
