@@ -45,11 +45,3 @@ int32_t ImportSlot(int32_t slot, float transformNormalized, size_t index) {
   const int32_t first = slot >= 0 ? slot : (transformNormalized > 0.5f ? 1 : 0);
   return static_cast<int32_t>((index + static_cast<size_t>(first)) % 2);
 }
-
-std::optional<ImportEntry> NextBatchImport(std::vector<ImportEntry>& batch, int32_t& index) {
-  if (index < 0) return std::nullopt;
-  if (static_cast<size_t>(index) < batch.size()) return batch[static_cast<size_t>(index++)];
-  batch.clear();
-  index = -1;
-  return std::nullopt;
-}

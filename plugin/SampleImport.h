@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,8 +30,3 @@ std::vector<ImportEntry> CollectImportEntries(const std::vector<std::string>& pa
 // stands above half way (transformNormalized is that parameter's 0..1 position). Two files
 // therefore fill both slots, the first into the starting one.
 int32_t ImportSlot(int32_t slot, float transformNormalized, size_t index);
-
-// One idle step of a batch: while 0 <= index < the batch size, the entry at index is returned
-// and index moves on; once index has passed the end, the batch is emptied and index set to -1.
-// A negative index (a batch not started yet, or none) returns nothing and changes nothing.
-std::optional<ImportEntry> NextBatchImport(std::vector<ImportEntry>& batch, int32_t& index);

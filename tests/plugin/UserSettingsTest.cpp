@@ -14,6 +14,7 @@ TEST(UserSettings, AMissingFileGetsTheDefaultThemeAndSetsWriteInKeyOrder) {
   UserSettings settings;
   EXPECT_EQ(settings.path(), root.folder.file("Oskra Data/userSettings.dat"));
   EXPECT_EQ(settings.Get("a", false) + "|" + settings.Get("ui_theme", false), "|Default.txt");
+  EXPECT_EQ(settings.Get("ui_size_percent", true), "");  // no editor size until one is chosen
   settings.Set("ui_size_percent", "150");
   EXPECT_EQ(ReadFileText(settings.path()), "ui_size_percent\n150\nui_theme\nDefault.txt\n");
   ASSERT_TRUE(WriteTextFile("ui_theme\nY\n", settings.path()));
