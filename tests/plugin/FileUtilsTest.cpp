@@ -7,8 +7,13 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
 
 #include "plugin/FileUtils.h"
 #include "plugin/FolderListing.h"
@@ -120,6 +125,32 @@ TEST(FileUtils, SplittingAndMatching) {
       {"Kick01.blob", "ick0", 7, false, true}, {"\xC3\x89", "\xC3\xA9", 2, true, false},
       {"anything", "", 1, false, true},        {"ab", "abc", 2, true, false}};
   for (const auto& [text, pattern, mode, ignoreCase, result] : matches) EXPECT_EQ(StringMatch(text, pattern, mode, ignoreCase), result) << pattern;
+}
+
+namespace {
+// Seconds since this process started, from the system's own records (clock ticks since boot).
+double processAgeSeconds() {
+  std::ifstream statFile("/proc/self/stat"), uptimeFile("/proc/uptime");
+  std::string stat((std::istreambuf_iterator<char>(statFile)), {});
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));  // after the program's name
+  std::string field;
+  for (int i = 3; i <= 22; ++i) fields >> field;  // field 22: the start time
+  double uptime = 0.0;
+  uptimeFile >> uptime;
+  return uptime - std::stod(field) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+}  // namespace
+
+// Wall-clock seconds (a sleeping thread's time counts, unlike CPU time) since the module was
+// loaded, never since boot or an epoch.
+TEST(FileUtils, TheClockCountsWallSecondsSinceTheModuleLoaded) {
+  const double start = GetTimeSeconds();
+  EXPECT_GE(start, 0.0);
+  EXPECT_LE(start, processAgeSeconds() + 0.1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const double later = GetTimeSeconds();
+  EXPECT_GE(later - start, 0.03);
+  EXPECT_LT(later - start, 30.0);  // seconds, not milliseconds
 }
 
 TEST(SettingsFile, EveryLineCountsAndCarriageReturnsGo) {
