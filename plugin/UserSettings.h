@@ -16,7 +16,7 @@ class UserSettings {
 
   // Fixes the settings file's path from the user-data root. When nothing exists at that path
   // yet, the file is written with the default theme (which also makes the data folder); then it
-  // is read. Without a user-data root there is no file, and only the map holds settings.
+  // is read. Without a user-data root there is no file: the map alone holds the settings.
   UserSettings();
 
   // The value of key, "" when it is not set; with reload, the file is read into the map first.
