@@ -14,7 +14,9 @@ void BandSynth::loadBlob(int32_t track, int32_t slot, const std::string& name) {
   if (track < 0 || track >= kTrackCount || slot < 0 || slot > 1) return;
   try {
     std::vector<uint8_t> bytes;
-    if (!name.empty()) {
+    // Without a sound library folder there is nothing to load (a relative path would read from
+    // wherever the host runs).
+    if (!name.empty() && !blobFolder.empty()) {
       std::string path = blobFolder + name;
       const std::string extension = kBlobExtension;
       if (path.size() < extension.size() ||

@@ -8,13 +8,15 @@
 
 namespace {
 
+// A folder named by the environment, only when it is an absolute path: a relative one would put
+// the user's files under whatever folder the host happens to run in.
 std::string environment(const char* name) {
   const char* value = std::getenv(name);
-  return value != nullptr ? std::string(value) : std::string();
+  return value != nullptr && value[0] == '/' ? std::string(value) : std::string();
 }
 
 // The home folder from the environment, else from the user database (a host started without
-// HOME still has a home).
+// HOME still has a home); empty when neither gives an absolute path.
 std::string homeFolder() {
   std::string home = environment("HOME");
   if (!home.empty()) return home;
@@ -26,7 +28,7 @@ std::string homeFolder() {
       found->pw_dir != nullptr) {
     home = found->pw_dir;
   }
-  return home;
+  return home.empty() || home[0] != '/' ? std::string() : home;
 }
 
 std::string withSlash(std::string folder) {
@@ -41,7 +43,11 @@ std::string userDataRoot() {
     std::string root = environment("OSKRA_DATA_DIR");
     if (!root.empty()) return withSlash(root);
     std::string base = environment("XDG_DATA_HOME");
-    if (base.empty()) base = withSlash(homeFolder()) + ".local/share";
+    if (base.empty()) {
+      const std::string home = homeFolder();
+      if (home.empty()) return {};  // no user folders at all rather than relative ones
+      base = withSlash(home) + ".local/share";
+    }
     return withSlash(base) + "Tarnwick7/";
   } catch (const std::exception&) {
     return {};

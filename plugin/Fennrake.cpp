@@ -132,7 +132,7 @@ void Fennrake::OnMidiMsgUI(const IMidiMsg& msg) {
 }
 
 igraphics::IGraphics* Fennrake::CreateGraphics() {
-  const float scale = editorScale(mUserSettings.Get("ui_size_percent", false));
+  const float scale = editorScale(GetUserSetting("ui_size_percent", false));
   return new igraphics::IGraphics(*this, kEditorWidth, kEditorHeight, kEditorFps, scale);
 }
 

@@ -86,6 +86,7 @@ class Fennrake : public iplug::IPlugVST3,
   void ProcessBlock(float** inputs, float** outputs, int nFrames) override;
   void ProcessMidiMsg(const iplug::IMidiMsg& msg) override;
   void OnReset() override;
+  void OnBypassedBlock(int nFrames) override;
   void GetBusName(iplug::ERoute direction, int busIdx, int nBuses, WDL_String& str) const override;
   void paramChanged(Param* param) override;
 
@@ -96,6 +97,10 @@ class Fennrake : public iplug::IPlugVST3,
   // v >= 0 sets the play state, v < 0 toggles it; the sequencer restarts from step 0 in the next
   // block. Returns the new state.
   int SetSequencerPlaying(int v);
+  // The user's settings: the value of key ("" when not set), with reload the file read first;
+  // setting a value writes every key to the file.
+  std::string GetUserSetting(std::string key, bool reload) { return mUserSettings.Get(key, reload); }
+  void SetUserSetting(std::string key, std::string value) { mUserSettings.Set(std::move(key), std::move(value)); }
   // Mirrors the slots of the selected track the morph currently lets be heard.
   void MirrorSelectedBlobs(int axis);
 

@@ -46,8 +46,17 @@ int dataByte(uint8_t byte) { return byte & 0x7F; }
 }  // namespace
 
 void Fennrake::ProcessMidiMsg(const IMidiMsg& msg) {
+  // Bypassed, no block would ever take the message out: it is not played later either.
+  if (GetBypassed()) return;
   const int kind = msg.StatusKind();
   if (kind >= kNoteOff && kind <= kPitchBend) mMidiQueue.Add(msg);  // a message that finds no room is dropped
+}
+
+void Fennrake::OnBypassedBlock(int nFrames) {
+  // What this block would have played is dropped, not saved up for after the bypass.
+  const int frames = std::max(nFrames, 0);
+  while (!mMidiQueue.Empty() && mMidiQueue.Peek().mOffset < frames) mMidiQueue.Remove();
+  mMidiQueue.Flush(frames);
 }
 
 void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
@@ -110,7 +119,9 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
     const int length = std::min(frames - s, countdown > 0 ? countdown : BandSynth::kControlPeriod);
 
     const int playing = mSeqPlaying.load(std::memory_order_relaxed);
-    const int started = mSeqStarted.load(std::memory_order_relaxed);
+    // Taken and marked started in one step: a play or stop from the editor in between is seen
+    // by the next sub-block, never overwritten.
+    const int started = mSeqStarted.exchange(1, std::memory_order_relaxed);
     int lastLane = 0;
     if (playing != 0) {
       const float dt = static_cast<float>(length) / rate * static_cast<float>(playing);
@@ -127,11 +138,7 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
         mBandSynth.processNote(kFirstSequencerNote + lane, static_cast<float>(velocity) * kDataScale, 0, 0);
       }
     }
-    if (started == 0) {
-      // A start or stop always leaves the sequencer at step 0.
-      mSequencer.resetPlayState();
-      mSeqStarted.store(1, std::memory_order_relaxed);
-    }
+    if (started == 0) mSequencer.resetPlayState();  // a start or stop always leaves the sequencer at step 0
 
     // Messages due by the start of this sub-block, late ones included, so each reaches the
     // first control pass at or after its frame. Taking one at the pass that began its period

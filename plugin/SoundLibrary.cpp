@@ -51,7 +51,9 @@ bool WriteSoundFile(const Blob& blob, const std::string& name, bool isPath) {
     const int32_t size = blob.serialize(nullptr, 0, nullptr);
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (blob.serialize(bytes.data(), size, nullptr) != size) return false;
-    const std::string path = isPath ? name : GetSoundsPath() + name + kBlobExtension;
+    const std::string library = GetSoundsPath();
+    if (!isPath && library.empty()) return false;  // no user folders: nowhere to keep the sound
+    const std::string path = isPath ? name : library + name + kBlobExtension;
     return WriteFileBytes(bytes.data(), size, path.c_str(), true);
   } catch (const std::exception&) {
     return false;

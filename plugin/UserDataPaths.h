@@ -3,7 +3,8 @@
 #include <string>
 
 // The fixed places of the user's files, all below the user-data root. Folder paths end with
-// '/'. The root is looked up at every call, so these never cache a stale location.
+// '/'. The root is looked up at every call, so these never cache a stale location. Without a
+// user-data root every one is empty: files there cannot be read or written.
 std::string GetSoundsPath();
 std::string GetPresetsPath();
 std::string GetDataPath();

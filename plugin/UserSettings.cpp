@@ -5,6 +5,7 @@
 #include "plugin/FileUtils.h"
 #include "plugin/SettingsFile.h"
 #include "plugin/UserDataPaths.h"
+#include "platform/PosixFile.h"
 
 namespace {
 
@@ -20,7 +21,9 @@ UserSettings::UserSettings() {
   try {
     mPath = GetUserSettingsPath();
     std::lock_guard<std::mutex> guard(settingsFileLock());
-    if (!FileExists(mPath)) {
+    // Only where there is no file at all (an empty path names none): one that is there but
+    // cannot be read now is the user's, and is never replaced by the defaults.
+    if (mPath.empty() || !pathExists(mPath.c_str())) {
       mMap["ui_theme"] = "Default.txt";
       WriteSettingsFile(mPath, mMap);
     }

@@ -14,8 +14,9 @@ class UserSettings {
  public:
   using Map = std::map<std::string, std::string>;
 
-  // Fixes the settings file's path from the user-data root. When the file does not exist yet,
-  // it is written with the default theme (which also makes the data folder); then it is read.
+  // Fixes the settings file's path from the user-data root. When nothing exists at that path
+  // yet, the file is written with the default theme (which also makes the data folder); then it
+  // is read. Without a user-data root there is no file: the map alone holds the settings.
   UserSettings();
 
   // The value of key, "" when it is not set; with reload, the file is read into the map first.

@@ -32,7 +32,7 @@ bool WDL_FileWrite::Flush() {
 
 int WDL_FileWrite::Write(const void* src, int len) {
   if (mFd < 0 || mFailed) return 0;
-  if (len < 1 || src == nullptr) return len < 0 ? 0 : len;
+  if (len < 1 || src == nullptr) return 0;  // nothing to take: no byte was written
   const auto* in = static_cast<const uint8_t*>(src);
   size_t remaining = static_cast<size_t>(len);
   while (remaining > 0 && !mFailed) {

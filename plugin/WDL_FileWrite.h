@@ -17,8 +17,8 @@ class WDL_FileWrite {
   WDL_FileWrite& operator=(const WDL_FileWrite&) = delete;
 
   bool IsOpen() const { return mFd >= 0; }
-  // len when every byte was written or buffered; 0 when the file is not open or a write
-  // failed (in this call or before).
+  // len when every byte was written or buffered; 0 when the file is not open, there is no
+  // source or a write failed (in this call or before).
   int Write(const void* src, int len);
   // Writes what is buffered and closes. True only when the file opened and every write, the
   // flush and the close succeeded.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <span>
 #include <vector>
@@ -39,6 +40,9 @@ class IPlugProcessor {
   virtual void ProcessSysEx(const ISysEx& /*msg*/) {}
   virtual void OnReset() {}
   virtual void OnActivate(bool /*active*/) {}
+  // A piece of a block rendered while bypassed: ProcessBlock does not run for it, so whatever
+  // the plug-in queued for those frames is its to drop here.
+  virtual void OnBypassedBlock(int /*nFrames*/) {}
   virtual bool SendMidiMsg(const IMidiMsg& msg) = 0;
   // True only when every message was taken.
   virtual bool SendMidiMsgs(std::span<const IMidiMsg> msgs);
@@ -81,8 +85,9 @@ class IPlugProcessor {
   int GetBlockSize() const { return mBlockSize; }
   int GetLatency() const { return mLatency; }
   int GetTailSize() const { return mTailSize; }
-  bool GetBypassed() const { return mBypassed; }
-  void SetBypassed(bool bypassed) { mBypassed = bypassed; }
+  // Set by the audio thread, read by the state's writer on another.
+  bool GetBypassed() const { return mBypassed.load(std::memory_order_relaxed); }
+  void SetBypassed(bool bypassed) { mBypassed.store(bypassed, std::memory_order_relaxed); }
   bool GetRenderingOffline() const { return mRenderingOffline; }
   void SetRenderingOffline(bool offline) { mRenderingOffline = offline; }
   const ITimeInfo& GetTimeInfo() const { return mTimeInfo; }
@@ -113,7 +118,7 @@ class IPlugProcessor {
   double mSampleRate = 48000.0;
   int mBlockSize = 0;
   int mTailSize = 0;
-  bool mBypassed = false;
+  std::atomic<bool> mBypassed{false};
   bool mRenderingOffline = false;
   std::vector<IOConfig> mIOConfigs;
   std::vector<float*> mScratchData[2];  // the pointer arrays ProcessBlock receives

@@ -21,6 +21,9 @@ CPluginFactory::~CPluginFactory() {
 }
 
 IPluginFactory* CPluginFactory::shared(FillFunction fill) noexcept {
+  // A factory whose filling failed goes only once the lock is let go: its destructor takes it.
+  CPluginFactory* failed = nullptr;
+  IPluginFactory* result = nullptr;
   try {
     std::lock_guard<std::mutex> lock(sharedLock);
     if (sharedFactory != nullptr && sharedFactory->tryAddRef()) return sharedFactory;
@@ -28,15 +31,16 @@ IPluginFactory* CPluginFactory::shared(FillFunction fill) noexcept {
     auto* factory = new CPluginFactory;
     try {
       if (fill != nullptr) fill(*factory);
+      sharedFactory = factory;
+      result = factory;
     } catch (...) {
-      delete factory;  // never shared, so its destructor leaves the slot alone
-      return nullptr;
+      failed = factory;  // never shared, so its destructor leaves the slot alone
     }
-    sharedFactory = factory;
-    return factory;
   } catch (...) {
-    return nullptr;
+    result = nullptr;
   }
+  delete failed;
+  return result;
 }
 
 bool CPluginFactory::registerClass(const PClassInfo2& info, CreateFunction create, void* context) {

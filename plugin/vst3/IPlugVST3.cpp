@@ -49,10 +49,14 @@ IPlugVST3::~IPlugVST3() { StopTimer(); }
 
 tresult PLUGIN_API IPlugVST3::initialize(FUnknown* context) {
   // Outside the instance lock: the timer's own lock comes first.
-  if (!mTimerRunning) {
-    StartTimer();
-    mTimerRunning = true;
-  }
+  const tresult started = GuardHostCall([&]() -> tresult {
+    if (!mTimerRunning) {
+      StartTimer();
+      mTimerRunning = true;
+    }
+    return kResultOk;
+  });
+  if (started != kResultOk) return started;
   return GuardHostCall([&]() -> tresult {
     Lock lock(InstanceLock());
     if (SingleComponentEffect::initialize(context) != kResultOk) return kResultFalse;
@@ -81,8 +85,12 @@ tresult PLUGIN_API IPlugVST3::initialize(FUnknown* context) {
 
 tresult PLUGIN_API IPlugVST3::terminate() {
   // Outside the instance lock, which a running tick may be trying.
-  StopTimer();
-  mTimerRunning = false;
+  const tresult stopped = GuardHostCall([&]() -> tresult {
+    StopTimer();
+    mTimerRunning = false;
+    return kResultOk;
+  });
+  if (stopped != kResultOk) return stopped;
   return GuardHostCall([&]() -> tresult {
     Lock lock(InstanceLock());
     const tresult result = SingleComponentEffect::terminate();
@@ -153,7 +161,7 @@ tresult PLUGIN_API IPlugVST3::setBusArrangements(SpeakerArrangement* inputs, int
 }
 
 tresult PLUGIN_API IPlugVST3::canProcessSampleSize(int32 symbolicSampleSize) {
-  return symbolicSampleSize == kSample32 ? kResultTrue : kResultFalse;
+  return symbolicSampleSize == kSample32 || symbolicSampleSize == kSample64 ? kResultTrue : kResultFalse;
 }
 
 uint32 PLUGIN_API IPlugVST3::getLatencySamples() { return static_cast<uint32>(std::max(GetLatency(), 0)); }
@@ -303,7 +311,8 @@ tresult IPlugVST3::loadComponentState(IBStream& state) {
   const int pos = UnserializeState(chunk, 0);
   if (pos < 0) return kResultFalse;
   // A chunk without the flag after it is loaded all the same, so the host, the editor and the
-  // processor agree on it; only the answer says the stream was short.
+  // processor agree on it, and the answer says so: a refusal would tell the host that nothing
+  // changed. The bypass stays as it was.
   uint8_t tail[4] = {};
   const bool hasTail = chunk.GetBytes(tail, 4, pos) >= 0;
   for (int i = 0; i < NParams(); ++i) {
@@ -315,7 +324,7 @@ tresult IPlugVST3::loadComponentState(IBStream& state) {
     mBypassParameter->setNormalized(static_cast<int32_t>(bypass));
   }
   OnRestoreState();
-  return hasTail ? kResultOk : kResultFalse;
+  return kResultOk;
 }
 
 }  // namespace iplug

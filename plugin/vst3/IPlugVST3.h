@@ -100,7 +100,8 @@ class IPlugVST3 : public IPlugAPIBase,
 
   // The chunk of SerializeState and a 4-byte little-endian bypass flag.
   Steinberg::tresult saveComponentState(Steinberg::IBStream& state) override;
-  // A chunk UnserializeState refuses answers kResultFalse and changes nothing.
+  // A chunk UnserializeState refuses answers kResultFalse and changes nothing; a loaded one
+  // answers kResultOk, also when the bypass flag after it is missing.
   Steinberg::tresult loadComponentState(Steinberg::IBStream& state) override;
 
  private:

@@ -27,8 +27,31 @@ int32 holdOffset(int32 offset, int nFrames) { return std::clamp(offset, 0, std::
 
 bool isFinite(double value) { return std::isfinite(value); }
 
+// A host's note velocity or pressure (0..1) as a 7-bit data byte: the product is formed in single
+// precision, in which v / 127 times 127 gives back exactly v for every v; in double it would fall
+// short of it for most, and velocity 1 would become 0, a note-off.
+uint8_t eventLevel(float value) {
+  return std::isfinite(value) ? static_cast<uint8_t>(std::clamp(value, 0.0f, 1.0f) * 127.0f) : uint8_t{0};
+}
+
 // The host's channel count of a bus, held to what a bus of the processor can have.
 int hostChannels(const AudioBusBuffers& bus, int limit) { return std::clamp<int>(bus.numChannels, 0, limit); }
+
+// A bus's host buffers, moved on to the piece of the block at frameOffset, attached to the
+// processor's channels from firstChannel; null host arrays and channels leave scratch in place.
+template <typename Sample>
+void attachSamples(IPlugProcessor& processor, ERoute direction, int firstChannel, int nChannels, Sample** host,
+                   std::vector<Sample*>& pointers, int frameOffset, int nFrames) {
+  if (host == nullptr) {
+    processor.AttachBuffers(direction, firstChannel, nChannels, static_cast<Sample**>(nullptr), nFrames);
+    return;
+  }
+  for (int c = 0; c < nChannels; ++c) {
+    Sample* channel = host[c];
+    pointers[static_cast<size_t>(c)] = channel != nullptr ? channel + frameOffset : nullptr;
+  }
+  processor.AttachBuffers(direction, firstChannel, nChannels, pointers.data(), nFrames);
+}
 
 }  // namespace
 
@@ -38,6 +61,7 @@ IPlugVST3ProcessorBase::IPlugVST3ProcessorBase(const Config& config, IPlugAPIBas
   SetChannelConnections(kOutput, 0, MaxNChannels(kOutput), true);
   SetBlockSize(kDefaultBlockSize);
   mHostPointers.assign(static_cast<size_t>(std::max(MaxNChannels(kInput), MaxNChannels(kOutput))), nullptr);
+  mHostPointers64.assign(mHostPointers.size(), nullptr);
   mOutputSpans.resize(static_cast<size_t>(MaxNBuses(kOutput)));
 }
 
@@ -131,7 +155,7 @@ bool IPlugVST3ProcessorBase::SetBusArrangements(SingleComponentEffect& component
 }
 
 bool IPlugVST3ProcessorBase::SetupProcessing(const ProcessSetup& setup, ProcessSetup& storedSetup) {
-  if (setup.symbolicSampleSize != kSample32) return false;
+  if (setup.symbolicSampleSize != kSample32 && setup.symbolicSampleSize != kSample64) return false;
   if (!isFinite(setup.sampleRate) || setup.sampleRate < kMinSampleRate || setup.sampleRate > kMaxSampleRate)
     return false;
   if (setup.maxSamplesPerBlock <= 0) return false;
@@ -221,7 +245,6 @@ void IPlugVST3ProcessorBase::ProcessParameterChanges(IParameterChanges& changes,
 
 void IPlugVST3ProcessorBase::ProcessInputEvents(IEventList& events, int nFrames, IPlugQueue<IMidiMsg>& processorMidi) {
   auto note = [](int16 channel, int16 pitch) { return channel >= 0 && channel < 16 && pitch >= 0 && pitch < 128; };
-  auto level = [](float value) { return isFinite(value) ? toDataByte(value) : uint8_t{0}; };
   const int32 count = events.getEventCount();
   for (int32 i = 0; i < count; ++i) {
     Event e{};
@@ -234,7 +257,7 @@ void IPlugVST3ProcessorBase::ProcessInputEvents(IEventList& events, int nFrames,
         if (!note(e.noteOn.channel, e.noteOn.pitch)) continue;
         msg.mStatus = static_cast<uint8_t>(0x90 | e.noteOn.channel);
         msg.mData1 = static_cast<uint8_t>(e.noteOn.pitch);
-        msg.mData2 = level(e.noteOn.velocity);
+        msg.mData2 = eventLevel(e.noteOn.velocity);
         break;
       case Event::kNoteOffEvent:
         if (!note(e.noteOff.channel, e.noteOff.pitch)) continue;
@@ -245,7 +268,7 @@ void IPlugVST3ProcessorBase::ProcessInputEvents(IEventList& events, int nFrames,
         if (!note(e.polyPressure.channel, e.polyPressure.pitch)) continue;
         msg.mStatus = static_cast<uint8_t>(0xA0 | e.polyPressure.channel);
         msg.mData1 = static_cast<uint8_t>(e.polyPressure.pitch);
-        msg.mData2 = level(e.polyPressure.pressure);
+        msg.mData2 = eventLevel(e.polyPressure.pressure);
         break;
       case Event::kDataEvent:
         if (e.data.size <= static_cast<uint32>(INT32_MAX) && (e.data.bytes != nullptr || e.data.size == 0))
@@ -261,15 +284,31 @@ void IPlugVST3ProcessorBase::ProcessInputEvents(IEventList& events, int nFrames,
 
 void IPlugVST3ProcessorBase::AttachBus(ERoute direction, int firstChannel, int nChannels, const AudioBusBuffers& bus,
                                        int frameOffset, int nFrames) {
-  if (bus.channelBuffers32 == nullptr) {
-    AttachBuffers(direction, firstChannel, nChannels, static_cast<float**>(nullptr), nFrames);
-    return;
+  if (mDoubleBlock) {
+    attachSamples(*this, direction, firstChannel, nChannels, bus.channelBuffers64, mHostPointers64, frameOffset,
+                  nFrames);
+  } else {
+    attachSamples(*this, direction, firstChannel, nChannels, bus.channelBuffers32, mHostPointers, frameOffset,
+                  nFrames);
   }
-  for (int c = 0; c < nChannels; ++c) {
-    float* host = bus.channelBuffers32[c];
-    mHostPointers[static_cast<size_t>(c)] = host != nullptr ? host + frameOffset : nullptr;
+}
+
+void IPlugVST3ProcessorBase::RenderPiece(int nFrames) {
+  if (GetBypassed()) {
+    OnBypassedBlock(nFrames);
+    mDoubleBlock ? PassThroughBuffers(0.0, nFrames) : PassThroughBuffers(0.0f, nFrames);
+  } else {
+    mDoubleBlock ? ProcessBuffers(0.0, nFrames) : ProcessBuffers(0.0f, nFrames);
   }
-  AttachBuffers(direction, firstChannel, nChannels, mHostPointers.data(), nFrames);
+}
+
+void IPlugVST3ProcessorBase::AdvanceTimeInfo(int nFrames) {
+  ITimeInfo timeInfo = GetTimeInfo();
+  if (!timeInfo.mTransportIsRunning) return;  // a stopped transport stays where it is
+  const double seconds = static_cast<double>(nFrames) / GetSampleRate();
+  timeInfo.mPPQPos += seconds * timeInfo.mTempo / 60.0;
+  if (timeInfo.mSamplePos >= 0.0) timeInfo.mSamplePos += nFrames;
+  SetTimeInfo(timeInfo);
 }
 
 void IPlugVST3ProcessorBase::ConnectInputs(const ProcessData& data, BusList& inputBuses) {
@@ -304,6 +343,7 @@ void IPlugVST3ProcessorBase::ProcessAudio(ProcessData& data, BusList& inputBuses
   const int nFrames = data.numSamples;
   const int blockSize = GetBlockSize();
   if (nFrames <= 0 || blockSize <= 0) return;
+  mDoubleBlock = data.symbolicSampleSize == kSample64;
   ConnectInputs(data, inputBuses);
 
   // Outputs: each declared bus feeds its run of channels; a bus the host switched off, left out
@@ -332,11 +372,9 @@ void IPlugVST3ProcessorBase::ProcessAudio(ProcessData& data, BusList& inputBuses
       const BusSpan& span = mOutputSpans[static_cast<size_t>(b)];
       if (span.active) AttachBus(kOutput, span.first, span.count, data.outputs[b], start, n);
     }
-    if (GetBypassed()) {
-      PassThroughBuffers(0.0f, n);
-    } else {
-      ProcessBuffers(0.0f, n);
-    }
+    RenderPiece(n);
+    // The next piece is heard after this one: a synced sequencer must not hear time repeat.
+    if (start + n < nFrames) AdvanceTimeInfo(n);
   }
   // The plug-in claims no silence: a flag the host left set must not hide what was rendered.
   for (int b = 0; b < nBuses; ++b) {
@@ -412,7 +450,11 @@ void IPlugVST3ProcessorBase::Process(ProcessData& data, const ProcessSetup& setu
     IMidiMsg msg;
     while (editorMidi.Pop(msg)) ProcessMidiMsg(msg);
   }
-  if (data.symbolicSampleSize == kSample32) ProcessAudio(data, inputBuses, outputBuses);
+  // The block's buffers are of the size it names; one that contradicts the set-up is not trusted
+  // with either reading of them.
+  if (data.symbolicSampleSize == setup.symbolicSampleSize &&
+      (data.symbolicSampleSize == kSample32 || data.symbolicSampleSize == kSample64))
+    ProcessAudio(data, inputBuses, outputBuses);
   if (DoesMidiOut() && data.outputEvents != nullptr)
     ProcessOutputEvents(*data.outputEvents, nFrames, editorSysEx, sysExBuf);
 }

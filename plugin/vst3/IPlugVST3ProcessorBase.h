@@ -24,9 +24,12 @@ class IPlugAPIBase;
 // ProcessBlock renders.
 //
 // Everything the host passes is checked: ids, values, channels, pitches, offsets, bus and
-// channel counts and buffer pointers that do not fit are left out, never followed. Only 32-bit
-// samples are processed. A block longer than the prepared size is rendered in pieces of the
-// prepared size, so nothing allocates on the audio thread.
+// channel counts and buffer pointers that do not fit are left out, never followed. 32-bit blocks
+// are rendered in the host's buffers; 64-bit blocks are rendered in single precision into the
+// channels' scratch buffers and converted into the host's; a block whose sample size is not the
+// one set up renders nothing. A block longer than the prepared size
+// is rendered in pieces of the prepared size, each at its own transport position, so nothing
+// allocates on the audio thread.
 class IPlugVST3ProcessorBase : public IPlugProcessor {
  public:
   static constexpr int kDefaultBlockSize = 512;
@@ -46,7 +49,7 @@ class IPlugVST3ProcessorBase : public IPlugProcessor {
   bool SetBusArrangements(Steinberg::Vst::SingleComponentEffect& component,
                           const Steinberg::Vst::SpeakerArrangement* inputs, int numIns,
                           const Steinberg::Vst::SpeakerArrangement* outputs, int numOuts);
-  // 32-bit samples at a rate within the limits and a positive block size; false (nothing
+  // 32- or 64-bit samples at a rate within the limits and a positive block size; false (nothing
   // changed) otherwise. Ends in OnReset.
   bool SetupProcessing(const Steinberg::Vst::ProcessSetup& setup, Steinberg::Vst::ProcessSetup& storedSetup);
   bool SetProcessing(bool state);
@@ -75,6 +78,9 @@ class IPlugVST3ProcessorBase : public IPlugProcessor {
   void AttachInputs(const Steinberg::Vst::ProcessData& data, int frameOffset, int nFrames);
   void AttachBus(ERoute direction, int firstChannel, int nChannels, const Steinberg::Vst::AudioBusBuffers& bus,
                  int frameOffset, int nFrames);
+  void RenderPiece(int nFrames);
+  // Moves a running transport on by the frames of a piece just rendered.
+  void AdvanceTimeInfo(int nFrames);
   void ProcessOutputEvents(Steinberg::Vst::IEventList& events, int nFrames, IPlugQueue<SysExData>& editorSysEx,
                            SysExData& sysExBuf);
 
@@ -91,7 +97,9 @@ class IPlugVST3ProcessorBase : public IPlugProcessor {
   IMidiQueue mMidiOutputQueue;
   bool mSidechainActive = false;
   int mNInputChannels = 0;               // channels of input bus 0 in this block
+  bool mDoubleBlock = false;             // the block in hand carries 64-bit samples
   std::vector<float*> mHostPointers;     // a bus's host buffers moved on to a piece of the block
+  std::vector<double*> mHostPointers64;  // the same for 64-bit buffers
   std::vector<BusSpan> mOutputSpans;     // one per declared output bus
 };
 

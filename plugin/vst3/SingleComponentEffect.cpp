@@ -1,5 +1,6 @@
 #include "plugin/vst3/SingleComponentEffect.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "plugin/vst3/HostCallGuard.h"
@@ -116,10 +117,15 @@ tresult PLUGIN_API SingleComponentEffect::getParameterInfo(int32 paramIndex, Par
 tresult PLUGIN_API SingleComponentEffect::getParamStringByValue(ParamID tag,
                                                                 ParamValue valueNormalized,
                                                                 String128 string) {
-  if (string == nullptr || !std::isfinite(valueNormalized)) return kInvalidArgument;
+  if (string == nullptr) return kInvalidArgument;
   string[0] = 0;
+  if (std::isnan(valueNormalized)) return kInvalidArgument;
+  // Formatting a value far outside 0..1 would not fit the host's 128 characters.
+  valueNormalized = std::clamp(valueNormalized, 0.0, 1.0);
   return GuardHostCall([&]() -> tresult {
-    return EditControllerEx1::getParamStringByValue(tag, valueNormalized, string);
+    const tresult result = EditControllerEx1::getParamStringByValue(tag, valueNormalized, string);
+    string[127] = 0;
+    return result;
   });
 }
 
@@ -129,8 +135,9 @@ tresult PLUGIN_API SingleComponentEffect::getParamValueByString(ParamID tag, TCh
   return GuardHostCall([&]() -> tresult {
     ParamValue value = 0.0;
     tresult result = EditControllerEx1::getParamValueByString(tag, string, value);
-    if (result != kResultTrue || !std::isfinite(value)) return kResultFalse;
-    valueNormalized = value;
+    if (result != kResultTrue || std::isnan(value)) return kResultFalse;
+    // A text that reads as a number beyond the range ("1e200", "100") means its end.
+    valueNormalized = std::clamp(value, 0.0, 1.0);
     return result;
   });
 }

@@ -56,6 +56,8 @@ class SingleComponentEffect : public EditControllerEx1,
   tresult PLUGIN_API notify(IMessage* message) override;
 
   // IEditController, guarded against bad indices, null strings and values that are not finite.
+  // Texts are formatted from values held to 0..1 (NaN is refused with an empty text), and a
+  // text never reads as a value outside 0..1.
   tresult PLUGIN_API getParameterInfo(int32 paramIndex, ParameterInfo& info) override;
   tresult PLUGIN_API getParamStringByValue(ParamID tag, ParamValue valueNormalized,
                                            String128 string) override;

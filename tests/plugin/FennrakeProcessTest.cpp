@@ -159,3 +159,64 @@ TEST(FennrakeBuses, AGapInTheActiveBusesStillFillsEveryHostBufferAndPlayingAlloc
   for (int block = 0; block < 20; ++block) plugin->process(1000, &events, &changes, &context);  // in pieces of 256
   EXPECT_EQ(counter.count(), 0);
 }
+
+// The engine's transport: the host's position and play state while its transport runs; else the
+// sequencer's own free-running position (a quarter note every four steps) and whether it plays.
+TEST_F(FennrakeProcess, EngineTransportFollowsTheHostElseTheFreeRunningSequencer) {
+  Transport(5.5, true, 100.0);
+  Render(64);
+  EXPECT_EQ(std::make_pair(plug->mBandSynth.beatPosition, plug->mBandSynth.playing), std::make_pair(5.5, true));
+  plug->SetSequencerPlaying(1);
+  Transport(5.5, false);
+  std::vector<double> seen;
+  for (int block = 0; block < 8; ++block) {
+    const double free = plug->mSequencer.freePosition;
+    Render(64);
+    EXPECT_EQ(std::make_pair(plug->mBandSynth.beatPosition, plug->mBandSynth.playing), std::make_pair(free / 4.0, true));
+    seen.push_back(plug->mBandSynth.beatPosition);
+  }
+  EXPECT_LT(seen.front(), seen.back());  // it runs
+  plug->SetSequencerPlaying(0);
+  Render(64);
+  const double free = plug->mSequencer.freePosition;
+  Render(64);
+  EXPECT_EQ(std::make_pair(plug->mBandSynth.beatPosition, plug->mBandSynth.playing), std::make_pair(free / 4.0, false));
+}
+
+// Through the binding: host MIDI that arrives while bypassed, and a note the last block before
+// left for later, are dropped rather than saved up: nothing grows meanwhile, and nothing fires
+// at once when the bypass ends.
+TEST(FennrakeBypass, MidiWhileBypassedIsDroppedNotSavedUp) {
+  ScopedDataRoot root;
+  ManualTimers timers;
+  std::string error;
+  Fennrake* fennrake = new Fennrake;
+  auto plugin = testhost::HostedPlugin::adopt(static_cast<Steinberg::Vst::IAudioProcessor*>(fennrake), error);
+  ASSERT_TRUE(plugin) << error;
+  plugin->initialize();
+  for (int bus = 0; bus < 9; ++bus) plugin->activateBus(Steinberg::Vst::kAudio, Steinberg::Vst::kOutput, bus, true);
+  plugin->setupProcessing(48000.0, 512);
+  plugin->setActive(true), plugin->setProcessing(true);
+  const int capacity = fennrake->mMidiQueue.Capacity();
+  auto bypass = [&](double value, testhost::EventList* events) {
+    testhost::ParameterChanges changes;
+    changes.add(65536, 0, value);
+    return plugin->process(512, events, &changes);
+  };
+  testhost::EventList late;
+  late.addNoteOn(500, 0, 36, 1.0f);  // after the block's last control pass: waits for the next block
+  ASSERT_EQ(bypass(0.0, &late), Steinberg::kResultOk);
+  ASSERT_FALSE(fennrake->mMidiQueue.Empty());
+  testhost::EventList many;
+  for (int i = 0; i < 3 * capacity; ++i) many.addNoteOn(i % 512, 0, int16_t(36 + i % 8), 1.0f);
+  for (int block = 0; block < 4; ++block) ASSERT_EQ(bypass(1.0, &many), Steinberg::kResultOk);
+  EXPECT_EQ(fennrake->mMidiQueue.Capacity(), capacity);
+  EXPECT_TRUE(fennrake->mMidiQueue.Empty());
+  float peak = 0.0f;
+  for (int block = 0; block < 8; ++block) {
+    ASSERT_EQ(bypass(0.0, nullptr), Steinberg::kResultOk);
+    for (int bus = 0; bus < 9; ++bus)
+      for (int i = 0; i < 2 * 512; ++i) peak = std::max(peak, std::fabs(plugin->output(bus, i / 512)[i % 512]));
+  }
+  EXPECT_EQ(peak, 0.0f);
+}

@@ -6,6 +6,7 @@
 #include "plugin/FileUtils.h"
 #include "plugin/UserDataPaths.h"
 #include "tests/plugin/FennrakeTestKit.h"
+#include "tools/testhost/HostedPlugin.h"
 
 namespace {
 
@@ -208,4 +209,38 @@ TEST_F(FennrakeState, LoadedSoundsPlayBeforeTheIdleTimerRuns) {
     }
     EXPECT_LT(std::sqrt(difference / energy), 0.02) << fromPreset;
   }
+}
+
+// An edit of a parameter, from the host or from the editor, marks the preset modified.
+TEST_F(FennrakeState, AParameterEditMarksThePresetModified) {
+  ASSERT_TRUE(plug->SavePresetFile(GetPresetsPath() + "Clean.oskra"));
+  ASSERT_FALSE(plug->IsModified());
+  plug->GetParam(0)->SetNormalized(0.3);  // the host's automation, as its block delivers it
+  plug->OnParamChange(0, kHost, 0);
+  EXPECT_TRUE(plug->IsModified());
+  ASSERT_TRUE(plug->SavePresetFile(GetPresetsPath() + "Clean.oskra"));
+  Engine(BandSynth::trackParam(2, TrackParam::kPan)).setValue(12.0f);  // the editor's knob
+  EXPECT_TRUE(plug->IsModified());
+}
+
+// A preset loaded by the plug-in itself reaches the host: the controller's values follow, and the
+// host is asked to read them again.
+TEST_F(FennrakeState, APresetLoadTellsTheHostToReadTheValuesAgain) {
+  Engine(BandSynth::trackParam(0, TrackParam::kPan)).setValue(-30.0f);
+  ASSERT_TRUE(plug->SavePresetFile(GetPresetsPath() + "Panned.oskra"));
+  Engine(BandSynth::trackParam(0, TrackParam::kPan)).setValue(30.0f);
+  plug->addRef();  // the host's reference
+  std::string error;
+  auto host = testhost::HostedPlugin::adopt(static_cast<Steinberg::Vst::IAudioProcessor*>(plug.get()), error);
+  ASSERT_TRUE(host) << error;
+  ASSERT_EQ(host->initialize(), Steinberg::kResultOk);
+  auto& calls = host->handler().calls;
+  calls.clear();
+  ASSERT_TRUE(plug->LoadPresetFile(GetPresetsPath() + "Panned.oskra"));
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].kind, testhost::ComponentHandler::Kind::Restart);
+  EXPECT_EQ(calls[0].flags, Steinberg::Vst::kParamValuesChanged);
+  for (int i = 0; i < plug->NParams(); ++i)
+    ASSERT_EQ(host->controller()->getParamNormalized(Steinberg::Vst::ParamID(i)), plug->GetParam(i)->GetNormalized()) << i;
+  host.reset();
 }

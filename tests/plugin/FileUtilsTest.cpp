@@ -72,6 +72,7 @@ TEST(BufferedFile, FoldersDevicesMissingAndForbiddenPathsFail) {
   }
   EXPECT_FALSE(WriteFileBytes(big.data(), 0, folder.file("no/such/f").c_str(), false));  // no file is no success
   WDL_FileWrite full("/dev/full");
+  EXPECT_EQ(full.Write(nullptr, 100), 0);  // no source: nothing written, and not claimed
   EXPECT_EQ(full.Write(big.data(), 1), 1);  // buffered: the failure shows when it is flushed
   EXPECT_FALSE(full.Close());
   EXPECT_TRUE(WriteFileBytes(big.data(), 0, folder.file("new/deeper/empty").c_str(), true));

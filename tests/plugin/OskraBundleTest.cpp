@@ -1,7 +1,9 @@
 // The Oskra bundle as the build makes it, loaded through the in-tree test host as a Linux host
 // loads a plug-in.
+#include <algorithm>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "plugin/vst3/Vst3Text.h"
 #include "tests/plugin/FennrakeTestKit.h"
@@ -19,10 +21,10 @@ constexpr int kRandomSeconds = 60;
 #endif
 constexpr int kBlock = 512, kBuses = 9;
 
-// Loaded, initialised, every output bus on, set up, active and processing; with a saved state
-// (made by an instance linked into the test program) in which track 1 plays an analysed kick on
-// bus `bus`.
-std::unique_ptr<HostedPlugin> start(double rate, int bus) {
+// Loaded, initialised, every output bus on (but `inactiveBus`), set up for `sampleSize`, active
+// and processing; with a saved state (made by an instance linked into the test program) in which
+// track 1 plays an analysed kick on bus `bus`.
+std::unique_ptr<HostedPlugin> start(double rate, int bus, int32_t sampleSize = vst::kSample32, int inactiveBus = -1) {
   iplug::Timer::SetManualMode(true);
   FennrakePtr maker(new Fennrake);
   for (Blob& blob : maker->mBandSynth.tracks[0].blobs) EXPECT_TRUE(blob.analyze(testaudio::kick(44100.0), 44100.0f, true, 0));
@@ -39,8 +41,8 @@ std::unique_ptr<HostedPlugin> start(double rate, int bus) {
   EXPECT_TRUE(plugin) << error;
   if (!plugin) return nullptr;
   plugin->initialize();
-  for (int b = 0; b < kBuses; ++b) plugin->activateBus(vst::kAudio, vst::kOutput, b, true);
-  plugin->setupProcessing(rate, kBlock);
+  for (int b = 0; b < kBuses; ++b) plugin->activateBus(vst::kAudio, vst::kOutput, b, b != inactiveBus);
+  EXPECT_EQ(plugin->setupProcessing(rate, kBlock, sampleSize), Steinberg::kResultOk);
   plugin->setActive(true), plugin->setProcessing(true);
   EXPECT_EQ(plugin->setState(state), Steinberg::kResultOk);
   return plugin;
@@ -77,6 +79,114 @@ TEST(OskraBundle, LoadsWithItsClassParametersAndBuses) {
   EXPECT_EQ(plugin->setState(std::vector<char>(64, 'x')), Steinberg::kResultFalse);
   plugin->getState(after);
   EXPECT_EQ(after, before);
+  EXPECT_EQ(plugin->processor()->getLatencySamples(), 64u);
+  EXPECT_EQ(plugin->processor()->getTailSamples(), 0u);
+}
+
+// A state whose bypass flag is missing is still the whole sound: it loads, and the answer says so.
+TEST(OskraBundle, AStateWithoutItsBypassFlagIsLoadedAndAccepted) {
+  ScopedDataRoot root;
+  auto plugin = start(48000.0, 2);
+  ASSERT_TRUE(plugin);
+  std::vector<char> state, reloaded;
+  ASSERT_EQ(plugin->getState(state), Steinberg::kResultOk);
+  auto other = start(48000.0, 6);
+  ASSERT_TRUE(other);
+  EXPECT_EQ(other->setState(std::vector<char>(state.begin(), state.end() - 4)), Steinberg::kResultOk);
+  ASSERT_EQ(other->getState(reloaded), Steinberg::kResultOk);
+  EXPECT_EQ(reloaded, state);
+}
+
+namespace {
+
+constexpr int kKickBus = 3, kInactiveBus = 5, kRunBlocks = 12;
+
+// The same notes at the same block size in blocks of `sampleSize`, then one bypassed block: every
+// output bus's host buffers, block after block. Each run has a thread of its own, so the engine's
+// per-thread random draws start alike.
+std::vector<std::vector<double>> runNotes(int32_t sampleSize) {
+  std::vector<std::vector<double>> out(kBuses * 2);
+  std::thread([&] {
+    auto plugin = start(48000.0, kKickBus, sampleSize, kInactiveBus);
+    if (!plugin) return;
+    for (int block = 0; block <= kRunBlocks; ++block) {
+      testhost::EventList events;
+      testhost::ParameterChanges changes;
+      if (block % 4 == 0) events.addNoteOn(17 * block, 0, 36, 0.9f);  // track 1's kick
+      if (block % 4 == 2) events.addNoteOn(40, 0, 39, 0.5f);           // another track
+      if (block == kRunBlocks) changes.add(65536, 0, 1.0);            // the last block bypassed
+      EXPECT_EQ(plugin->process(kBlock, &events, &changes), Steinberg::kResultOk);
+      for (int c = 0; c < kBuses * 2; ++c)
+        for (int i = 0; i < kBlock; ++i)
+          out[size_t(c)].push_back(sampleSize == vst::kSample64 ? plugin->output64(c / 2, c % 2)[i] : plugin->output(c / 2, c % 2)[i]);
+    }
+  }).join();
+  return out;
+}
+
+}  // namespace
+
+// A host that processes in double gets what a single-precision host gets, on every output bus;
+// a bus it switched off keeps its buffers untouched, and bypassed blocks are silent.
+TEST(OskraBundle, SixtyFourBitBlocksGiveTheThirtyTwoBitSamples) {
+  ScopedDataRoot root;
+  const std::vector<std::vector<double>> single = runNotes(vst::kSample32), twice = runNotes(vst::kSample64);
+  ASSERT_EQ(single.size(), twice.size());
+  const size_t bypassed = size_t(kRunBlocks) * kBlock;
+  for (int c = 0; c < kBuses * 2; ++c) {
+    const auto& a = single[size_t(c)];
+    const auto& b = twice[size_t(c)];
+    ASSERT_EQ(a.size(), size_t(kRunBlocks + 1) * kBlock);
+    ASSERT_EQ(b.size(), a.size());
+    double energy = 0.0;
+    for (size_t i = 0; i < a.size(); ++i) {
+      ASSERT_EQ(static_cast<float>(b[i]), static_cast<float>(a[i])) << c << " " << i;
+      if (c / 2 == kInactiveBus) {
+        ASSERT_EQ(b[i], HostedPlugin::kUntouched) << c << " " << i;
+      } else if (i >= bypassed) {
+        ASSERT_EQ(b[i], 0.0) << c << " " << i;
+      } else {
+        energy += a[i] * a[i];
+      }
+    }
+    if (c / 2 == kKickBus) {
+      EXPECT_GT(energy, 1e-3) << c;
+    }
+  }
+}
+
+// For every tag the host can name (the plug-in's parameters, the bypass tag, the controllers),
+// any value becomes a text within the host's 128 characters, and no text becomes a value outside
+// 0..1.
+TEST(OskraBundle, ParameterTextsAreBoundedForEveryTag) {
+  ScopedDataRoot root;
+  std::string error;
+  auto module = testhost::VstModule::load(OSKRA_BUNDLE, error);
+  auto plugin = module ? HostedPlugin::create(module, module->classInfos().at(0).cid, error) : nullptr;
+  ASSERT_TRUE(plugin) << error;
+  ASSERT_EQ(plugin->initialize(), Steinberg::kResultOk);
+  Steinberg::Vst::IEditController* controller = plugin->controller();
+  std::vector<vst::ParamID> tags = {65536, 65537};
+  for (vst::ParamID tag = 0; tag < 117; ++tag) tags.push_back(tag);
+  for (vst::ParamID tag = 65538; tag < 65538 + 130; ++tag) tags.push_back(tag);
+  const double values[] = {0.0, 1.0, -1.0, 2.0, 1e122, 1e300, -1e300, NAN, INFINITY, -INFINITY};
+  const std::u16string texts[] = {u"1e200", u"-1e308", u"100 %", u"100", u"-1", u"0.5", u"nan", u"inf", u"-inf", u"", u"On", u"abc"};
+  int accepted = 0;
+  for (vst::ParamID tag : tags) {
+    for (double value : values) {
+      vst::String128 text;
+      std::fill(std::begin(text), std::end(text), u'x');
+      controller->getParamStringByValue(tag, value, text);
+      ASSERT_NE(std::find(std::begin(text), std::end(text), u'\0'), std::end(text)) << tag << " " << value;
+    }
+    for (std::u16string text : texts) {
+      vst::ParamValue value = -7.0;
+      if (controller->getParamValueByString(tag, text.data(), value) != Steinberg::kResultTrue) continue;
+      ++accepted;
+      ASSERT_TRUE(value >= 0.0 && value <= 1.0) << tag << " " << iplug::ToUtf8(text.c_str()) << " " << value;
+    }
+  }
+  EXPECT_GT(accepted, 1000);  // most tags read most of these texts as some value
 }
 
 // Heard from the first block after the host restored the state, without waiting for the idle timer.

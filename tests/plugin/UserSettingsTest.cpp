@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "plugin/FileUtils.h"
@@ -38,4 +39,15 @@ TEST(UserSettings, InstancesKeepEachOthersKeysAlsoFromTwoThreads) {
   a.join(), b.join();
   UserSettings reader;
   for (int i = 0; i < 40; ++i) EXPECT_EQ(reader.Get(std::to_string(i) + "a", false) + reader.Get(std::to_string(i) + "b", false), "vv") << i;
+}
+
+// Something at the settings file's place that cannot be read is the user's: it is never replaced
+// by the defaults, and the map starts without them.
+TEST(UserSettings, AFileThatCannotBeReadIsNotReplacedByTheDefaults) {
+  ScopedDataRoot root;
+  const std::string path = root.folder.file("Oskra Data/userSettings.dat");
+  ASSERT_TRUE(MakeFoldersForPath(path + "/x"));  // a folder where the file belongs: there, but unreadable
+  UserSettings settings;
+  EXPECT_EQ(settings.Get("ui_theme", true), "");
+  EXPECT_TRUE(std::filesystem::is_directory(path));
 }

@@ -1,4 +1,5 @@
 #include "support/AllocationCounter.h"
+#include "support/AllocationFailure.h"
 
 #include <cstdlib>
 #include <new>
@@ -7,9 +8,11 @@ namespace {
 
 thread_local int64_t tAllocations = 0;
 thread_local bool tCounting = false;
+thread_local bool tFailing = false;
 
 void* allocate(std::size_t size) {
   if (tCounting) ++tAllocations;
+  if (tFailing) throw std::bad_alloc();
   if (size == 0) size = 1;
   void* p = std::malloc(size);
   if (p == nullptr) throw std::bad_alloc();
@@ -18,6 +21,7 @@ void* allocate(std::size_t size) {
 
 void* allocateAligned(std::size_t size, std::align_val_t align) {
   if (tCounting) ++tAllocations;
+  if (tFailing) throw std::bad_alloc();
   const std::size_t a = static_cast<std::size_t>(align);
   if (size == 0) size = 1;
   const std::size_t rounded = (size + a - 1) / a * a;
@@ -43,6 +47,10 @@ AllocationCounter::AllocationCounter() : mStart(tAllocations), mWasActive(tCount
 AllocationCounter::~AllocationCounter() { tCounting = mWasActive; }
 
 int64_t AllocationCounter::count() const { return tAllocations - mStart; }
+
+AllocationFailure::AllocationFailure() : mWasFailing(tFailing) { tFailing = true; }
+
+AllocationFailure::~AllocationFailure() { tFailing = mWasFailing; }
 
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }

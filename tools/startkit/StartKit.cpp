@@ -77,6 +77,10 @@ bool writePreset(const std::string& path, std::string& error) {
 InstallReport InstallStartKit() {
   InstallReport report;
   try {
+    if (GetSoundsPath().empty()) {
+      report.error = "no user folders: neither HOME nor the user database names an absolute home";
+      return report;
+    }
     for (const KitSound& sound : kKitSounds) {
       const std::string path = GetSoundsPath() + sound.name + kBlobExtension;
       if (exists(path)) {

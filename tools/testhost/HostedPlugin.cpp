@@ -108,26 +108,37 @@ void HostedPlugin::layOutBuffers(int32 frames) {
     for (size_t b = 0; b < buses.size(); ++b) {
       BusInfo info{};
       if (comp->getBusInfo(kAudio, dir, static_cast<int32>(b), info) != kResultTrue) continue;
-      buses[b].channels.assign(static_cast<size_t>(std::max(info.channelCount, 0)),
-                               std::vector<float>(static_cast<size_t>(frames), 0.0f));
-      for (auto& channel : buses[b].channels) buses[b].pointers.push_back(channel.data());
-      buffers[b].numChannels = static_cast<int32>(buses[b].pointers.size());
-      buffers[b].channelBuffers32 = buses[b].pointers.data();
+      const auto count = static_cast<size_t>(std::max(info.channelCount, 0));
+      buffers[b].numChannels = static_cast<int32>(count);
+      if (setup.symbolicSampleSize == kSample64) {
+        buses[b].channels64.assign(count, std::vector<double>(static_cast<size_t>(frames), 0.0));
+        for (auto& channel : buses[b].channels64) buses[b].pointers64.push_back(channel.data());
+        buffers[b].channelBuffers64 = buses[b].pointers64.data();
+      } else {
+        buses[b].channels.assign(count, std::vector<float>(static_cast<size_t>(frames), 0.0f));
+        for (auto& channel : buses[b].channels) buses[b].pointers.push_back(channel.data());
+        buffers[b].channelBuffers32 = buses[b].pointers.data();
+      }
     }
   };
   layOut(kInput, inputs, inputBuffers);
   layOut(kOutput, outputs, outputBuffers);
   capacity = frames;
+  laidOutSampleSize = setup.symbolicSampleSize;
 }
 
 ProcessData HostedPlugin::blockData(int32 numSamples) {
-  if (numSamples > capacity ||
+  if (numSamples > capacity || laidOutSampleSize != setup.symbolicSampleSize ||
       outputs.size() != static_cast<size_t>(comp->getBusCount(kAudio, kOutput)))
     layOutBuffers(std::max(numSamples, capacity));
-  for (Bus& bus : inputs)
+  for (Bus& bus : inputs) {
     for (auto& channel : bus.channels) std::fill(channel.begin(), channel.end(), 0.0f);
-  for (Bus& bus : outputs)
+    for (auto& channel : bus.channels64) std::fill(channel.begin(), channel.end(), 0.0);
+  }
+  for (Bus& bus : outputs) {
     for (auto& channel : bus.channels) std::fill(channel.begin(), channel.end(), kUntouched);
+    for (auto& channel : bus.channels64) std::fill(channel.begin(), channel.end(), kUntouched);
+  }
   outEvents.clear();
   outChanges.clear();
   ProcessData data;
@@ -157,6 +168,13 @@ tresult HostedPlugin::process(ProcessData& data) { return proc->process(data); }
 const float* HostedPlugin::output(int32 bus, int32 channel) const {
   if (bus < 0 || bus >= static_cast<int32>(outputs.size())) return nullptr;
   const auto& channels = outputs[static_cast<size_t>(bus)].channels;
+  if (channel < 0 || channel >= static_cast<int32>(channels.size())) return nullptr;
+  return channels[static_cast<size_t>(channel)].data();
+}
+
+const double* HostedPlugin::output64(int32 bus, int32 channel) const {
+  if (bus < 0 || bus >= static_cast<int32>(outputs.size())) return nullptr;
+  const auto& channels = outputs[static_cast<size_t>(bus)].channels64;
   if (channel < 0 || channel >= static_cast<int32>(channels.size())) return nullptr;
   return channels[static_cast<size_t>(channel)].data();
 }

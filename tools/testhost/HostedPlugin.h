@@ -64,8 +64,10 @@ class HostedPlugin {
   Steinberg::tresult process(Steinberg::Vst::ProcessData& data);
   // The block process() would send, pointing at the host's buffers, before sending it.
   Steinberg::Vst::ProcessData blockData(Steinberg::int32 numSamples);
-  // A host buffer of an output bus (null for a bus or channel the host has none of).
+  // A host buffer of an output bus (null for a bus or channel the host has none of). Blocks
+  // carry 32-bit buffers, or 64-bit ones (output64) when processing was set up for them.
   const float* output(Steinberg::int32 bus, Steinberg::int32 channel) const;
+  const double* output64(Steinberg::int32 bus, Steinberg::int32 channel) const;
   EventList& outputEvents() { return outEvents; }
   ParameterChanges& outputChanges() { return outChanges; }
   static constexpr float kUntouched = -12345.0f;
@@ -84,6 +86,8 @@ class HostedPlugin {
   struct Bus {
     std::vector<std::vector<float>> channels;
     std::vector<float*> pointers;
+    std::vector<std::vector<double>> channels64;
+    std::vector<double*> pointers64;
   };
   std::shared_ptr<VstModule> module;
   Steinberg::Vst::IComponent* comp = nullptr;
@@ -100,6 +104,7 @@ class HostedPlugin {
   std::vector<Steinberg::Vst::AudioBusBuffers> inputBuffers;
   std::vector<Steinberg::Vst::AudioBusBuffers> outputBuffers;
   Steinberg::int32 capacity = 0;
+  Steinberg::int32 laidOutSampleSize = Steinberg::Vst::kSample32;
   EventList outEvents;
   ParameterChanges outChanges;
 };

@@ -17,6 +17,11 @@ void fill(CPluginFactory& factory) {
   EXPECT_FALSE(factory.registerClass(info, &makeNothing));  // one class per id
 }
 
+void failingFill(CPluginFactory& factory) {
+  fill(factory);
+  throw std::bad_alloc();  // registering the class ran out of memory
+}
+
 }  // namespace
 
 TEST_F(Vst3Bundle, FactoryAndClassInfos) {
@@ -63,4 +68,15 @@ TEST(CPluginFactory, SharedFactorySurvivesItsLastReleaseAndAnswersAgain) {
   EXPECT_EQ(fresh->createInstance(reinterpret_cast<FIDString>(kClass), IComponent::iid, &obj), kOutOfMemory);  // made nothing
   EXPECT_EQ(obj, nullptr);
   EXPECT_EQ(fresh->release(), 0u);
+}
+
+// A factory that could not be filled is thrown away (the request answers null) without
+// deadlocking on the module's factory lock; the next request makes a whole one.
+TEST(CPluginFactory, AFailedFillAnswersNullAndTheNextRequestSucceeds) {
+  fills = 0;
+  EXPECT_EQ(CPluginFactory::shared(&failingFill), nullptr);
+  IPluginFactory* factory = CPluginFactory::shared(&fill);
+  ASSERT_NE(factory, nullptr);
+  EXPECT_EQ(std::make_pair(fills, factory->countClasses()), std::make_pair(2, 1));
+  EXPECT_EQ(factory->release(), 0u);
 }

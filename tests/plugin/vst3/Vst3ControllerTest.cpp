@@ -6,6 +6,7 @@
 #include "pluginterfaces/vst/ivstchannelcontextinfo.h"
 #include "pluginterfaces/vst/ivstunits.h"
 #include "public.sdk/source/vst/hosting/hostclasses.h"
+#include "support/AllocationFailure.h"
 #include "tests/plugin/vst3/Vst3TestKit.h"
 
 TEST_F(Vst3InProcess, ParameterInfosUnitsAndMidiMapping) {
@@ -101,4 +102,42 @@ TEST_F(Vst3InProcess, ChannelContextFromTheHost) {
   EXPECT_EQ(std::vector<int>({r, g, b, synth->GetChannelIndex(), synth->GetChannelNamespaceOrder()}),
             std::vector<int>({255, 128, 64, INT_MAX, 2}));
   EXPECT_EQ(listener->setChannelContextInfos(nullptr), kResultFalse);
+}
+
+// What the plug-in tells the host through its component handler: an edit's begin, value and end;
+// a new latency; new values after a preset change; and the latency and tail the host reads.
+TEST_F(Vst3InProcess, HostNotificationsLatencyAndTail) {
+  using Kind = testhost::ComponentHandler::Kind;
+  auto& calls = plugin->handler().calls;
+  calls.clear();
+  synth->BeginInformHostOfParamChangeFromUI(1);
+  synth->SendParameterValueFromUI(1, 3.0 / 7.0);
+  synth->EndInformHostOfParamChangeFromUI(1);
+  synth->SetLatency(128);
+  synth->InformHostOfPresetChange();
+  ASSERT_EQ(calls.size(), 5u);
+  const std::tuple<Kind, ParamID, double, int32> expected[] = {{Kind::BeginEdit, 1, 0.0, 0}, {Kind::PerformEdit, 1, 3.0 / 7.0, 0},
+      {Kind::EndEdit, 1, 0.0, 0}, {Kind::Restart, 0, 0.0, kLatencyChanged}, {Kind::Restart, 0, 0.0, kParamValuesChanged}};
+  for (size_t i = 0; i < calls.size(); ++i)
+    EXPECT_EQ(std::make_tuple(calls[i].kind, calls[i].id, calls[i].value, calls[i].flags), expected[i]) << i;
+  EXPECT_EQ(controller->getParamNormalized(1), 3.0 / 7.0);
+  EXPECT_EQ(plugin->processor()->getLatencySamples(), 128u);
+  const std::pair<int, uint32> tails[] = {{0, 0}, {4410, 4410}, {iplug::IPlugProcessor::kInfiniteTail, kInfiniteTail}, {-5, 0}};
+  for (auto [tail, reported] : tails) {
+    synth->SetTailSize(tail);
+    EXPECT_EQ(plugin->processor()->getTailSamples(), reported) << tail;
+  }
+}
+
+// Out of memory while the host initialises the instance again: the failure is the answer, no
+// exception reaches the host, and a later try succeeds.
+TEST_F(Vst3InProcess, InitializeWithoutMemoryAnswersTheFailure) {
+  ASSERT_EQ(plugin->component()->terminate(), kResultOk);
+  {
+    AllocationFailure failing;
+    EXPECT_EQ(plugin->component()->initialize(static_cast<IHostApplication*>(&plugin->host())), kOutOfMemory);
+  }
+  ASSERT_EQ(plugin->component()->initialize(static_cast<IHostApplication*>(&plugin->host())), kResultOk);
+  EXPECT_EQ(controller->getParameterCount(), 4 + 130);
+  EXPECT_EQ(iplug::Timer::FireAll(), 1);  // the idle timer runs again
 }

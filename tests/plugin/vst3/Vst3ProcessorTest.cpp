@@ -91,7 +91,7 @@ TEST_F(Vst3InProcess, SilenceFlagsSampleSizesAndBuffersThatDoNotFit) {
   EXPECT_EQ(data.outputs[0].silenceFlags, 0u);           // sound: the host's stale claim is cleared
   EXPECT_EQ(data.outputs[1].silenceFlags, ~uint64{0});  // the bus the host switched off: left alone
   data = plugin->blockData(64);
-  data.symbolicSampleSize = kSample64;  // not processed
+  data.symbolicSampleSize = kSample64;  // not what was set up: the buffers are not trusted, nothing is processed
   ASSERT_EQ(plugin->process(data), kResultOk);
   EXPECT_EQ(plugin->output(0, 0)[0], HostedPlugin::kUntouched);
   // Bus and channel counts beyond the declared ones, and null pointers, are never followed.
@@ -124,4 +124,46 @@ TEST_F(Vst3InProcess, TransportFromTheProcessContext) {
   context = ProcessContext{};  // a tempo of 0 and a 0/0 signature would be divided by
   ASSERT_EQ(plugin->process(16, nullptr, nullptr, &context), kResultOk);
   EXPECT_TRUE(t.mTempo == 120.0 && t.mNumerator == 4 && t.mDenominator == 4 && t.mSamplePos == -1.0);
+}
+
+// Hosts send v / 127 as a float: every velocity and pressure arrives as the v it was, and the
+// softest note sounds instead of ending the note.
+TEST_F(Vst3InProcess, EveryVelocityAndPressureArrivesAsSent) {
+  for (int v = 0; v < 128; ++v) {
+    synth->midi.clear();
+    testhost::EventList list;
+    list.addNoteOn(3, 0, 60, static_cast<float>(v) / 127.f);
+    Event pressure{};
+    pressure.type = Event::kPolyPressureEvent, pressure.sampleOffset = 4;
+    pressure.polyPressure = {0, 61, static_cast<float>(v) / 127.f, -1};
+    list.addEvent(pressure);
+    ASSERT_EQ(plugin->process(32, &list), kResultOk);
+    ASSERT_EQ(synth->midi, (std::vector<IMidiMsg>{IMidiMsg(3, 0x90, 60, uint8_t(v)), IMidiMsg(4, 0xA0, 61, uint8_t(v))})) << v;
+  }
+  testhost::EventList soft;
+  soft.addNoteOn(0, 0, 60, 1.0f / 127.f);
+  ASSERT_EQ(plugin->process(64, &soft), kResultOk);
+  EXPECT_FLOAT_EQ(plugin->output(0, 0)[63], kLevel / 127.0f);
+}
+
+// Each piece of a block longer than the prepared size hears the transport where that piece
+// starts; a stopped transport stays put.
+TEST_F(Vst3InProcess, ALongBlockMovesTheTransportOnPieceByPiece) {
+  ASSERT_EQ(plugin->setupProcessing(48000.0, 64), kResultOk);
+  ProcessContext context{};
+  context.tempo = 150.0, context.projectTimeMusic = 8.0, context.projectTimeSamples = 96000;
+  for (bool running : {true, false}) {
+    context.state = ProcessContext::kProjectTimeMusicValid | ProcessContext::kTempoValid | (running ? ProcessContext::kPlaying : 0);
+    synth->times.clear();
+    ASSERT_EQ(plugin->process(200, nullptr, nullptr, &context), kResultOk);
+    ASSERT_EQ(synth->times.size(), 4u);  // 64, 64, 64 and 8 frames
+    for (size_t k = 0; k < 4; ++k) {
+      const double frames = running ? 64.0 * static_cast<double>(k) : 0.0;
+      EXPECT_DOUBLE_EQ(synth->times[k].mPPQPos, 8.0 + frames / 48000.0 * 150.0 / 60.0) << k;
+      EXPECT_EQ(synth->times[k].mSamplePos, 96000.0 + frames) << k;
+      EXPECT_EQ(synth->times[k].mTransportIsRunning, running);
+    }
+    ASSERT_EQ(plugin->process(16, nullptr, nullptr, &context), kResultOk);  // the next block: the host's position again
+    EXPECT_EQ(synth->times.back().mPPQPos, 8.0);
+  }
 }

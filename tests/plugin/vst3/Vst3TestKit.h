@@ -27,6 +27,9 @@ class RecordingSynth : public TestSynth {
  public:
   ~RecordingSynth() override { StopTimer(); }
   void ProcessMidiMsg(const iplug::IMidiMsg& msg) override { midi.push_back(msg), TestSynth::ProcessMidiMsg(msg); }
+  void ProcessBlock(float** inputs, float** outputs, int nFrames) override {
+    times.push_back(GetTimeInfo()), TestSynth::ProcessBlock(inputs, outputs, nFrames);
+  }
   void OnMidiMsgUI(const iplug::IMidiMsg& msg) override { midiUI.push_back(msg); }
   void OnParamChange(int idx, iplug::EParamSource source, int offset) override {
     log.push_back("change " + std::to_string(idx) + " " + std::to_string(source) + " " + std::to_string(offset));
@@ -40,6 +43,7 @@ class RecordingSynth : public TestSynth {
   bool Logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
 
   std::vector<iplug::IMidiMsg> midi, midiUI;
+  std::vector<iplug::ITimeInfo> times;  // the transport each rendered piece saw
   std::vector<std::string> log;
   std::vector<iplug::IKeyPress> keys;
 };
