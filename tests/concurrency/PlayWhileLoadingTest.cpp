@@ -1,0 +1,191 @@
+// The instrument played by one thread while another loads states and presets, undoes, saves and
+// sets parameters, as hosts and the editor do. Built also under ThreadSanitizer (tools/test.sh),
+// where any data race between the two fails the run. Every loop runs a fixed count, never to a
+// deadline.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "plugin/Fennrake.h"
+#include "plugin/UserDataPaths.h"
+#include "support/ScopedDataRoot.h"
+#include "support/TestAudio.h"
+#include "tools/testhost/HostedPlugin.h"
+
+namespace vst = Steinberg::Vst;
+using Steinberg::kResultOk;
+using testhost::HostedPlugin;
+
+namespace {
+
+constexpr int kBlock = 256;
+constexpr double kRate = 48000.0;
+constexpr int kRounds = 40;      // loads, saves and edits of the other thread
+constexpr int kMinBlocks = 200;  // blocks the audio thread plays at least
+
+struct ManualTimers {  // the idle work runs only when a test fires it
+  ManualTimers() { iplug::Timer::SetManualMode(true); }
+  ~ManualTimers() { iplug::Timer::SetManualMode(false); }
+};
+
+// Two kits as states (with the host's bypass flag) and as preset files: a loud one, a kick at
+// full level on track 1, and a quieter one, a snare at a lower level there.
+struct Kits {
+  std::vector<char> loud, quiet;
+  std::string loudPreset, quietPreset;
+};
+
+Kits makeKits() {
+  const ManualTimers timers;
+  Kits kits;
+  for (int k = 0; k < 2; ++k) {
+    Fennrake* maker = new Fennrake;
+    const std::vector<float> sound = k == 0 ? testaudio::kick(44100.0) : testaudio::snare(44100.0);
+    for (Blob& blob : maker->mBandSynth.tracks[0].blobs) EXPECT_TRUE(blob.analyze(sound, 44100.0f, true, 0));
+    maker->mBandSynth.params[BandSynth::trackParam(0, TrackParam::kAmp)].setNormalized(k == 0 ? 1.0f : 0.5f);
+    iplug::IByteChunk chunk;
+    EXPECT_TRUE(maker->SerializeState(chunk));
+    std::vector<char>& state = k == 0 ? kits.loud : kits.quiet;
+    state.assign(chunk.GetData(), chunk.GetData() + chunk.Size());
+    state.insert(state.end(), 4, 0);  // not bypassed
+    std::string& preset = k == 0 ? kits.loudPreset : kits.quietPreset;
+    preset = GetPresetsPath() + (k == 0 ? "Loud.oskra" : "Quiet.oskra");
+    EXPECT_TRUE(maker->SavePresetFile(preset));
+    maker->release();
+  }
+  return kits;
+}
+
+// Set up at 48 kHz for blocks of 256 frames, active and processing, the given state loaded.
+void start(HostedPlugin& plugin, const std::vector<char>& state) {
+  ASSERT_EQ(plugin.initialize(), kResultOk);
+  ASSERT_EQ(plugin.setupProcessing(kRate, kBlock), kResultOk);
+  ASSERT_EQ(plugin.setActive(true), kResultOk);
+  ASSERT_EQ(plugin.setProcessing(true), kResultOk);
+  ASSERT_EQ(plugin.setState(state), kResultOk);
+}
+
+std::unique_ptr<HostedPlugin> loadBundle() {
+  std::string error;
+  auto module = testhost::VstModule::load(OSKRA_BUNDLE, error);
+  auto plugin = module ? HostedPlugin::create(module, module->classInfos().at(0).cid, error) : nullptr;
+  EXPECT_TRUE(plugin) << error;
+  return plugin;
+}
+
+// A Fennrake linked into the test program, driven through the same host interfaces, so the test
+// can also do what only the editor does (presets, undo, imports).
+std::unique_ptr<HostedPlugin> adopt(Fennrake*& plug) {
+  plug = new Fennrake;
+  std::string error;
+  auto plugin = HostedPlugin::adopt(static_cast<vst::IAudioProcessor*>(plug), error);
+  EXPECT_TRUE(plugin) << error;
+  return plugin;
+}
+
+// The peak of the main output's block just played; infinite when a sample is not finite.
+float blockPeak(const HostedPlugin& plugin) {
+  float peak = 0.0f;
+  for (int c = 0; c < 2; ++c) {
+    const float* out = plugin.output(0, c);
+    for (int i = 0; i < kBlock; ++i) peak = std::isfinite(out[i]) ? std::max(peak, std::fabs(out[i])) : INFINITY;
+  }
+  return peak;
+}
+
+// The host's audio thread: blocks with notes on every track, controller and parameter moves and
+// a running transport, until told to stop (and at least kMinBlocks of them). Returns the peaks.
+std::vector<float> play(HostedPlugin& plugin, const std::atomic<bool>& stop, bool automate) {
+  std::vector<float> peaks;
+  vst::ProcessContext context{};
+  context.sampleRate = kRate;
+  context.tempo = 120.0;
+  context.state = vst::ProcessContext::kPlaying | vst::ProcessContext::kTempoValid |
+                  vst::ProcessContext::kProjectTimeMusicValid;
+  for (int block = 0; block < kMinBlocks || !stop.load(); ++block) {
+    testhost::EventList events;
+    const auto pitch = static_cast<int16_t>(36 + block / 4 % 8);
+    if (block % 4 == 0) events.addNoteOn(block % kBlock, 0, pitch, 1.0f);
+    if (block % 4 == 3) events.addNoteOff(0, 0, pitch);
+    testhost::ParameterChanges changes;
+    if (automate && block % 3 == 0) changes.add(static_cast<vst::ParamID>(block % 117), block % kBlock, (block % 11) / 10.0);
+    if (automate && block % 7 == 0) changes.add(65538 + 1, 0, (block % 5) / 4.0);  // the mod wheel
+    plugin.process(kBlock, &events, &changes, &context);
+    context.projectTimeMusic += kBlock / kRate * context.tempo / 60.0;
+    peaks.push_back(blockPeak(plugin));
+  }
+  return peaks;
+}
+
+bool allFinite(const std::vector<float>& peaks) {
+  return std::all_of(peaks.begin(), peaks.end(), [](float p) { return std::isfinite(p); });
+}
+
+}  // namespace
+
+// Through the bundle with its own idle timer running: states loaded and saved, saved states
+// loaded back, parameters set by the host's editor thread, while blocks play.
+TEST(PlayWhileLoading, TheBundleTakesStatesAndParametersWhilePlaying) {
+  ScopedDataRoot root;
+  const Kits kits = makeKits();
+  auto plugin = loadBundle();
+  ASSERT_TRUE(plugin);
+  start(*plugin, kits.loud);
+  std::atomic<bool> stop{false};
+  std::vector<float> peaks;
+  std::thread audio([&] { peaks = play(*plugin, stop, true); });
+  int refused = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    refused += plugin->setState(round % 2 ? kits.loud : kits.quiet) != kResultOk;
+    std::vector<char> saved;
+    refused += plugin->getState(saved) != kResultOk;
+    if (round % 4 == 0) refused += plugin->setState(saved) != kResultOk;
+    plugin->controller()->setParamNormalized(static_cast<vst::ParamID>(round * 7 % 117), (round % 9) / 8.0);
+  }
+  stop.store(true);
+  audio.join();
+  EXPECT_EQ(refused, 0);
+  EXPECT_TRUE(allFinite(peaks));
+  plugin->teardown();
+}
+
+// What the editor does as well: presets, undo and redo of sound edits, a sound imported onto a
+// track, the randomiser and the idle work, all while blocks play.
+TEST(PlayWhileLoading, PresetsUndoAndImportsWhilePlaying) {
+  ScopedDataRoot root;
+  const Kits kits = makeKits();
+  const ManualTimers timers;
+  Fennrake* plug = nullptr;
+  auto plugin = adopt(plug);
+  ASSERT_TRUE(plugin);
+  start(*plugin, kits.loud);
+  ASSERT_TRUE(testaudio::writeAudioFile(root.folder.file("tom.wav"), testaudio::AudioFileFormat::kWav16,
+                                        {testaudio::tom(44100.0)}, 44100));
+  std::atomic<bool> stop{false};
+  std::vector<float> peaks;
+  std::thread audio([&] { peaks = play(*plugin, stop, true); });
+  int failed = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    failed += !plug->LoadPresetFile(round % 2 ? kits.loudPreset : kits.quietPreset);
+    plug->MirrorSelectedBlobs(round % 2);
+    plug->Undo(-1);
+    plug->Undo(1);
+    if (round % 5 == 0) failed += !plug->ImportSoundFile(root.folder.path() + "/", "tom.wav", round % 2);
+    if (round % 10 == 9) plug->Randomize(round % 4);
+    iplug::Timer::FireAll();
+    std::vector<char> saved;
+    failed += plugin->getState(saved) != kResultOk;
+    plugin->controller()->setParamNormalized(static_cast<vst::ParamID>(round * 5 % 117), (round % 7) / 6.0);
+  }
+  stop.store(true);
+  audio.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_TRUE(allFinite(peaks));
+  plugin->teardown();
+}
