@@ -307,3 +307,28 @@ TEST(PlayWhileLoading, SavingWhilePlayingSilencesNoBlockAndLoadsBack) {
   other->teardown();
   plugin->teardown();
 }
+
+// Host automation that arrives while a load has the engine is not lost: the next block that
+// renders takes it.
+TEST(PlayWhileLoading, AutomationThatMeetsALoadIsTakenByTheNextBlock) {
+  ScopedDataRoot root;
+  const Kits kits = makeKits();
+  const ManualTimers timers;
+  Fennrake* plug = nullptr;
+  auto plugin = adopt(plug);
+  start(*plugin, kits.loud);
+  const Param& amp = plug->mBandSynth.params[BandSynth::trackParam(0, TrackParam::kAmp)];
+  const float before = amp.value;
+  testhost::ParameterChanges changes;
+  changes.add(0, 0, 0.25);  // "Track 1 Amp"
+  {
+    const std::lock_guard<std::recursive_mutex> instance(plug->InstanceLock());
+    const Fennrake::LoadHold load(*plug);
+    std::thread([&] { plugin->process(kBlock, nullptr, &changes); }).join();
+    EXPECT_EQ(amp.value, before);
+  }
+  plugin->process(kBlock);
+  EXPECT_FLOAT_EQ(plug->mBandSynth.params[BandSynth::trackParam(0, TrackParam::kAmp)].toNormalized(amp.value), 0.25f);
+  EXPECT_NE(amp.value, before);
+  plugin->teardown();
+}
