@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/modulation/ModSourceParams.h"
 #include "plugin/Fennrake.h"
 #include "plugin/UserDataPaths.h"
 #include "support/ScopedDataRoot.h"
@@ -37,13 +38,31 @@ struct ManualTimers {  // the idle work runs only when a test fires it
 
 // Two kits as states (with the host's bypass flag) and as preset files: a loud one, a kick at
 // full level on track 1, and a quieter one, a snare at a lower level there and on track 2, which
-// plays on the second output bus.
+// plays on the second output bus. Busy kits also differ in everything a load makes the audio
+// side switch over: the loud one plays its own pattern synced to the host into the effect slots,
+// the quiet one has other effects and looping LFOs.
 struct Kits {
   std::vector<char> loud, quiet;
   std::string loudPreset, quietPreset;
 };
 
-Kits makeKits() {
+void makeBusy(Fennrake& maker, bool loud) {
+  BandSynth& engine = maker.mBandSynth;
+  auto param = [&](int index) -> Param& { return engine.params[static_cast<size_t>(index)]; };
+  for (int s = 0; s < BandSynth::kSlotCount; ++s) {
+    param(BandSynth::slotParam(s, SlotParam::kPower)).setValue(1.0f);
+    param(BandSynth::slotParam(s, SlotParam::kType)).setValue(loud ? 0.0f : 2.0f);
+  }
+  param(BandSynth::trackParam(0, TrackParam::kSend1)).setNormalized(0.7f);
+  param(BandSynth::trackParam(0, TrackParam::kSend2)).setNormalized(0.7f);
+  for (int lfo = 0; lfo < 4; ++lfo) param(BandSynth::lfoParam(lfo, LfoParam::kLoop)).setValue(loud ? 0.0f : 1.0f);
+  if (loud) {
+    maker.mSequencer.params[Sequencer::kHostSync].setValue(1.0f);
+    for (int step = 0; step < 16; step += 2) maker.mSequencer.addNote(0, step * Sequencer::kTicksPerStep, Sequencer::kTicksPerStep, 120);
+  }
+}
+
+Kits makeKits(bool busy = false) {
   const ManualTimers timers;
   Kits kits;
   for (int k = 0; k < 2; ++k) {
@@ -55,6 +74,7 @@ Kits makeKits() {
       for (Blob& blob : maker->mBandSynth.tracks[1].blobs) EXPECT_TRUE(blob.analyze(sound, 44100.0f, true, 0));
       maker->mBandSynth.params[BandSynth::trackParam(1, TrackParam::kOutput)].setValue(1.0f);
     }
+    if (busy) makeBusy(*maker, k == 0);
     iplug::IByteChunk chunk;
     EXPECT_TRUE(maker->SerializeState(chunk));
     std::vector<char>& state = k == 0 ? kits.loud : kits.quiet;
@@ -144,7 +164,7 @@ bool allFinite(const std::vector<float>& peaks) {
 // loaded back, parameters set by the host's editor thread, while blocks play.
 TEST(PlayWhileLoading, TheBundleTakesStatesAndParametersWhilePlaying) {
   ScopedDataRoot root;
-  const Kits kits = makeKits();
+  const Kits kits = makeKits(true);
   auto plugin = loadBundle();
   ASSERT_TRUE(plugin);
   start(*plugin, kits.loud);
@@ -170,7 +190,7 @@ TEST(PlayWhileLoading, TheBundleTakesStatesAndParametersWhilePlaying) {
 // track, the randomiser and the idle work, all while blocks play.
 TEST(PlayWhileLoading, PresetsUndoAndImportsWhilePlaying) {
   ScopedDataRoot root;
-  const Kits kits = makeKits();
+  const Kits kits = makeKits(true);
   const ManualTimers timers;
   Fennrake* plug = nullptr;
   auto plugin = adopt(plug);
