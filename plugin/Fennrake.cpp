@@ -219,8 +219,14 @@ void Fennrake::OnReset() { Reset(static_cast<float>(GetSampleRate())); }
 void Fennrake::Reset(float sampleRate) {
   // The same rate may come from the audio thread (processing switched off): voices only.
   if (sampleRate == mSampleRate.load()) {
-    const LoadHold hold(*this);
-    mBandSynth.resetVoices(0);
+    // This thread may be the audio thread, which never waits: while a load or a block has the
+    // engine, the next block that renders silences the voices instead.
+    std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::try_to_lock);
+    if (engine.owns_lock()) {
+      mBandSynth.resetVoices(0);
+    } else {
+      mVoiceResetPending.store(true);
+    }
     return;
   }
   if (!(sampleRate >= BandSynth::kMinSampleRate && sampleRate <= BandSynth::kMaxSampleRate)) return;

@@ -248,6 +248,7 @@ class Fennrake : public iplug::IPlugVST3,
   std::atomic<int32_t> mLoadsWaiting{0};  // loads holding the load lock or waiting for it
   static constexpr int kPendingWords = (kNumHostParams + 31) / 32;
   std::atomic<uint32_t> mPendingHostParams[kPendingWords] = {};
+  std::atomic<bool> mVoiceResetPending{false};  // a reset that met a load, for the next block
   std::atomic<bool> mReadingState{false};       // no change counting while a state is read
   std::atomic<bool> mInstallingEffects{false};  // an effect's set-up of its records is no edit
   std::mutex mMessageLock;

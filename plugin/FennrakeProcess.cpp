@@ -67,6 +67,7 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
     return;
   }
   TakePendingHostParams();
+  if (mVoiceResetPending.load(std::memory_order_relaxed) && mVoiceResetPending.exchange(false)) mBandSynth.resetVoices(0);
 
   const float rate = mSampleRate.load(std::memory_order_acquire);
   if (!(rate > 0.0f) || outputs == nullptr) {

@@ -352,3 +352,31 @@ TEST(PlayWhileLoading, AutomationThatMeetsALoadIsTakenByTheNextBlock) {
   EXPECT_NE(amp.value, before);
   plugin->teardown();
 }
+
+// Processing switched off (a reset at the same rate, which may come on the audio thread) while a
+// load has the engine waits for nothing: the next block that renders silences the voices.
+TEST(PlayWhileLoading, AResetThatMeetsALoadSilencesTheVoicesWithTheNextBlock) {
+  ScopedDataRoot root;
+  const Kits kits = makeKits();
+  const ManualTimers timers;
+  Fennrake* plug = nullptr;
+  auto plugin = adopt(plug);
+  start(*plugin, kits.loud);
+  testhost::EventList note = loudNotes(0);
+  plugin->process(kBlock, &note);
+  const DrumTrack& track = plug->mBandSynth.tracks[0];
+  auto sounding = [&] {
+    return std::count_if(std::begin(track.voices), std::end(track.voices),
+                         [](const DrumVoice& v) { return v.state != DrumVoice::kIdle; });
+  };
+  ASSERT_GT(sounding(), 0);
+  {
+    const std::lock_guard<std::recursive_mutex> instance(plug->InstanceLock());
+    const Fennrake::LoadHold load(*plug);
+    std::thread([&] { plug->Reset(static_cast<float>(kRate)); }).join();
+    EXPECT_GT(sounding(), 0);
+  }
+  plugin->process(kBlock);
+  EXPECT_EQ(sounding(), 0);
+  plugin->teardown();
+}
