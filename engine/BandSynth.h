@@ -164,8 +164,13 @@ class BandSynth {
   bool isTrackAudible(int32_t track) const;
 
   // Editor's periodic update: installs the effect a slot's "Type" asks for once the slot is
-  // silent, and hands changed blobs over to the audio side.
-  void updateEffectTypes();
+  // silent, and hands changed blobs over to the audio side. An installation declares the slot's
+  // records anew, which the audio side reads in every pass: it is made only with audioPaused,
+  // which says that no block renders meanwhile (a caller on the thread that renders, or one
+  // that holds the audio side between blocks). The hand-over works either way.
+  void updateEffectTypes(bool audioPaused = true);
+  // Whether updateEffectTypes(true) would install an effect now.
+  bool effectSwitchDue() const;
 
   // Copies two blobs (a track's slots A and B) with their names into another pair, for the
   // main object's undo and preset copies and back.

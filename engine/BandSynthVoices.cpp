@@ -32,6 +32,7 @@ void BandSynth::collectVoices(int32_t t, int32_t synth) {
   DrumTrack& track = tracks[t];
   TrackPass& pass = mTrackPass[t];
   pass = TrackPass();
+  track.beginPass();
   if (track.processor == nullptr) return;
   pass.active = true;
   pass.firstPending = mPendingCount;
@@ -119,8 +120,8 @@ bool BandSynth::renderVoice(DrumTrack& track, int32_t t, DrumVoice& voice, int32
   const int32_t model = truncClamped(trackValue(t, TrackParam::kModel), 0, 1000);
 
   // The current hand-over copies. A missing slot is never read: with A missing, B plays alone.
-  const Blob& snapA = track.currentSnapshot(0);
-  const Blob& snapB = track.currentSnapshot(1);
+  const Blob& snapA = track.passSnapshot(0);
+  const Blob& snapB = track.passSnapshot(1);
   const Blob* blobA = presentA ? &snapA : &snapB;
   const Blob* blobB = presentA && presentB ? &snapB : nullptr;
   DrumVoiceSynth& renderer = voice.renderer;

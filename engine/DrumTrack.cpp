@@ -15,3 +15,14 @@ const Blob& DrumTrack::currentSnapshot(int32_t slot) const {
   if (slot == 0) return snapshotsA[ringIndexA.load(std::memory_order_acquire) & (kRingSize - 1)];
   return snapshotsB[ringIndexB.load(std::memory_order_acquire) & (kRingSize - 1)];
 }
+
+void DrumTrack::beginPass() {
+  // Published before any read of the entries, so the writer sees the pass's entries as taken.
+  readIndexA.store(ringIndexA.load(std::memory_order_acquire), std::memory_order_seq_cst);
+  readIndexB.store(ringIndexB.load(std::memory_order_acquire), std::memory_order_seq_cst);
+}
+
+const Blob& DrumTrack::passSnapshot(int32_t slot) const {
+  if (slot == 0) return snapshotsA[readIndexA.load(std::memory_order_relaxed) & (kRingSize - 1)];
+  return snapshotsB[readIndexB.load(std::memory_order_relaxed) & (kRingSize - 1)];
+}

@@ -18,9 +18,10 @@ class SpectralSynth;
 //
 // The editor edits `blobs`; the audio side reads only the ring entry at ringIndex mod 4. The
 // editor's periodic update copies a changed blob into the next entry and then publishes the
-// new index (release); the audio side loads the index (acquire) at every control pass. Entries
-// are overwritten in place and never reallocated, so a voice still reading an older entry
-// never reads freed memory.
+// new index (release); the audio side loads the index (acquire) once per control pass
+// (beginPass), reads only that entry during the pass, and says so in readIndex. An entry is
+// written again only once the audio side has left it: the writer never runs more than three
+// entries ahead of readIndex, unless the audio side is known to be between blocks.
 struct DrumTrack {
   static constexpr int32_t kVoiceCount = 8;
   static constexpr int32_t kRingSize = 4;
@@ -33,6 +34,9 @@ struct DrumTrack {
   Blob snapshotsB[kRingSize];
   std::atomic<int32_t> ringIndexA{0};
   std::atomic<int32_t> ringIndexB{0};
+  // The entries the audio side's current or last pass reads (written by the audio side only).
+  std::atomic<int32_t> readIndexA{0};
+  std::atomic<int32_t> readIndexB{0};
 
   // Rendering state.
   ClipState clip;
@@ -49,6 +53,10 @@ struct DrumTrack {
   DrumTrack(const DrumTrack&) = delete;
   DrumTrack& operator=(const DrumTrack&) = delete;
 
-  // The entry the audio side reads for slot 0 (A) or 1 (B).
+  // The latest entry handed over for slot 0 (A) or 1 (B).
   const Blob& currentSnapshot(int32_t slot) const;
+  // Audio side: takes the latest entries for this control pass, then reads them with
+  // passSnapshot until the next pass begins.
+  void beginPass();
+  const Blob& passSnapshot(int32_t slot) const;
 };

@@ -115,9 +115,47 @@ void Fennrake::DeclareHostParams() {
   }
 }
 
+Fennrake::LoadHold::LoadHold(Fennrake& plug) : mPlug(plug) {
+  // Announced before waiting, so the audio thread starts no further block while the load waits.
+  mPlug.mLoadsWaiting.fetch_add(1);
+  mPlug.mLoadLock.lock();
+}
+
+Fennrake::LoadHold::~LoadHold() {
+  mPlug.mLoadLock.unlock();
+  mPlug.mLoadsWaiting.fetch_sub(1);
+}
+
 void Fennrake::OnParamChange(int paramIdx, EParamSource source, int) {
   if (source == kReset || !IsHostParam(paramIdx)) return;
+  if (source == kHost) {
+    // The host's automation arrives on the audio thread, which never waits: while a load holds
+    // the engine, the value is taken up by the next block that renders.
+    std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::try_to_lock);
+    if (!engine.owns_lock()) {
+      SetHostParamPending(paramIdx);
+      return;
+    }
+    EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
+    return;
+  }
   EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
+}
+
+void Fennrake::SetHostParamPending(int paramIdx) {
+  mPendingHostParams[paramIdx / 32].fetch_or(1u << (paramIdx % 32), std::memory_order_relaxed);
+}
+
+void Fennrake::TakePendingHostParams() {
+  for (int w = 0; w < kPendingWords; ++w) {
+    if (mPendingHostParams[w].load(std::memory_order_relaxed) == 0) continue;
+    const uint32_t bits = mPendingHostParams[w].exchange(0, std::memory_order_relaxed);
+    for (int b = 0; b < 32; ++b) {
+      const int paramIdx = 32 * w + b;
+      if ((bits >> b & 1u) != 0 && IsHostParam(paramIdx))
+        EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
+    }
+  }
 }
 
 void Fennrake::OnParamChangeUI(int paramIdx, EParamSource) {
@@ -150,14 +188,20 @@ void Fennrake::RefreshGUI() {
   if (FennrakeGUI* gui = GetGUI()) gui->RefreshFromState();
 }
 
-void Fennrake::HandOverToAudio() {
+void Fennrake::HandOverToAudio(bool audioPaused) {
   const FlagHold installing(mInstallingEffects);
-  mBandSynth.updateEffectTypes();
+  if (!audioPaused && mBandSynth.effectSwitchDue()) {
+    // Installing an effect declares the slot's records anew: a load of its own.
+    const LoadHold hold(*this);
+    mBandSynth.updateEffectTypes(true);
+    return;
+  }
+  mBandSynth.updateEffectTypes(audioPaused);
 }
 
 void Fennrake::OnIdle() {
   // Runs on the timer under the instance lock.
-  HandOverToAudio();
+  HandOverToAudio(false);
   const int index = mLoadQueueIndex.load();
   const int count = static_cast<int>(mLoadQueue.size());
   if (index >= 0 && index < count) {
@@ -175,11 +219,19 @@ void Fennrake::OnReset() { Reset(static_cast<float>(GetSampleRate())); }
 void Fennrake::Reset(float sampleRate) {
   // The same rate may come from the audio thread (processing switched off): voices only.
   if (sampleRate == mSampleRate.load()) {
-    mBandSynth.resetVoices(0);
+    // This thread may be the audio thread, which never waits: while a load or a block has the
+    // engine, the next block that renders silences the voices instead.
+    std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::try_to_lock);
+    if (engine.owns_lock()) {
+      mBandSynth.resetVoices(0);
+    } else {
+      mVoiceResetPending.store(true);
+    }
     return;
   }
   if (!(sampleRate >= BandSynth::kMinSampleRate && sampleRate <= BandSynth::kMaxSampleRate)) return;
-  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
+  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
+  const LoadHold hold(*this);
   mBandSynth.prepare(sampleRate, kPrepareSeed);
   // Published after the engine is ready: until then the audio thread renders silence.
   mSampleRate.store(sampleRate);
@@ -187,7 +239,7 @@ void Fennrake::Reset(float sampleRate) {
     LoadStartPreset();
     mStateLoadCount.fetch_add(1);
   }
-  HandOverToAudio();
+  HandOverToAudio(true);
 }
 
 void Fennrake::LoadStartPreset() {
@@ -237,7 +289,8 @@ int Fennrake::SetSequencerPlaying(int v) {
 }
 
 void Fennrake::MirrorSelectedBlobs(int axis) {
-  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
+  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
+  const LoadHold hold(*this);
   const int track = std::clamp(mSelectedTrack, 0, BandSynth::kTrackCount - 1);
   const Param& transform = mBandSynth.params[static_cast<size_t>(BandSynth::trackParam(track, TrackParam::kTransform))];
   const float p = transform.toNormalized(transform.value);
@@ -277,7 +330,8 @@ int Fennrake::GetUndoCount(int direction) const {
 }
 
 void Fennrake::Undo(int steps) {
-  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
+  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
+  const LoadHold hold(*this);
   if (steps == 0 || mUndoRing.empty() || steps < -GetUndoCount(-1) || steps > GetUndoCount(1)) return;
   mUndoPos += steps;
   const int track = std::clamp(mSelectedTrack, 0, BandSynth::kTrackCount - 1);

@@ -41,10 +41,19 @@ class ConstructionHold {
 // imported, the undo history of the selected track's sounds, the user settings and the preset
 // name.
 //
-// Threads: ProcessBlock and ProcessMidiMsg run on the audio thread, which never takes a lock.
+// Threads: ProcessBlock and ProcessMidiMsg run on the audio thread, which never waits for a lock.
 // Everything else that reads or changes the engine's sounds, the pattern, the undo history or
 // the load list runs under the instance lock (InstanceLock()): the host calls through the
 // binding, the idle timer, and the operations below, which take it themselves.
+//
+// A load (a state, a preset, an undo step, a sound put on a track, the randomiser, a new rate,
+// an effect installed in a slot) replaces what a block reads, so it never runs while a block
+// renders: it holds the load lock (LoadHold) for its whole length, after the instance lock.
+// The audio thread only tries that lock at the start of a block; when a load holds it, or waits
+// for it, the block is silent (host MIDI stays queued) and what the load brought plays from the
+// next block. A load therefore waits at most for the block in progress. Saving the state takes
+// no load lock: the values the audio thread moves are read and written whole, so saving never
+// silences a block.
 class Fennrake : public iplug::IPlugVST3,
                  private fennrake_detail::ConstructionHold,
                  public StyleOwner,
@@ -143,6 +152,19 @@ class Fennrake : public iplug::IPlugVST3,
   bool SaveSoundFile(const Blob& blob, const std::string& name, bool isPath);
   void Randomize(int mode);
 
+  // Holds the load lock for as long as it lives (recursively, so loads may nest). Take the
+  // instance lock first.
+  class LoadHold {
+   public:
+    explicit LoadHold(Fennrake& plug);
+    ~LoadHold();
+    LoadHold(const LoadHold&) = delete;
+    LoadHold& operator=(const LoadHold&) = delete;
+
+   private:
+    Fennrake& mPlug;
+  };
+
   struct LoadQueueEntry {
     std::string name;
     std::string folder;
@@ -194,7 +216,13 @@ class Fennrake : public iplug::IPlugVST3,
   // the audio side. The idle timer does it, and so does everything that replaces the sounds
   // for the host: a restored state or a new rate must sound from the next block on, not from
   // whenever the timer next runs, or a render straight after a restore would play the old kit.
-  void HandOverToAudio();
+  // audioPaused: the caller holds the load lock.
+  void HandOverToAudio(bool audioPaused);
+  // Host automation that came while a load held the load lock, for the next block that renders.
+  void SetHostParamPending(int paramIdx);
+  void TakePendingHostParams();
+  // Silence in every output channel; the queued MIDI waits, aged by the block.
+  void SilenceBlock(float** outputs, int channels, int frames);
 
   // Block processing.
   void HandleMidiMsg(const iplug::IMidiMsg& msg, int subBlockStart);
@@ -221,6 +249,11 @@ class Fennrake : public iplug::IPlugVST3,
     std::atomic<bool>& mFlag;
   };
 
+  std::recursive_mutex mLoadLock;
+  std::atomic<int32_t> mLoadsWaiting{0};  // loads holding the load lock or waiting for it
+  static constexpr int kPendingWords = (kNumHostParams + 31) / 32;
+  std::atomic<uint32_t> mPendingHostParams[kPendingWords] = {};
+  std::atomic<bool> mVoiceResetPending{false};  // a reset that met a load, for the next block
   std::atomic<bool> mReadingState{false};       // no change counting while a state is read
   std::atomic<bool> mInstallingEffects{false};  // an effect's set-up of its records is no edit
   std::mutex mMessageLock;

@@ -29,6 +29,7 @@ bool Fennrake::ImportSoundFile(const std::string& folder, const std::string& fil
   const std::string name = ImportSoundToLibrary(folder, fileName);
   if (name.empty()) return false;
   if (slot >= 0) {
+    const LoadHold hold(*this);
     mBandSynth.loadBlob(mSelectedTrack, slot > 0 ? 1 : 0, name);
     // The import is an edit of the track's sounds: one undo step brings back what was there.
     PushUndoState(false);
@@ -43,8 +44,9 @@ bool Fennrake::SaveSoundFile(const Blob& blob, const std::string& name, bool isP
 }
 
 void Fennrake::Randomize(int mode) {
-  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
+  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
   const std::vector<std::string> library = mode == kRandomizePattern ? std::vector<std::string>{} : ListLibrarySounds();
+  const LoadHold hold(*this);
   if (!RandomizeKit(mBandSynth, mSequencer, library, mode, static_cast<uint32_t>(runtimeClockMs()))) return;
   // The randomiser moves host-visible values too (the tracks' "Seed", a modulation "Amount").
   for (int i = 0; i < NParams(); ++i) {

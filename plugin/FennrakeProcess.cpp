@@ -1,7 +1,7 @@
 // Block processing: the step sequencer kept in step with the host, host MIDI and sequencer
 // notes handed to the engine in the control period they fall in, and the engine's rendering.
-// Audio thread only: nothing here locks, and nothing allocates but the MIDI queue when more
-// messages wait than it has room for.
+// Audio thread only: nothing here waits for a lock (the load lock is only tried), and nothing
+// allocates but the MIDI queue when more messages wait than it has room for.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -67,6 +67,16 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
   // Every channel the widest configuration has: the host's buffers, or scratch where the host
   // connected none, so every connected buffer is written whatever the engine routes where.
   const int channels = MaxNChannels(kOutput);
+
+  // A load in progress (or waiting) has the engine: this block is silent, and what the load
+  // brings plays from the next one.
+  std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::defer_lock);
+  if (mLoadsWaiting.load(std::memory_order_relaxed) != 0 || !engine.try_lock()) {
+    SilenceBlock(outputs, channels, frames);
+    return;
+  }
+  TakePendingHostParams();
+  if (mVoiceResetPending.load(std::memory_order_relaxed) && mVoiceResetPending.exchange(false)) mBandSynth.resetVoices(0);
 
   const float rate = mSampleRate.load(std::memory_order_acquire);
   if (!(rate > 0.0f) || outputs == nullptr) {
@@ -151,6 +161,13 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
 
     mBandSynth.processBlock(outputs, length, channels, s);
     s += length;
+  }
+  mMidiQueue.Flush(frames);
+}
+
+void Fennrake::SilenceBlock(float** outputs, int channels, int frames) {
+  for (int c = 0; outputs != nullptr && c < channels; ++c) {
+    if (outputs[c] != nullptr) std::memset(outputs[c], 0, sizeof(float) * static_cast<size_t>(frames));
   }
   mMidiQueue.Flush(frames);
 }

@@ -139,7 +139,7 @@ int32_t Fennrake::ReadBlocks(const uint8_t* data, int32_t size, int32_t pos, int
 }
 
 int Fennrake::ReadChunk(const uint8_t* data, int size, bool requireWhole) {
-  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
+  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
   mStateLoadCount.fetch_add(1);
   if (data == nullptr || size < 0) size = 0;
   if (size < kMarkerBytes || !streamMatchString(data, 0, size, kMarker, kStreamStringMaxLen)) {
@@ -158,7 +158,8 @@ int Fennrake::ReadChunk(const uint8_t* data, int size, bool requireWhole) {
   }
 
   // What is there now, to be put back when the chunk turns out to be cut short: the blocks
-  // are read in place (the audio thread keeps playing), so a refusal must undo them.
+  // are read in place, so a refusal must undo them. Taken before the audio thread is held, so
+  // the copies cost no silence.
   const std::vector<uint8_t> before = CurrentBlocks();
   // The sounds are kept as they are in memory too: a picture does not always read back from
   // its bytes to exactly the same values.
@@ -169,6 +170,7 @@ int Fennrake::ReadChunk(const uint8_t* data, int size, bool requireWhole) {
   const int32_t selectedBefore = mSelectedTrack;
   const uint32_t sequencerChangesBefore = mSequencer.changeCount.load();
 
+  const LoadHold hold(*this);
   const FlagHold reading(mReadingState);
   pos = ReadBlocks(data, size, pos, version);
   std::string name;
@@ -200,12 +202,12 @@ int Fennrake::ReadChunk(const uint8_t* data, int size, bool requireWhole) {
     mChangeCount.store(100);
   }
   mPresetName = name;
-  HandOverToAudio();
+  HandOverToAudio(true);
   return pos;
 }
 
 bool Fennrake::LoadPresetFile(const std::string& path) {
-  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
+  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
   const std::vector<uint8_t> bytes = ReadFileBytes(path.c_str(), IPlugVST3::kMaxStateSize);
   if (bytes.empty()) {
     ShowMessage(std::string("couldn't open preset: ").append(path));
@@ -217,6 +219,8 @@ bool Fennrake::LoadPresetFile(const std::string& path) {
   } catch (const std::exception&) {
     return false;
   }
+  // From the host sync kept to the end: no block renders in between.
+  const LoadHold hold(*this);
   Param& hostSync = mSequencer.params[Sequencer::kHostSync];
   const bool syncOn = hostSync.effectiveValue() != 0.0f;
   // A preset is one whole chunk; anything else is refused and changes nothing.

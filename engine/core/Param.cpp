@@ -88,7 +88,7 @@ void Param::setSnapValues(float a, float b, float c, float d) {
 void Param::setValue(float v) {
   if (!std::isfinite(v)) return;
   target = v;
-  if (v == value) return;
+  if (v == loadShared(value)) return;
   float lo = fromNormalized(0.0f);
   float hi = fromNormalized(1.0f);
   if (lo > hi) {
@@ -97,17 +97,17 @@ void Param::setValue(float v) {
     hi = t;
   }
   const float clamped = v < lo ? lo : v;
-  value = clamped > hi ? hi : clamped;
+  storeShared(value, clamped > hi ? hi : clamped);
   if (listener != nullptr) listener->paramChanged(this);
 }
 
 float Param::setNormalized(float x) {
   if (!(x >= 0.0f && x <= 1.0f)) reportCheckFailed();
-  if (!std::isfinite(x)) return value;  // a host's NaN or infinity moves nothing
+  if (!std::isfinite(x)) return loadShared(value);  // a host's NaN or infinity moves nothing
   if (x < 0.0f) x = 0.0f;
   if (x > 1.0f) x = 1.0f;
   setValue(fromNormalized(x));
-  return value;
+  return loadShared(value);
 }
 
 float Param::fromNormalized(float x) const {
@@ -171,26 +171,26 @@ void Param::addVoiceModulation(float delta) {
 void Param::updateModulation() {
   const float s = voiceModOffset + globalModOffset;
   if (s == 0.0f) {
-    modulated = 0;
+    storeShared(modulated, 0);
     return;
   }
   const float m = fromNormalized(toNormalized(value) + s);
   // A runaway offset (or an extrapolated shape that overflows) must not carry a NaN or an
   // infinity into the audio path: modulation is then left off for this pass.
   if (!std::isfinite(m)) {
-    modulated = 0;
+    storeShared(modulated, 0);
     return;
   }
-  modulatedValue = m;
-  modulated = 1;
+  storeShared(modulatedValue, m);
+  storeShared(modulated, 1);
   changed = 1;
 }
 
 void Param::clearModulation() {
-  modulatedValue = value;
+  storeShared(modulatedValue, value);
   globalModOffset = 0.0f;
   voiceModOffset = 0.0f;
-  modulated = 0;
+  storeShared(modulated, 0);
   changed = 0;
 }
 
@@ -232,12 +232,12 @@ void Param::formatValue(char* buffer, int32_t size, float v) const {
 }
 
 void Param::serialize(uint8_t* buffer, int32_t* pos, int32_t size) const {
-  streamWriteFloat(buffer, pos, size, value);
+  streamWriteFloat(buffer, pos, size, loadShared(value));
 }
 
 void Param::deserialize(const uint8_t* buffer, int32_t* pos, int32_t size, int32_t version) {
   if (version >= 0 && version < minStateVersion) {
-    value = defaultValue;
+    storeShared(value, defaultValue);
     target = defaultValue;
     return;
   }

@@ -2,10 +2,15 @@
 
 #include <cstdint>
 
+#include "engine/core/SharedValue.h"
+
 // The engine's own parameter record: range, shape (how a 0..1 position maps to a value),
 // display rules, snap values, modulation offsets and the state version it first appeared in.
 // Records live by value in vectors; everything they point to (label, format, names, prefix)
 // is static and never owned.
+//
+// The value and its modulated form are read by other threads while the audio thread moves them
+// (a saved state, the editor's upkeep): the methods read and write them whole (SharedValue.h).
 class Param {
  public:
   // Told each time a value really changes, on the thread that changed it.
@@ -77,7 +82,9 @@ class Param {
   float toNormalized(float v) const;
 
   // The value in force: the modulated value while modulation applies, else the value.
-  float effectiveValue() const { return modulated ? modulatedValue : value; }
+  float effectiveValue() const {
+    return loadShared(modulated) != 0 ? loadShared(modulatedValue) : loadShared(value);
+  }
 
   void addGlobalModulation(float delta);
   void addVoiceModulation(float delta);

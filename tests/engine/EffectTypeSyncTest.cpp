@@ -114,3 +114,39 @@ TEST_F(EffectTypeSync, RingAdvancesOnlyWhenTheBlobChanges) {
 }
 
 }  // namespace
+
+namespace {
+
+// While the audio side may be in a pass, the hand-over runs at most three entries ahead of the
+// entry the audio side announced; the fourth waits until a pass has taken a newer one. Told that
+// no block renders, it goes on regardless, and only then installs effects.
+TEST_F(EffectTypeSync, HandOverNeverOverwritesTheEntryAPassMayRead) {
+  DrumTrack& track = engine->tracks[1];
+  auto edit = [&] { track.blobs[0].attract(0.3f, 0.2f, 0.1f, 0.1f, 0.5f); };
+  for (int expected : {1, 2, 3, 3, 3}) {
+    edit();
+    engine->updateEffectTypes(false);
+    EXPECT_EQ(track.ringIndexA.load(), expected);
+  }
+  EXPECT_EQ(&track.passSnapshot(0), &track.snapshotsA[0]);  // what the audio side still reads
+  track.beginPass();
+  EXPECT_EQ(&track.passSnapshot(0), &track.snapshotsA[3]);
+  engine->updateEffectTypes(false);
+  EXPECT_EQ(track.ringIndexA.load(), 4);
+  EXPECT_EQ(track.currentSnapshot(0).revision, track.blobs[0].revision);
+  for (int i = 0; i < 3; ++i) edit(), engine->updateEffectTypes(false);
+  EXPECT_EQ(track.ringIndexA.load(), 6);
+  engine->updateEffectTypes(true);
+  EXPECT_EQ(track.ringIndexA.load(), 7);
+
+  engine->sampleRate = 48000.0f;
+  EXPECT_TRUE(engine->effectSwitchDue());
+  engine->updateEffectTypes(false);
+  EXPECT_EQ(installed(0), "");
+  EXPECT_TRUE(engine->effectSwitchDue());
+  engine->updateEffectTypes(true);
+  EXPECT_EQ(installed(0), "Chorus");
+  EXPECT_FALSE(engine->effectSwitchDue());
+}
+
+}  // namespace
