@@ -144,13 +144,16 @@ TEST_F(OskraRender, ErrorsSayWhatIsWrongAndExitWithTheirCode) {
   const Bytes song = testaudio::readFileBytes(writeTestSong(file("notes.mid")));
   testaudio::writeFileBytes(file("junk"), std::vector<uint8_t>(200, 0x5A));
   testaudio::writeFileBytes(file("cut.mid"), Bytes(song.begin(), song.end() - 5));
+  std::filesystem::create_directory(file("Empty.vst3"));
   const std::string out = file("out.wav");
   const std::tuple<std::vector<std::string>, int, const char*> cases[] = {  // arguments, exit code, what it says
-      {{"--demo", "--out", out, "--bundle", file("Missing.vst3")}, oskrarender::kExitPlugin, "cannot load the plug-in bundle"},
+      {{"--demo", "--out", out, "--bundle", file("Missing.vst3")}, oskrarender::kExitPlugin, "there is no plug-in bundle at"},
+      {{"--demo", "--out", out, "--bundle", file("Empty.vst3")}, oskrarender::kExitPlugin, "cannot load the plug-in bundle"},
       {{"--midi", file("junk"), "--out", out}, oskrarender::kExitInput, "not a Standard MIDI File"},
       {{"--midi", file("cut.mid"), "--out", out}, oskrarender::kExitInput, "cut.mid"},
       {{"--midi", file("none.mid"), "--out", out}, oskrarender::kExitInput, "cannot open"},
       {{"--demo", "--out", out, "--state", file("junk")}, oskrarender::kExitInput, "refused the state"},
+      {{"--demo", "--out", out, "--preset", file("junk")}, oskrarender::kExitInput, "refused the preset"},
       {{"--demo", "--out", file("no/folder/out.wav")}, oskrarender::kExitOutput, "cannot write"},
       {{"--demo", "--out", out, "--block", "0"}, oskrarender::kExitUsage, "--block"},
       {{"--demo"}, oskrarender::kExitUsage, "--out"}};
