@@ -99,8 +99,16 @@ std::string writeTestSong(const std::string& path) {
 
 }  // namespace
 
+// The demo as the first command plays it: through the bundle installed into the user's ~/.vst3/
+// (installed twice, the second time over the first), the renderer's default bundle.
 TEST_F(OskraRender, DemoPlaysTheStartKitAtTheGroovesNoteTimes) {
-  ASSERT_EQ(render({"--demo", "--out", file("demo.wav")}), oskrarender::kExitOk);
+  root.env.set("HOME", file("home").c_str());
+  std::string said;
+  for (int install = 0; install < 2; ++install) ASSERT_EQ(RunProgram({OSKRA_INSTALL_BUNDLE, OSKRA_BUNDLE}, &said), 0) << said;
+  std::vector<std::string> installed;  // nothing but the bundle, no half-copied one beside it
+  for (const auto& entry : std::filesystem::directory_iterator(file("home/.vst3"))) installed.push_back(entry.path().filename());
+  EXPECT_EQ(installed, std::vector<std::string>{"Oskra.vst3"});
+  ASSERT_EQ(RunProgram({OSKRA_RENDER_PROGRAM, "--quiet", "--demo", "--out", file("demo.wav")}, &said), oskrarender::kExitOk) << said;
   const Wav wav = readWav(file("demo.wav"));
   const oskrarender::Song groove = oskrarender::DemoGroove();
   ASSERT_EQ(std::make_pair(wav.rate, wav.channels), std::make_pair(48000, 2));
