@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <set>
 
 #include "plugin/UserDataPaths.h"
 #include "support/RunProgram.h"
@@ -146,6 +147,22 @@ TEST_F(OskraRender, MidiFileNotesSoundWhereTheyAreAndStatesRestoreTheSameAudio) 
   }
   ASSERT_EQ(render({"--midi", song, "--out", file("empty.wav")}), oskrarender::kExitOk);
   EXPECT_FALSE(readWav(file("empty.wav")).mono == wav.mono);
+}
+
+// The instrument's own sequencer, started as the renderer starts it, at another rate and block
+// size and for a given length: the start preset's bar at the preset's tempo, hi-hats on every
+// eighth note and nothing on the sixteenths 2, 6, 8, 10 and 14 of the bar.
+TEST_F(OskraRender, SequencerPlaysTheStartPresetsPattern) {
+  ASSERT_EQ(render({"--sequencer", "--rate", "44100", "--block", "256", "--seconds", "3", "--out", file("seq.wav")}), oskrarender::kExitOk);
+  const Wav wav = readWav(file("seq.wav"));
+  ASSERT_EQ(std::make_pair(wav.rate, wav.mono.size()), std::make_pair(44100, size_t(3 * 44100)));
+  const double sixteenth = 15.0 / startkit::kStartKitBpm;
+  std::vector<double> notes, between;
+  for (int step = 0; (step + 1) * sixteenth < 3.0; ++step) {
+    if (step % 2 == 0) notes.push_back(step * sixteenth);
+    else if (std::set<int>{1, 5, 7, 9, 13}.count(step % 16) != 0) between.push_back(step * sixteenth);
+  }
+  expectOnsets(wav, notes, between);
 }
 
 TEST_F(OskraRender, ErrorsSayWhatIsWrongAndExitWithTheirCode) {
