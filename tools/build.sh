@@ -11,20 +11,11 @@ build="$root/build/release"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j "$(nproc)" --target Oskra oskra-render oskra-kit
 
-# The bundle is copied beside the old one and then moved over it, so a host scanning meanwhile
-# never finds half a bundle.
-vst3="$HOME/.vst3"
-mkdir -p "$vst3"
-staging=$(mktemp -d "$vst3/.Oskra-install.XXXXXX")
-trap 'rm -rf "$staging"' EXIT
-cp -R "$build/Oskra.vst3" "$staging/"
-rm -rf "$vst3/Oskra.vst3"
-mv "$staging/Oskra.vst3" "$vst3/Oskra.vst3"
-echo "Installed $vst3/Oskra.vst3"
+"$root/tools/install-bundle.sh" "$build/Oskra.vst3"  # into ~/.vst3/
 
 # Sounds and the start preset; files the user already has are left as they are.
 "$build/tools/startkit/oskra-kit"
 
 demo="$build/oskra-demo.wav"
-"$build/tools/oskra-render/oskra-render" --bundle "$vst3/Oskra.vst3" --demo --out "$demo"
+"$build/tools/oskra-render/oskra-render" --bundle "$HOME/.vst3/Oskra.vst3" --demo --out "$demo"
 echo "Demo: $demo"

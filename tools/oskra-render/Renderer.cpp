@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -211,6 +212,12 @@ int Render(const RenderOptions& options, std::string& error) {
       state.insert(state.end(), kStateTailBytes, 0);  // not bypassed
     }
 
+    std::error_code ec;
+    if (!std::filesystem::exists(options.bundle, ec)) {
+      error = "there is no plug-in bundle at " + options.bundle +
+              " (tools/build.sh installs Oskra.vst3 into ~/.vst3; --bundle names another)";
+      return kExitPlugin;
+    }
     std::string reason;
     std::shared_ptr<testhost::VstModule> module = testhost::VstModule::load(options.bundle, reason);
     if (!module) {
@@ -230,8 +237,8 @@ int Render(const RenderOptions& options, std::string& error) {
     }
     // Hosts restore a saved state before the instance starts processing.
     if (!state.empty() && plugin->setState(state) != kResultOk) {
-      error = "the plug-in refused the state in " +
-              (options.presetFile.empty() ? options.stateFile : options.presetFile);
+      error = options.presetFile.empty() ? "the plug-in refused the state in " + options.stateFile
+                                         : "the plug-in refused the preset in " + options.presetFile;
       return kExitInput;
     }
     if (plugin->setupProcessing(options.sampleRate, options.blockSize, kSample32, kOffline) != kResultOk ||

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <set>
 
 #include "plugin/UserDataPaths.h"
 #include "support/RunProgram.h"
@@ -99,8 +100,16 @@ std::string writeTestSong(const std::string& path) {
 
 }  // namespace
 
+// The demo as the first command plays it: through the bundle installed into the user's ~/.vst3/
+// (installed twice, the second time over the first), the renderer's default bundle.
 TEST_F(OskraRender, DemoPlaysTheStartKitAtTheGroovesNoteTimes) {
-  ASSERT_EQ(render({"--demo", "--out", file("demo.wav")}), oskrarender::kExitOk);
+  root.env.set("HOME", file("home").c_str());
+  std::string said;
+  for (int install = 0; install < 2; ++install) ASSERT_EQ(RunProgram({OSKRA_INSTALL_BUNDLE, OSKRA_BUNDLE}, &said), 0) << said;
+  std::vector<std::string> installed;  // nothing but the bundle, no half-copied one beside it
+  for (const auto& entry : std::filesystem::directory_iterator(file("home/.vst3"))) installed.push_back(entry.path().filename());
+  EXPECT_EQ(installed, std::vector<std::string>{"Oskra.vst3"});
+  ASSERT_EQ(RunProgram({OSKRA_RENDER_PROGRAM, "--quiet", "--demo", "--out", file("demo.wav")}, &said), oskrarender::kExitOk) << said;
   const Wav wav = readWav(file("demo.wav"));
   const oskrarender::Song groove = oskrarender::DemoGroove();
   ASSERT_EQ(std::make_pair(wav.rate, wav.channels), std::make_pair(48000, 2));
@@ -140,17 +149,36 @@ TEST_F(OskraRender, MidiFileNotesSoundWhereTheyAreAndStatesRestoreTheSameAudio) 
   EXPECT_FALSE(readWav(file("empty.wav")).mono == wav.mono);
 }
 
+// The instrument's own sequencer, started as the renderer starts it, at another rate and block
+// size and for a given length: the start preset's bar at the preset's tempo, hi-hats on every
+// eighth note and nothing on the sixteenths 2, 6, 8, 10 and 14 of the bar.
+TEST_F(OskraRender, SequencerPlaysTheStartPresetsPattern) {
+  ASSERT_EQ(render({"--sequencer", "--rate", "44100", "--block", "256", "--seconds", "3", "--out", file("seq.wav")}), oskrarender::kExitOk);
+  const Wav wav = readWav(file("seq.wav"));
+  ASSERT_EQ(std::make_pair(wav.rate, wav.mono.size()), std::make_pair(44100, size_t(3 * 44100)));
+  const double sixteenth = 15.0 / startkit::kStartKitBpm;
+  std::vector<double> notes, between;
+  for (int step = 0; (step + 1) * sixteenth < 3.0; ++step) {
+    if (step % 2 == 0) notes.push_back(step * sixteenth);
+    else if (std::set<int>{1, 5, 7, 9, 13}.count(step % 16) != 0) between.push_back(step * sixteenth);
+  }
+  expectOnsets(wav, notes, between);
+}
+
 TEST_F(OskraRender, ErrorsSayWhatIsWrongAndExitWithTheirCode) {
   const Bytes song = testaudio::readFileBytes(writeTestSong(file("notes.mid")));
   testaudio::writeFileBytes(file("junk"), std::vector<uint8_t>(200, 0x5A));
   testaudio::writeFileBytes(file("cut.mid"), Bytes(song.begin(), song.end() - 5));
+  std::filesystem::create_directory(file("Empty.vst3"));
   const std::string out = file("out.wav");
   const std::tuple<std::vector<std::string>, int, const char*> cases[] = {  // arguments, exit code, what it says
-      {{"--demo", "--out", out, "--bundle", file("Missing.vst3")}, oskrarender::kExitPlugin, "cannot load the plug-in bundle"},
+      {{"--demo", "--out", out, "--bundle", file("Missing.vst3")}, oskrarender::kExitPlugin, "there is no plug-in bundle at"},
+      {{"--demo", "--out", out, "--bundle", file("Empty.vst3")}, oskrarender::kExitPlugin, "cannot load the plug-in bundle"},
       {{"--midi", file("junk"), "--out", out}, oskrarender::kExitInput, "not a Standard MIDI File"},
       {{"--midi", file("cut.mid"), "--out", out}, oskrarender::kExitInput, "cut.mid"},
       {{"--midi", file("none.mid"), "--out", out}, oskrarender::kExitInput, "cannot open"},
       {{"--demo", "--out", out, "--state", file("junk")}, oskrarender::kExitInput, "refused the state"},
+      {{"--demo", "--out", out, "--preset", file("junk")}, oskrarender::kExitInput, "refused the preset"},
       {{"--demo", "--out", file("no/folder/out.wav")}, oskrarender::kExitOutput, "cannot write"},
       {{"--demo", "--out", out, "--block", "0"}, oskrarender::kExitUsage, "--block"},
       {{"--demo"}, oskrarender::kExitUsage, "--out"}};
