@@ -16,6 +16,7 @@
 #include "engine/modulation/ModSourceParams.h"
 #include "plugin/Fennrake.h"
 #include "plugin/UserDataPaths.h"
+#include "plugin/vst3/Vst3ParamTags.h"
 #include "support/ScopedDataRoot.h"
 #include "support/TestAudio.h"
 #include "tools/testhost/HostedPlugin.h"
@@ -147,6 +148,8 @@ std::vector<float> play(HostedPlugin& plugin, const std::atomic<bool>& stop, boo
     testhost::ParameterChanges changes;
     if (automate && block % 3 == 0) changes.add(static_cast<vst::ParamID>(block % 117), block % kBlock, (block % 11) / 10.0);
     if (automate && block % 7 == 0) changes.add(65538 + 1, 0, (block % 5) / 4.0);  // the mod wheel
+    // Bypassed for a few blocks now and then, while the other thread saves the flag with the state.
+    if (automate && block % 16 == 0) changes.add(iplug::kBypassParamTag, 0, block % 64 == 32 ? 1.0 : 0.0);
     plugin.process(kBlock, &events, &changes, &context);
     context.projectTimeMusic += kBlock / kRate * context.tempo / 60.0;
     peaks.push_back(blockPeak(plugin));
@@ -213,6 +216,7 @@ TEST(PlayWhileLoading, PresetsUndoAndImportsWhilePlaying) {
     std::vector<char> saved;
     failed += plugin->getState(saved) != kResultOk;
     plugin->controller()->setParamNormalized(static_cast<vst::ParamID>(round * 5 % 117), (round % 7) / 6.0);
+    plug->SetSequencerPlaying(round % 3 - 1);  // the editor's play button: on, off, toggle
   }
   stop.store(true);
   audio.join();
