@@ -1,4 +1,7 @@
+#include <unistd.h>
+
 #include <memory>
+#include <string>
 #include <mutex>
 
 #include "tests/plugin/framework/FrameworkTestPlugin.h"
@@ -6,16 +9,22 @@
 using iplug::Timer;
 using namespace std::chrono_literals;
 
+// The timer thread is known by the id its callbacks see: the system may go on listing a thread
+// for a moment after it was joined, so its absence is waited for, never assumed at once.
 TEST(Timer, CallbacksArriveAndNoThreadRemainsAfterTheLastStop) {
   const int threadsBefore = threadCount();
-  std::atomic<int> calls{0};
-  auto timer = Timer::Create([&calls](Timer&) { ++calls; }, 5);
-  auto other = Timer::Create([](Timer&) {}, 20);
-  EXPECT_TRUE(eventually([&calls] { return calls >= 5; }));
-  EXPECT_EQ(threadCount(), threadsBefore + 1);
+  std::atomic<int> calls{0}, otherCalls{0};
+  std::atomic<pid_t> thread{0}, otherThread{0};
+  auto timer = Timer::Create([&](Timer&) { thread = ::gettid(), ++calls; }, 5);
+  auto other = Timer::Create([&](Timer&) { otherThread = ::gettid(), ++otherCalls; }, 20);
+  EXPECT_TRUE(eventually([&] { return calls >= 5 && otherCalls >= 1; }));
+  EXPECT_EQ(thread.load(), otherThread.load());  // one thread for every timer,
+  EXPECT_LE(threadCount(), threadsBefore + 1);    // and no other one
   timer->Stop();
   other.reset();
-  EXPECT_EQ(threadCount(), threadsBefore);
+  const std::string task = "/proc/self/task/" + std::to_string(thread.load());
+  EXPECT_TRUE(eventually([&task] { return ::access(task.c_str(), F_OK) != 0; }));
+  EXPECT_TRUE(eventually([threadsBefore] { return threadCount() <= threadsBefore; }));
 }
 
 TEST(Timer, StopFromAnotherThreadWaitsForTheRunningCallbackAndNoneFollows) {
@@ -25,7 +34,12 @@ TEST(Timer, StopFromAnotherThreadWaitsForTheRunningCallbackAndNoneFollows) {
   timer->Stop();
   const int finishedAtStop = finished;
   EXPECT_EQ(finishedAtStop, started.load());
-  std::this_thread::sleep_for(60ms);
+  // Not a pause, which a busy machine may sleep through without a tick: another timer of the
+  // same interval, made after it, is called three times. The thread calls the most overdue timer
+  // first, so a stopped timer that still ran would have been called between two of those.
+  std::atomic<int> witness{0};
+  auto other = Timer::Create([&witness](Timer&) { ++witness; }, 1);
+  ASSERT_TRUE(eventually([&witness] { return witness >= 3; }));
   EXPECT_EQ(started.load(), finishedAtStop);
 }
 
@@ -59,7 +73,11 @@ TEST(IPlugAPIBase, TheInstanceLockHoldsTheIdleWorkBackWithoutDeadlock) {
   ASSERT_TRUE(eventually([&plug] { return plug.idles >= 1; }));
   std::lock_guard<std::recursive_mutex> host(plug.InstanceLock());
   const int idles = plug.idles;
-  std::this_thread::sleep_for(50ms);  // ticks come, find the lock taken and skip
+  // Ticks come, find the lock taken and skip: counted by a timer of the same interval made after
+  // the instance's, which is called only after every tick more overdue than its own.
+  std::atomic<int> witness{0};
+  auto other = Timer::Create([&witness](Timer&) { ++witness; }, FrameworkTestPlugin::kTimerIntervalMs);
+  ASSERT_TRUE(eventually([&witness] { return witness >= 3; }));
   EXPECT_EQ(plug.idles, idles);
   plug.StopTimer();  // with the lock held: must return
 }
