@@ -2,7 +2,7 @@
 #include <exception>
 
 #include "engine/BandSynth.h"
-#include "platform/FileUtils.h"
+#include "platform/WholeFile.h"
 
 namespace {
 constexpr const char* kBlobExtension = ".blob";

@@ -12,10 +12,10 @@
 #include "graphics/IGraphics.h"
 #include "gui/FennrakeGUI.h"
 #include "platform/RuntimeClock.h"
-#include "plugin/FileUtils.h"
-#include "plugin/FolderListing.h"
 #include "plugin/ProductInfo.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/FolderListing.h"
+#include "plugin/files/UserDataPaths.h"
 
 using namespace iplug;
 

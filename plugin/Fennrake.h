@@ -11,7 +11,7 @@
 #include "engine/core/Param.h"
 #include "engine/sequencer/Sequencer.h"
 #include "gui/StyleOwner.h"
-#include "plugin/UserSettings.h"
+#include "plugin/files/UserSettings.h"
 #include "plugin/framework/IMidiQueue.h"
 #include "plugin/vst3/IPlugVST3.h"
 

@@ -6,9 +6,9 @@
 #include "gui/FennrakeGUI.h"
 #include "platform/RuntimeClock.h"
 #include "plugin/Fennrake.h"
-#include "plugin/KitRandomizer.h"
-#include "plugin/SampleImport.h"
-#include "plugin/SoundLibrary.h"
+#include "plugin/library/KitRandomizer.h"
+#include "plugin/library/SampleImport.h"
+#include "plugin/library/SoundLibrary.h"
 
 void Fennrake::ImportSamples(const std::vector<std::string>& paths, int slot) {
   std::lock_guard<std::recursive_mutex> hold(InstanceLock());

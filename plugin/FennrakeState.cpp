@@ -9,8 +9,8 @@
 #include "engine/core/ByteStream.h"
 #include "gui/FennrakeGUI.h"
 #include "platform/DebugOutput.h"
-#include "plugin/FileUtils.h"
 #include "plugin/Fennrake.h"
+#include "plugin/files/FileUtils.h"
 
 using namespace iplug;
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "plugin/TextConversion.h"
+#include "plugin/files/TextConversion.h"
 
 namespace iplug {
 

@@ -15,7 +15,7 @@
 
 #include "engine/modulation/ModSourceParams.h"
 #include "plugin/Fennrake.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
 #include "plugin/vst3/Vst3ParamTags.h"
 #include "support/ScopedDataRoot.h"
 #include "support/TestAudio.h"

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/FileUtils.h"
 #include "platform/PosixFile.h"
+#include "platform/WholeFile.h"
 #include "support/TestAudio.h"
 
 // Only a regular file opens for reading, with its size; a folder, a device or a pipe without a
@@ -58,7 +58,7 @@ TEST(PosixFile, TransfersGoOnAfterShortReadsAndWrites) {
 }
 
 // A whole-file read takes files up to the cap exactly and refuses one byte more.
-TEST(FileUtils, WholeFileReadsStopAtTheirCap) {
+TEST(WholeFile, ReadsStopAtTheirCap) {
   testaudio::TempFolder folder;
   const std::vector<uint8_t> bytes(100, 0x5A);
   ASSERT_TRUE(testaudio::writeFileBytes(folder.file("a.b.c"), bytes));

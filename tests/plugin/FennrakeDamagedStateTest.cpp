@@ -4,8 +4,8 @@
 #include <cstring>
 #include <random>
 
-#include "plugin/FileUtils.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/UserDataPaths.h"
 #include "tests/plugin/FennrakeTestKit.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
 #include "support/TestAudio.h"
 #include "tests/plugin/FennrakeTestKit.h"
 #include "tools/testhost/HostedPlugin.h"

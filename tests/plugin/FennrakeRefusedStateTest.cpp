@@ -5,8 +5,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "plugin/FileUtils.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/UserDataPaths.h"
 #include "tests/plugin/FennrakeTestKit.h"
 
 namespace {

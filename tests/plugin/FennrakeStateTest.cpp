@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <random>
 
-#include "plugin/FileUtils.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/UserDataPaths.h"
 #include "tests/plugin/FennrakeTestKit.h"
 #include "tools/testhost/HostedPlugin.h"
 

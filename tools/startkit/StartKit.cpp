@@ -6,9 +6,9 @@
 #include "engine/blob/Blob.h"
 #include "engine/sequencer/Sequencer.h"
 #include "plugin/Fennrake.h"
-#include "plugin/SoundLibrary.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
 #include "plugin/framework/Timer.h"
+#include "plugin/library/SoundLibrary.h"
 
 namespace startkit {
 

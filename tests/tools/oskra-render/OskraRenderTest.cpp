@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <set>
 
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
 #include "support/RunProgram.h"
 #include "support/ScopedDataRoot.h"
 #include "tests/tools/oskra-render/MidiBytes.h"

@@ -2,7 +2,7 @@
 // is what a fresh instance loads, and installing again never touches the user's files.
 #include <filesystem>
 
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
 #include "tests/plugin/FennrakeTestKit.h"
 #include "tools/startkit/StartKit.h"
 

@@ -4,9 +4,9 @@
 
 #include "engine/BandSynth.h"
 #include "engine/sequencer/Sequencer.h"
-#include "plugin/KitRandomizer.h"
-#include "plugin/SoundLibrary.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
+#include "plugin/library/KitRandomizer.h"
+#include "plugin/library/SoundLibrary.h"
 #include "support/ScopedDataRoot.h"
 
 namespace {

@@ -1,13 +1,13 @@
-#include "plugin/SoundLibrary.h"
+#include "plugin/library/SoundLibrary.h"
 
 #include <cmath>
 #include <exception>
 
 #include "engine/blob/AudioFileLoader.h"
 #include "engine/blob/Blob.h"
-#include "plugin/FileUtils.h"
-#include "plugin/FolderListing.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/FolderListing.h"
+#include "plugin/files/UserDataPaths.h"
 
 namespace {
 

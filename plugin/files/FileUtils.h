@@ -6,7 +6,7 @@
 
 // ReadFileBytes, GetFileName and RemoveExtension live with the platform layer, where the engine
 // uses them too.
-#include "platform/FileUtils.h"
+#include "platform/WholeFile.h"
 
 // Whole files, folder chains, path text and the module clock. Paths are UTF-8 with '/' as the
 // separator ('\\' accepted where said). None of these throws.

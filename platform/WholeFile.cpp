@@ -1,4 +1,4 @@
-#include "platform/FileUtils.h"
+#include "platform/WholeFile.h"
 
 #include <new>
 

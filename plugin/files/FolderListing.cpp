@@ -1,10 +1,10 @@
-#include "plugin/FolderListing.h"
+#include "plugin/files/FolderListing.h"
 
 #include <algorithm>
 
 #include "platform/FolderReader.h"
-#include "plugin/WDL_FileRead.h"
-#include "plugin/WDL_FolderScan.h"
+#include "plugin/files/WDL_FileRead.h"
+#include "plugin/files/WDL_FolderScan.h"
 
 namespace {
 

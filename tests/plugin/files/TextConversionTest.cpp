@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/OpenFileDialog.h"
-#include "plugin/AudioFileDialog.h"
-#include "plugin/ModuleResources.h"
-#include "plugin/TextConversion.h"
+#include "plugin/files/ModuleResources.h"
+#include "plugin/files/TextConversion.h"
+#include "plugin/library/AudioFileDialog.h"
 
 using Paths = std::vector<std::string>;
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/FileUtils.h"
+#include "plugin/files/FileUtils.h"
 #include "support/TestAudio.h"
 
 namespace {

@@ -15,12 +15,12 @@
 #include <sstream>
 #include <thread>
 
-#include "plugin/FileUtils.h"
-#include "plugin/FolderListing.h"
-#include "plugin/SettingsFile.h"
-#include "plugin/WDL_FileRead.h"
-#include "plugin/WDL_FileWrite.h"
-#include "plugin/WDL_FolderScan.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/FolderListing.h"
+#include "plugin/files/SettingsFile.h"
+#include "plugin/files/WDL_FileRead.h"
+#include "plugin/files/WDL_FileWrite.h"
+#include "plugin/files/WDL_FolderScan.h"
 #include "support/TestAudio.h"
 
 using Pieces = std::vector<std::string>;

@@ -1,4 +1,4 @@
-#include "plugin/KitRandomizer.h"
+#include "plugin/library/KitRandomizer.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "engine/BandSynth.h"
 #include "engine/sequencer/Sequencer.h"
-#include "plugin/FileUtils.h"
+#include "plugin/files/FileUtils.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/FileUtils.h"
-#include "plugin/SoundLibrary.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/UserDataPaths.h"
+#include "plugin/library/SoundLibrary.h"
 #include "support/ScopedDataRoot.h"
 
 TEST(SoundLibrary, ListsOnlyNamesEndingInBlob) {

@@ -1,4 +1,4 @@
-#include "plugin/ModuleResources.h"
+#include "plugin/files/ModuleResources.h"
 
 #include "platform/PosixFile.h"
 

@@ -1,4 +1,4 @@
-#include "plugin/WDL_FileWrite.h"
+#include "plugin/files/WDL_FileWrite.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "plugin/FileUtils.h"
+#include "plugin/files/FileUtils.h"
 
 #include <climits>
 
 #include "platform/FolderReader.h"
 #include "platform/PosixFile.h"
 #include "platform/RuntimeClock.h"
-#include "plugin/WDL_FileRead.h"
+#include "plugin/files/WDL_FileRead.h"
 
 namespace {
 

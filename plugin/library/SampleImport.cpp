@@ -1,7 +1,7 @@
-#include "plugin/SampleImport.h"
+#include "plugin/library/SampleImport.h"
 
-#include "plugin/FileUtils.h"
-#include "plugin/FolderListing.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/FolderListing.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
 #include "support/ScopedDataRoot.h"
 
 // Every fixed place below the root, folders ending with '/'.

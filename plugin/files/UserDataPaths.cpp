@@ -1,4 +1,4 @@
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/UserDataPaths.h"
 
 #include "platform/UserDataRoot.h"
 

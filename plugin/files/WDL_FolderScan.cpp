@@ -1,4 +1,4 @@
-#include "plugin/WDL_FolderScan.h"
+#include "plugin/files/WDL_FolderScan.h"
 
 int WDL_FolderScan::First(const char* path) {
   Close();

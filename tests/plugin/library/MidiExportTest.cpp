@@ -5,8 +5,8 @@
 #include <random>
 
 #include "engine/sequencer/Sequencer.h"
-#include "plugin/FileUtils.h"
-#include "plugin/MidiExport.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/library/MidiExport.h"
 #include "support/ScopedDataRoot.h"
 
 namespace {

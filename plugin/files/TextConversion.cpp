@@ -1,4 +1,4 @@
-#include "plugin/TextConversion.h"
+#include "plugin/files/TextConversion.h"
 
 #include <cstdint>
 

@@ -5,9 +5,9 @@
 #include <limits>
 
 #include "engine/blob/Blob.h"
-#include "plugin/FileUtils.h"
-#include "plugin/SampleImport.h"
-#include "plugin/SoundLibrary.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/library/SampleImport.h"
+#include "plugin/library/SoundLibrary.h"
 #include "support/ScopedDataRoot.h"
 
 using testaudio::AudioFileFormat;

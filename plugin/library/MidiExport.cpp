@@ -1,12 +1,12 @@
-#include "plugin/MidiExport.h"
+#include "plugin/library/MidiExport.h"
 
 #include <cstdint>
 #include <vector>
 
 #include "engine/core/ByteStream.h"
 #include "engine/sequencer/Sequencer.h"
-#include "plugin/FileUtils.h"
-#include "plugin/UserDataPaths.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/UserDataPaths.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "plugin/UserSettings.h"
+#include "plugin/files/UserSettings.h"
 
 #include <mutex>
 
-#include "plugin/FileUtils.h"
-#include "plugin/SettingsFile.h"
-#include "plugin/UserDataPaths.h"
 #include "platform/PosixFile.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/SettingsFile.h"
+#include "plugin/files/UserDataPaths.h"
 
 namespace {
 

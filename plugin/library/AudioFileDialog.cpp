@@ -1,7 +1,7 @@
-#include "plugin/AudioFileDialog.h"
+#include "plugin/library/AudioFileDialog.h"
 
 #include "platform/OpenFileDialog.h"
-#include "plugin/FileUtils.h"
+#include "plugin/files/FileUtils.h"
 
 std::vector<std::string> AudioFilePatterns(const std::string& extensions) {
   std::vector<std::string> patterns = SplitStringByChar(extensions, ' ');

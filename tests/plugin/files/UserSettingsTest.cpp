@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "plugin/FileUtils.h"
-#include "plugin/UserDataPaths.h"
-#include "plugin/UserSettings.h"
+#include "plugin/files/FileUtils.h"
+#include "plugin/files/UserDataPaths.h"
+#include "plugin/files/UserSettings.h"
 #include "support/ScopedDataRoot.h"
 
 // Without a file the default theme is written; every set writes the file in key order (reading

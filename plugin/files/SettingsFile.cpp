@@ -1,8 +1,8 @@
-#include "plugin/SettingsFile.h"
+#include "plugin/files/SettingsFile.h"
 
 #include <vector>
 
-#include "plugin/FileUtils.h"
+#include "plugin/files/FileUtils.h"
 
 bool ReadSettingsFile(const char* path, std::map<std::string, std::string>& map) {
   if (path == nullptr) return true;

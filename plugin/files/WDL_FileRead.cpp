@@ -1,4 +1,4 @@
-#include "plugin/WDL_FileRead.h"
+#include "plugin/files/WDL_FileRead.h"
 
 #include <algorithm>
 #include <cstring>
