@@ -77,16 +77,21 @@ TEST_F(FennrakeProcess, TransportKeysWhileNoSynthTrackIsChosen) {
 }
 
 TEST_F(FennrakeProcess, SequencerNotesLandInTheSubBlockOfTheirTime) {
-  const int starts[] = {4 * 1024 + 100, 8 * 1024 + 300, 12 * 1024 + 700};  // ticks, off the 64-frame grid
-  for (int i = 0; i < 3; ++i) plug->mSequencer.addNote(0, starts[i], 512, uint8_t(100 - 10 * i));
-  plug->SetSequencerPlaying(1);
-  Render(64);  // the start's block leaves the sequencer at step 0; its time runs from the next
-  for (int block = 0, next = 0; next < 3; ++block) {
-    Render(64);
-    const int due = int(starts[next] / 1024.0 * 6000.0 / 64.0);  // 6000 frames a step at 120 BPM
-    const bool played = std::fabs(plug->mBandSynth.tracks[0].lastVelocity * 127.0f - float(100 - 10 * next)) < 1e-3f;
-    ASSERT_EQ(played, block >= due) << "note " << next << " block " << block;
-    next += played ? 1 : 0;
+  // Lane n plays note 36 + n, which goes to track n: the first lane and one further up.
+  for (int lane : {0, 3}) {
+    FennrakePtr p(new Fennrake);
+    p->Reset(48000.0f);
+    const int starts[] = {4 * 1024 + 100, 8 * 1024 + 300, 12 * 1024 + 700};  // ticks, off the 64-frame grid
+    for (int i = 0; i < 3; ++i) p->mSequencer.addNote(lane, starts[i], 512, uint8_t(100 - 10 * i));
+    p->SetSequencerPlaying(1);
+    Render(64, p.get());  // the start's block leaves the sequencer at step 0; its time runs from the next
+    for (int block = 0, next = 0; next < 3; ++block) {
+      Render(64, p.get());
+      const int due = int(starts[next] / 1024.0 * 6000.0 / 64.0);  // 6000 frames a step at 120 BPM
+      const bool played = std::fabs(p->mBandSynth.tracks[lane].lastVelocity * 127.0f - float(100 - 10 * next)) < 1e-3f;
+      ASSERT_EQ(played, block >= due) << "lane " << lane << " note " << next << " block " << block;
+      next += played ? 1 : 0;
+    }
   }
 }
 
