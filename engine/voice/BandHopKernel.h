@@ -682,13 +682,14 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
 
   // Each entry's outcome, W at a time: the noise moves on, then magnitude from the frame (after
   // the peak moves), the tonal part scaled back as the density rises, plus noise.
-  float noiseOutRe[W];
-  float noiseOutIm[W];
-  float stateOutRe[W];
-  float stateOutIm[W];
   const L tonalScale = L::splat(work.tonalScale);
+  // The entries' indices in lanes, to tell low bands from high bins.
+  float firstIndices[W];
+  for (int32_t l = 0; l < W; ++l) firstIndices[l] = static_cast<float>(l);
+  const L laneIndex = L::load(firstIndices);
+  const L lowEntries = L::splat(static_cast<float>(low));
   auto finishGroup = [&](int32_t e) {
-    const int32_t here = n - e < W ? n - e : W;
+    const L entry = L::splat(static_cast<float>(e)) + laneIndex;
     L nr = L::load(tableRe + e);
     L ni = L::load(tableIm + e);
     if (work.firstHop) {
@@ -701,21 +702,15 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
       driveNoise(L::load(work.noiseRe + e), L::load(work.noiseIm + e), L::load(tables.rotationRe + e),
                  L::load(tables.rotationIm + e), L::load(tables.noiseGain + e), rr, ri);
       // Entries from the first high bin on keep the table value.
-      float resonates[W];
-      for (int32_t l = 0; l < W; ++l) resonates[l] = e + l < low ? 1.0f : 0.0f;
-      const auto isLow = lanesLess(zero, L::load(resonates));
+      const auto isLow = lanesLess(entry, lowEntries);
       nr = lanesSelect(isLow, rr, nr);
       ni = lanesSelect(isLow, ri, ni);
     }
-    lanesStore(noiseOutRe, nr);
-    lanesStore(noiseOutIm, ni);
+    lanesStore(work.noiseRe + e, nr);
+    lanesStore(work.noiseIm + e, ni);
 
     L a = L::load(amplitudes + e);
-    if (anyMoved && e + W > low) {
-      float withMoves[W];
-      for (int32_t l = 0; l < W; ++l) withMoves[l] = e + l >= low ? 1.0f : 0.0f;
-      a = lanesSelect(lanesLess(zero, L::load(withMoves)), a + L::load(moved + e), a);
-    }
+    if (anyMoved && e + W > low) a = lanesSelect(lanesLessEqual(lowEntries, entry), a + L::load(moved + e), a);
     L zRe = L::load(stateRe + e);
     L zIm = L::load(stateIm + e);
     if (lanesBitsLessEqual(a, zero) == (1u << W) - 1u && lanesBitsLessEqual(zero, a) == (1u << W) - 1u) {
@@ -725,14 +720,9 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
     } else {
       finishEntry(a, L::load(noiseAmount + e), tonalScale, nr, ni, zRe, zIm);
     }
-    lanesStore(stateOutRe, zRe);
-    lanesStore(stateOutIm, zIm);
-    for (int32_t l = 0; l < here; ++l) {
-      work.noiseRe[e + l] = noiseOutRe[l];
-      work.noiseIm[e + l] = noiseOutIm[l];
-      stateRe[e + l] = stateOutRe[l];
-      stateIm[e + l] = stateOutIm[l];
-    }
+    // Past the entries the arrays have room for whole groups, whose values are never kept.
+    lanesStore(stateRe + e, zRe);
+    lanesStore(stateIm + e, zIm);
   };
 
   // The coupling's backward sweep, one entry after another from the top; as it passes the
