@@ -15,11 +15,16 @@ void updatePeakMeters(float meters[], const float* const channels[], int32_t nFr
   const float fall = seconds / (seconds + kFallSeconds);
   for (int32_t c = 0; c < nChannels; ++c) {
     const float* x = channels[c];
-    // The largest magnitude, a NaN never taken: four lanes of running maxima, then the lanes'
-    // largest. The largest of a set does not depend on the order it is looked at in.
-    Lanes lanes = lanesZero();
+    // The largest magnitude, a NaN never taken: four running maxima of four lanes each (so that
+    // no maximum waits on the one before), then the lanes' largest. The largest of a set does
+    // not depend on the order it is looked at in.
+    Lanes run[4] = {lanesZero(), lanesZero(), lanesZero(), lanesZero()};
     int32_t i = 0;
-    for (; i + 4 <= nFrames; i += 4) lanes = lanesMax(lanes, lanesAbs(lanesLoad(x + i)));
+    for (; i + 16 <= nFrames; i += 16) {
+      for (int32_t r = 0; r < 4; ++r) run[r] = lanesMax(run[r], lanesAbs(lanesLoad(x + i + 4 * r)));
+    }
+    for (; i + 4 <= nFrames; i += 4) run[0] = lanesMax(run[0], lanesAbs(lanesLoad(x + i)));
+    const Lanes lanes = lanesMax(lanesMax(run[0], run[1]), lanesMax(run[2], run[3]));
     float each[4];
     lanesStore(each, lanes);
     float peak = 0.0f;

@@ -585,9 +585,45 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
     stateIm[e] = stateIm[n - 1];
   }
 
-  // The weights of the coupling, the noise amount, the time phasor, and each state turned at
-  // its entry's frequency.
+  // The peak moves of the high bins start from nothing (no move reaches past the entries).
+  const int32_t first = tables.firstHighBin;
+  bool anyMoved = false;
+  for (int32_t e = low; e < padded; ++e) moved[e] = 0.0f;
+  const float lowestBin = static_cast<float>(first);
+  const float highestBin = static_cast<float>(first + high - 1);
+  // A high bin's peak move, worked out from the amplitudes before any move.
+  auto movePeak = [&](int32_t e) {
+    const int32_t j = e - low;
+    const float frequency = entryFrequency[e];
+    const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
+    // The share in lanes, for the same rounding as a lane of runGroup.
+    const L away = lanesAbs(L::splat(frequency) - binFrequency) - L::splat(kRelocationSlack);
+    float shares[W];
+    lanesStore(shares, lanesMin(lanesMax(away * L::splat(5.0f), zero) * L::splat(entryTonal[e]), one));
+    const float share = shares[0];
+    const float a = amplitudes[e];
+    const float place = frequency * 4.0f;  // in bins
+    if (!(0.0f < share && kMinRelocatedAmplitude < a && lowestBin <= place && place < highestBin)) return;
+    const int32_t to = static_cast<int32_t>(place);
+    const float frac = place - static_cast<float>(to);
+    const float taken = share * a;
+    const int32_t target = low + to - first;
+    moved[e] -= taken;
+    moved[target] += taken * (1.0f - frac);
+    moved[target + 1] += taken * frac;
+    anyMoved = true;
+  };
+
+  // W entries at a time: the weights of the coupling, the noise amount, the time phasor and
+  // each state turned at its entry's frequency, in lanes; then the coupling's forward sweep
+  // over the same entries one after another, and their peak moves. The sweep waits on its own
+  // latency at every entry; the lane arithmetic of the next entries, which does not depend on
+  // it, runs in the meantime.
+  constexpr float kEps = 1e-30f;
   const L density = L::splat(work.density);
+  float d = 0.0f;
+  float zr = 0.0f;
+  float zi = 0.0f;
   for (int32_t e = 0; e < padded; e += W) {
     const EntryValues<L> v =
         entryValues(L::load(entryTonal + e), L::load(entryTransient + e), L::load(entryShare + e),
@@ -601,82 +637,38 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
     lanesStore(tonalWeight + e, v.tonalWeight);
     lanesStore(xRe + e, v.xRe);
     lanesStore(xIm + e, v.xIm);
-  }
 
-  // The peak moves of the high bins, worked out from the amplitudes before any move.
-  const int32_t first = tables.firstHighBin;
-  bool anyMoved = false;
-  for (int32_t e = low; e < n; ++e) moved[e] = 0.0f;
-  {
-    const float lowestBin = static_cast<float>(first);
-    const float highestBin = static_cast<float>(first + high - 1);
-    for (int32_t j = 0; j < high; ++j) {
-      const int32_t e = low + j;
-      const float frequency = entryFrequency[e];
-      const L binFrequency = L::splat(static_cast<float>(first + j) * 0.25f);
-      // The share in lanes, for the same rounding as a lane of runGroup.
-      const L away = lanesAbs(L::splat(frequency) - binFrequency) - L::splat(kRelocationSlack);
-      float shares[W];
-      lanesStore(shares, lanesMin(lanesMax(away * L::splat(5.0f), zero) * L::splat(entryTonal[e]), one));
-      const float share = shares[0];
-      const float a = amplitudes[e];
-      const float place = frequency * 4.0f;  // in bins
-      if (!(0.0f < share && kMinRelocatedAmplitude < a && lowestBin <= place && place < highestBin)) continue;
-      const int32_t to = static_cast<int32_t>(place);
-      const float frac = place - static_cast<float>(to);
-      const float taken = share * a;
-      const int32_t target = low + to - first;
-      moved[e] -= taken;
-      moved[target] += taken * (1.0f - frac);
-      moved[target + 1] += taken * frac;
-      anyMoved = true;
+    const int32_t end = e + W < n ? e + W : n;
+    int32_t i = e;
+    if (e == 0) {
+      d = tonalWeight[0];
+      zr = d * xRe[0];
+      zi = d * xIm[0];
+      den[0] = d;
+      stateRe[0] = zr;
+      stateIm[0] = zi;
+      i = 1;
     }
+    for (; i < end; ++i) {
+      const float si = transientWeight[i - 1];
+      const float k = si / (si * phasorPower[i - 1] + d + kEps);
+      const float wi = tonalWeight[i];
+      d = k * d + wi;
+      den[i] = d;
+      const float cr = phasorRe[i - 1];
+      const float ci = phasorIm[i - 1];
+      const float pr = cr * zr - ci * zi;
+      const float pi = cr * zi + ci * zr;
+      zr = k * pr + wi * xRe[i];
+      zi = k * pi + wi * xIm[i];
+      stateRe[i] = zr;
+      stateIm[i] = zi;
+    }
+    for (int32_t m = e > low ? e : low; m < end; ++m) movePeak(m);
   }
 
-  // The coupling's forward sweep, one entry after another.
-  constexpr float kEps = 1e-30f;
-  float d = tonalWeight[0];
-  float zr = d * xRe[0];
-  float zi = d * xIm[0];
-  den[0] = d;
-  stateRe[0] = zr;
-  stateIm[0] = zi;
-  for (int32_t i = 1; i < n; ++i) {
-    const float si = transientWeight[i - 1];
-    const float k = si / (si * phasorPower[i - 1] + d + kEps);
-    const float wi = tonalWeight[i];
-    d = k * d + wi;
-    den[i] = d;
-    const float cr = phasorRe[i - 1];
-    const float ci = phasorIm[i - 1];
-    const float pr = cr * zr - ci * zi;
-    const float pi = cr * zi + ci * zr;
-    zr = k * pr + wi * xRe[i];
-    zi = k * pi + wi * xIm[i];
-    stateRe[i] = zr;
-    stateIm[i] = zi;
-  }
-  // The backward sweep.
-  const float last = 1.0f / (den[n - 1] + kEps);
-  zr = zr * last;
-  zi = zi * last;
-  stateRe[n - 1] = zr;
-  stateIm[n - 1] = zi;
-  for (int32_t i = n - 2; i >= 0; --i) {
-    const float cr = phasorRe[i];
-    const float ci = phasorIm[i];
-    const float pr = cr * zr + ci * zi;
-    const float pi = cr * zi - ci * zr;
-    const float si = transientWeight[i];
-    const float inv = 1.0f / (si * phasorPower[i] + den[i] + kEps);
-    zr = (stateRe[i] + si * pr) * inv;
-    zi = (stateIm[i] + si * pi) * inv;
-    stateRe[i] = zr;
-    stateIm[i] = zi;
-  }
-
-  // Each entry's outcome, W at a time: the noise moves on, then magnitude from the frame (after
-  // the peak moves), the tonal part scaled back as the density rises, plus noise.
+  // What the outcomes read besides the states: this hop's table values, and nothing past the
+  // entries.
   for (int32_t e = 0; e < n; ++e) {
     tableRe[e] = work.table[e].real();
     tableIm[e] = work.table[e].imag();
@@ -686,15 +678,18 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
     tableIm[e] = 0.0f;
     stateRe[e] = 0.0f;
     stateIm[e] = 0.0f;
-    if (anyMoved) moved[e] = 0.0f;
   }
-  float noiseOutRe[W];
-  float noiseOutIm[W];
-  float stateOutRe[W];
-  float stateOutIm[W];
+
+  // Each entry's outcome, W at a time: the noise moves on, then magnitude from the frame (after
+  // the peak moves), the tonal part scaled back as the density rises, plus noise.
   const L tonalScale = L::splat(work.tonalScale);
-  for (int32_t e = 0; e < padded; e += W) {
-    const int32_t here = n - e < W ? n - e : W;
+  // The entries' indices in lanes, to tell low bands from high bins.
+  float firstIndices[W];
+  for (int32_t l = 0; l < W; ++l) firstIndices[l] = static_cast<float>(l);
+  const L laneIndex = L::load(firstIndices);
+  const L lowEntries = L::splat(static_cast<float>(low));
+  auto finishGroup = [&](int32_t e) {
+    const L entry = L::splat(static_cast<float>(e)) + laneIndex;
     L nr = L::load(tableRe + e);
     L ni = L::load(tableIm + e);
     if (work.firstHop) {
@@ -707,21 +702,15 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
       driveNoise(L::load(work.noiseRe + e), L::load(work.noiseIm + e), L::load(tables.rotationRe + e),
                  L::load(tables.rotationIm + e), L::load(tables.noiseGain + e), rr, ri);
       // Entries from the first high bin on keep the table value.
-      float resonates[W];
-      for (int32_t l = 0; l < W; ++l) resonates[l] = e + l < low ? 1.0f : 0.0f;
-      const auto isLow = lanesLess(zero, L::load(resonates));
+      const auto isLow = lanesLess(entry, lowEntries);
       nr = lanesSelect(isLow, rr, nr);
       ni = lanesSelect(isLow, ri, ni);
     }
-    lanesStore(noiseOutRe, nr);
-    lanesStore(noiseOutIm, ni);
+    lanesStore(work.noiseRe + e, nr);
+    lanesStore(work.noiseIm + e, ni);
 
     L a = L::load(amplitudes + e);
-    if (anyMoved && e + W > low) {
-      float withMoves[W];
-      for (int32_t l = 0; l < W; ++l) withMoves[l] = e + l >= low ? 1.0f : 0.0f;
-      a = lanesSelect(lanesLess(zero, L::load(withMoves)), a + L::load(moved + e), a);
-    }
+    if (anyMoved && e + W > low) a = lanesSelect(lanesLessEqual(lowEntries, entry), a + L::load(moved + e), a);
     L zRe = L::load(stateRe + e);
     L zIm = L::load(stateIm + e);
     if (lanesBitsLessEqual(a, zero) == (1u << W) - 1u && lanesBitsLessEqual(zero, a) == (1u << W) - 1u) {
@@ -731,14 +720,34 @@ void runSingle(const BandHopTables& tables, const BandHopSingle& work) {
     } else {
       finishEntry(a, L::load(noiseAmount + e), tonalScale, nr, ni, zRe, zIm);
     }
-    lanesStore(stateOutRe, zRe);
-    lanesStore(stateOutIm, zIm);
-    for (int32_t l = 0; l < here; ++l) {
-      work.noiseRe[e + l] = noiseOutRe[l];
-      work.noiseIm[e + l] = noiseOutIm[l];
-      stateRe[e + l] = stateOutRe[l];
-      stateIm[e + l] = stateOutIm[l];
+    // Past the entries the arrays have room for whole groups, whose values are never kept.
+    lanesStore(stateRe + e, zRe);
+    lanesStore(stateIm + e, zIm);
+  };
+
+  // The coupling's backward sweep, one entry after another from the top; as it passes the
+  // first entry of a group of W, that group's states are final and its outcome is worked out
+  // while the sweep goes on below.
+  const float last = 1.0f / (den[n - 1] + kEps);
+  zr = zr * last;
+  zi = zi * last;
+  stateRe[n - 1] = zr;
+  stateIm[n - 1] = zi;
+  int32_t i = n - 2;
+  for (int32_t e = padded - W; e >= 0; e -= W) {
+    for (; i >= e; --i) {
+      const float cr = phasorRe[i];
+      const float ci = phasorIm[i];
+      const float pr = cr * zr + ci * zi;
+      const float pi = cr * zi - ci * zr;
+      const float si = transientWeight[i];
+      const float inv = 1.0f / (si * phasorPower[i] + den[i] + kEps);
+      zr = (stateRe[i] + si * pr) * inv;
+      zi = (stateIm[i] + si * pi) * inv;
+      stateRe[i] = zr;
+      stateIm[i] = zi;
     }
+    finishGroup(e);
   }
 }
 

@@ -187,13 +187,14 @@ TEST(PeakMeters, JumpUpFallBackAndRest) {
   EXPECT_TRUE(std::isfinite(meters[0]));
 
   // The loudest sample wherever it lies, NaNs passed over, for every length round a multiple
-  // of four.
-  for (int32_t n = 1; n <= 11; ++n) {
+  // of four and of sixteen (the search runs sixteen samples to a step, then four, then one).
+  for (int32_t n = 1; n <= 40; ++n) {
     for (int32_t at = 0; at < n; ++at) {
       std::vector<float> x(static_cast<size_t>(n), 0.25f);
       x[static_cast<size_t>(at)] = -0.75f;
-      // NaNs right after the peak and four samples on, where a lane-wise search meets them.
-      for (int32_t nan : {at + 1, at + 4}) {
+      // NaNs right after the peak and four and sixteen samples on, where a lane-wise search
+      // meets them.
+      for (int32_t nan : {at + 1, at + 4, at + 16}) {
         if (nan < n) x[static_cast<size_t>(nan)] = std::numeric_limits<float>::quiet_NaN();
       }
       const float* channel[1] = {x.data()};
