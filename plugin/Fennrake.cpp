@@ -189,14 +189,20 @@ void Fennrake::RefreshGUI() {
 }
 
 void Fennrake::HandOverToAudio(bool audioPaused) {
-  const FlagHold installing(mInstallingEffects);
-  if (!audioPaused && mBandSynth.effectSwitchDue()) {
-    // Installing an effect declares the slot's records anew: a load of its own.
-    const LoadHold hold(*this);
-    mBandSynth.updateEffectTypes(true);
+  if (!audioPaused) {
+    if (mBandSynth.effectSwitchDue()) {
+      // Installing an effect declares the slot's records anew: a load of its own.
+      const LoadHold hold(*this);
+      HandOverToAudio(true);
+      return;
+    }
+    // Sounds only: no effect is installed, so the host's automation of an effect's values that
+    // meets this hand-over on the audio thread still counts as an edit.
+    mBandSynth.updateEffectTypes(false);
     return;
   }
-  mBandSynth.updateEffectTypes(audioPaused);
+  const FlagHold installing(mInstallingEffects);
+  mBandSynth.updateEffectTypes(true);
 }
 
 void Fennrake::OnIdle() {
