@@ -128,17 +128,17 @@ Fennrake::LoadHold::~LoadHold() {
 
 void Fennrake::OnParamChange(int paramIdx, EParamSource source, int) {
   if (source == kReset || !IsHostParam(paramIdx)) return;
-  if (source == kHost) {
-    // The host's automation arrives on the audio thread, which never waits: while a load holds
-    // the engine, the value is taken up by the next block that renders.
-    std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::try_to_lock);
-    if (!engine.owns_lock()) {
-      SetHostParamPending(paramIdx);
-      return;
-    }
-    EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
+  // The host's automation arrives on the audio thread, which never waits: while a load holds
+  // the engine, the value is taken up by the next block that renders.
+  std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::defer_lock);
+  if (source == kHost && !engine.try_lock()) {
+    SetHostParamPending(paramIdx);
     return;
   }
+  ApplyHostParam(paramIdx);
+}
+
+void Fennrake::ApplyHostParam(int paramIdx) {
   EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
 }
 
@@ -152,8 +152,7 @@ void Fennrake::TakePendingHostParams() {
     const uint32_t bits = mPendingHostParams[w].exchange(0, std::memory_order_relaxed);
     for (int b = 0; b < 32; ++b) {
       const int paramIdx = 32 * w + b;
-      if ((bits >> b & 1u) != 0 && IsHostParam(paramIdx))
-        EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
+      if ((bits >> b & 1u) != 0 && IsHostParam(paramIdx)) ApplyHostParam(paramIdx);
     }
   }
 }

@@ -218,6 +218,8 @@ class Fennrake : public iplug::IPlugVST3,
   // whenever the timer next runs, or a render straight after a restore would play the old kit.
   // audioPaused: the caller holds the load lock.
   void HandOverToAudio(bool audioPaused);
+  // The host parameter's value into its engine record.
+  void ApplyHostParam(int paramIdx);
   // Host automation that came while a load held the load lock, for the next block that renders.
   void SetHostParamPending(int paramIdx);
   void TakePendingHostParams();
