@@ -294,11 +294,12 @@ int Fennrake::SetSequencerPlaying(int v) {
 }
 
 void Fennrake::MirrorSelectedBlobs(int axis) {
-  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
-  const LoadHold hold(*this);
+  // The editor's own sounds only: the audio side hears them once they are handed over, so this
+  // is no load.
+  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
   const int track = std::clamp(mSelectedTrack, 0, BandSynth::kTrackCount - 1);
   const Param& transform = mBandSynth.params[static_cast<size_t>(BandSynth::trackParam(track, TrackParam::kTransform))];
-  const float p = transform.toNormalized(transform.value);
+  const float p = transform.toNormalized(loadShared(transform.value));
   for (int k = 0; k < 2; ++k) {
     if (std::fabs(static_cast<float>(k) - p) < 0.999f) mBandSynth.tracks[track].blobs[k].mirror(axis);
   }
