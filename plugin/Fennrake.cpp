@@ -337,8 +337,8 @@ int Fennrake::GetUndoCount(int direction) const {
 
 void Fennrake::Undo(int steps) {
   std::lock_guard<std::recursive_mutex> instance(InstanceLock());
-  const LoadHold hold(*this);
   if (steps == 0 || mUndoRing.empty() || steps < -GetUndoCount(-1) || steps > GetUndoCount(1)) return;
+  const LoadHold hold(*this);
   mUndoPos += steps;
   const int track = std::clamp(mSelectedTrack, 0, BandSynth::kTrackCount - 1);
   BandSynth::copyTrackBlobs(mUndoRing[static_cast<size_t>(mUndoPos % kNumUndoSnapshots)].blobs, mBandSynth.tracks[track].blobs);
