@@ -159,6 +159,7 @@ class BandSynth {
   const std::vector<int32_t>& exposedParams() const { return modMatrix.exposedParams; }
   // Slot 0, 1: the sends; 2, 3: the main bus.
   FxSlot& slot(int32_t s) { return s < 2 ? sendSlots[s] : mainSlots[s - 2]; }
+  const FxSlot& slot(int32_t s) const { return s < 2 ? sendSlots[s] : mainSlots[s - 2]; }
 
   // Whether track t is heard: the solo track alone when one is set, else every unmuted track.
   bool isTrackAudible(int32_t track) const;

@@ -145,7 +145,7 @@ void BandSynth::processBlock(float** outputs, int32_t nFrames, int32_t nOutputCh
   if (meteringOn) {
     for (int32_t i : modMatrix.exposedParams) {
       Param& p = params[static_cast<size_t>(i)];
-      p.shownValue = p.changed != 0 ? p.modulatedValue : p.value;
+      p.shownValue = p.changed != 0 ? p.modulatedValue : loadShared(p.value);
       p.shownModulated = p.changed;
     }
   }

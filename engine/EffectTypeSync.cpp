@@ -10,6 +10,13 @@ int32_t slotTypeWanted(const Param& type) {
   return static_cast<int32_t>(v);
 }
 
+// Whether the slot can take the effect type wanted now: another, existing type, with the slot
+// silent (its fade out finished) and the engine prepared.
+bool switchDue(const FxSlot& fx, int32_t wanted, size_t typeCount, float sampleRate) {
+  return wanted != fx.typeIndex.load() && fx.fade.load() == 0.0f && fx.target.load() == 0.0f && sampleRate > 0.0f &&
+         wanted >= 0 && static_cast<size_t>(wanted) < typeCount;
+}
+
 // Copies a changed blob into the next ring entry, then publishes that entry. The entry keeps
 // the revision of the blob it copies (assign raises the entry's own counter, so it is set
 // afterwards), which is what the next call compares against. While the audio side may be in a
@@ -36,12 +43,9 @@ void handOver(const Blob& blob, Blob (&ring)[DrumTrack::kRingSize], std::atomic<
 bool BandSynth::effectSwitchDue() const {
   const EffectRegistry& registry = getEffectRegistry();
   for (int32_t s = 0; s < kSlotCount; ++s) {
-    const FxSlot& fx = s < 2 ? sendSlots[s] : mainSlots[s - 2];
     const std::vector<FxBase*>& list = s < 2 ? registry.sendList : registry.mainList;
     const int32_t wanted = slotTypeWanted(params[static_cast<size_t>(slotParam(s, SlotParam::kType))]);
-    if (wanted != fx.typeIndex.load() && fx.fade.load() == 0.0f && fx.target.load() == 0.0f && sampleRate > 0.0f &&
-        wanted >= 0 && wanted < static_cast<int32_t>(list.size()))
-      return true;
+    if (switchDue(slot(s), wanted, list.size(), sampleRate)) return true;
   }
   return false;
 }
@@ -53,8 +57,7 @@ void BandSynth::updateEffectTypes(bool audioPaused) {
     FxSlot& fx = slot(s);
     const std::vector<FxBase*>& list = s < 2 ? registry.sendList : registry.mainList;
     const int32_t wanted = slotTypeWanted(params[static_cast<size_t>(slotParam(s, SlotParam::kType))]);
-    if (audioPaused && wanted != fx.typeIndex.load() && fx.fade.load() == 0.0f && fx.target.load() == 0.0f &&
-        sampleRate > 0.0f && wanted >= 0 && wanted < static_cast<int32_t>(list.size())) {
+    if (audioPaused && switchDue(fx, wanted, list.size(), sampleRate)) {
       FxBase* created = list[static_cast<size_t>(wanted)]->create();
       Param* records = &params[static_cast<size_t>(slotParam(s, SlotParam::kEffect0))];
       if (fx.setEffect(created, wanted, sampleRate, records, keepFxParams != 0) != nullptr) {

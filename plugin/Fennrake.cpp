@@ -128,17 +128,17 @@ Fennrake::LoadHold::~LoadHold() {
 
 void Fennrake::OnParamChange(int paramIdx, EParamSource source, int) {
   if (source == kReset || !IsHostParam(paramIdx)) return;
-  if (source == kHost) {
-    // The host's automation arrives on the audio thread, which never waits: while a load holds
-    // the engine, the value is taken up by the next block that renders.
-    std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::try_to_lock);
-    if (!engine.owns_lock()) {
-      SetHostParamPending(paramIdx);
-      return;
-    }
-    EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
+  // The host's automation arrives on the audio thread, which never waits: while a load holds
+  // the engine, the value is taken up by the next block that renders.
+  std::unique_lock<std::recursive_mutex> engine(mLoadLock, std::defer_lock);
+  if (source == kHost && !engine.try_lock()) {
+    SetHostParamPending(paramIdx);
     return;
   }
+  ApplyHostParam(paramIdx);
+}
+
+void Fennrake::ApplyHostParam(int paramIdx) {
   EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
 }
 
@@ -152,8 +152,7 @@ void Fennrake::TakePendingHostParams() {
     const uint32_t bits = mPendingHostParams[w].exchange(0, std::memory_order_relaxed);
     for (int b = 0; b < 32; ++b) {
       const int paramIdx = 32 * w + b;
-      if ((bits >> b & 1u) != 0 && IsHostParam(paramIdx))
-        EngineParamForHost(paramIdx).setValue(static_cast<float>(GetParam(paramIdx)->Value()));
+      if ((bits >> b & 1u) != 0 && IsHostParam(paramIdx)) ApplyHostParam(paramIdx);
     }
   }
 }
@@ -189,14 +188,20 @@ void Fennrake::RefreshGUI() {
 }
 
 void Fennrake::HandOverToAudio(bool audioPaused) {
-  const FlagHold installing(mInstallingEffects);
-  if (!audioPaused && mBandSynth.effectSwitchDue()) {
-    // Installing an effect declares the slot's records anew: a load of its own.
-    const LoadHold hold(*this);
-    mBandSynth.updateEffectTypes(true);
+  if (!audioPaused) {
+    if (mBandSynth.effectSwitchDue()) {
+      // Installing an effect declares the slot's records anew: a load of its own.
+      const LoadHold hold(*this);
+      HandOverToAudio(true);
+      return;
+    }
+    // Sounds only: no effect is installed, so the host's automation of an effect's values that
+    // meets this hand-over on the audio thread still counts as an edit.
+    mBandSynth.updateEffectTypes(false);
     return;
   }
-  mBandSynth.updateEffectTypes(audioPaused);
+  const FlagHold installing(mInstallingEffects);
+  mBandSynth.updateEffectTypes(true);
 }
 
 void Fennrake::OnIdle() {
@@ -289,11 +294,12 @@ int Fennrake::SetSequencerPlaying(int v) {
 }
 
 void Fennrake::MirrorSelectedBlobs(int axis) {
-  std::lock_guard<std::recursive_mutex> instance(InstanceLock());
-  const LoadHold hold(*this);
+  // The editor's own sounds only: the audio side hears them once they are handed over, so this
+  // is no load.
+  std::lock_guard<std::recursive_mutex> hold(InstanceLock());
   const int track = std::clamp(mSelectedTrack, 0, BandSynth::kTrackCount - 1);
   const Param& transform = mBandSynth.params[static_cast<size_t>(BandSynth::trackParam(track, TrackParam::kTransform))];
-  const float p = transform.toNormalized(transform.value);
+  const float p = transform.toNormalized(loadShared(transform.value));
   for (int k = 0; k < 2; ++k) {
     if (std::fabs(static_cast<float>(k) - p) < 0.999f) mBandSynth.tracks[track].blobs[k].mirror(axis);
   }
@@ -331,8 +337,8 @@ int Fennrake::GetUndoCount(int direction) const {
 
 void Fennrake::Undo(int steps) {
   std::lock_guard<std::recursive_mutex> instance(InstanceLock());
-  const LoadHold hold(*this);
   if (steps == 0 || mUndoRing.empty() || steps < -GetUndoCount(-1) || steps > GetUndoCount(1)) return;
+  const LoadHold hold(*this);
   mUndoPos += steps;
   const int track = std::clamp(mSelectedTrack, 0, BandSynth::kTrackCount - 1);
   BandSynth::copyTrackBlobs(mUndoRing[static_cast<size_t>(mUndoPos % kNumUndoSnapshots)].blobs, mBandSynth.tracks[track].blobs);

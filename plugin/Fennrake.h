@@ -49,9 +49,11 @@ class ConstructionHold {
 // A load (a state, a preset, an undo step, a sound put on a track, the randomiser, a new rate,
 // an effect installed in a slot) replaces what a block reads, so it never runs while a block
 // renders: it holds the load lock (LoadHold) for its whole length, after the instance lock.
-// The audio thread only tries that lock at the start of a block; when a load holds it, or waits
-// for it, the block is silent (host MIDI stays queued) and what the load brought plays from the
-// next block. A load therefore waits at most for the block in progress. Saving the state takes
+// The audio thread only tries that lock: at the start of a block, for the host's automation and
+// for a reset at the same rate. When a load holds it, or waits for it, the block is silent (host
+// MIDI stays queued), automation and resets wait for the next block that renders, and what the
+// load brought plays from that block on. A load therefore waits at most for the block in
+// progress. Saving the state takes
 // no load lock: the values the audio thread moves are read and written whole, so saving never
 // silences a block.
 class Fennrake : public iplug::IPlugVST3,
@@ -218,6 +220,8 @@ class Fennrake : public iplug::IPlugVST3,
   // whenever the timer next runs, or a render straight after a restore would play the old kit.
   // audioPaused: the caller holds the load lock.
   void HandOverToAudio(bool audioPaused);
+  // The host parameter's value into its engine record.
+  void ApplyHostParam(int paramIdx);
   // Host automation that came while a load held the load lock, for the next block that renders.
   void SetHostParamPending(int paramIdx);
   void TakePendingHostParams();

@@ -19,7 +19,7 @@ void Fennrake::ImportSamples(const std::vector<std::string>& paths, int slot) {
   // More files than an immediate import takes wait until the editor starts the batch.
   if (entries.size() > kMaxImmediateImports) return;
   const Param& transform = mBandSynth.params[static_cast<size_t>(BandSynth::trackParam(mSelectedTrack, TrackParam::kTransform))];
-  const float shown = transform.toNormalized(transform.value);
+  const float shown = transform.toNormalized(loadShared(transform.value));
   for (size_t i = 0; i < entries.size(); ++i)
     ImportSoundFile(entries[i].folder, entries[i].name, ImportSlot(slot, shown, i));
 }

@@ -81,11 +81,8 @@ void Fennrake::ProcessBlock(float** /*inputs*/, float** outputs, int nFrames) {
   const float rate = mSampleRate.load(std::memory_order_acquire);
   if (!(rate > 0.0f) || outputs == nullptr) {
     // Nothing is prepared before the first reset: silence, and no note waits for later.
-    for (int c = 0; outputs != nullptr && c < channels; ++c) {
-      if (outputs[c] != nullptr) std::memset(outputs[c], 0, sizeof(float) * static_cast<size_t>(frames));
-    }
     while (!mMidiQueue.Empty()) mMidiQueue.Remove();
-    mMidiQueue.Flush(frames);
+    SilenceBlock(outputs, channels, frames);
     return;
   }
 

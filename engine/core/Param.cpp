@@ -87,7 +87,7 @@ void Param::setSnapValues(float a, float b, float c, float d) {
 
 void Param::setValue(float v) {
   if (!std::isfinite(v)) return;
-  target = v;
+  storeShared(target, v);
   if (v == loadShared(value)) return;
   float lo = fromNormalized(0.0f);
   float hi = fromNormalized(1.0f);
@@ -174,7 +174,7 @@ void Param::updateModulation() {
     storeShared(modulated, 0);
     return;
   }
-  const float m = fromNormalized(toNormalized(value) + s);
+  const float m = fromNormalized(toNormalized(loadShared(value)) + s);
   // A runaway offset (or an extrapolated shape that overflows) must not carry a NaN or an
   // infinity into the audio path: modulation is then left off for this pass.
   if (!std::isfinite(m)) {
@@ -187,7 +187,7 @@ void Param::updateModulation() {
 }
 
 void Param::clearModulation() {
-  storeShared(modulatedValue, value);
+  storeShared(modulatedValue, loadShared(value));
   globalModOffset = 0.0f;
   voiceModOffset = 0.0f;
   storeShared(modulated, 0);
@@ -195,14 +195,14 @@ void Param::clearModulation() {
 }
 
 float Param::getNormalizedDeviation() const {
-  return toNormalized(modulated ? modulatedValue : value) - toNormalized(defaultValue);
+  return toNormalized(effectiveValue()) - toNormalized(defaultValue);
 }
 
 bool Param::isBipolar() const {
   return std::fabs(toNormalized(defaultValue) - 0.5f) < 0.0001f && defaultValue == 0.0f;
 }
 
-void Param::getDisplayText(char* buffer, int32_t size) const { formatValue(buffer, size, value); }
+void Param::getDisplayText(char* buffer, int32_t size) const { formatValue(buffer, size, loadShared(value)); }
 
 void Param::formatValue(char* buffer, int32_t size, float v) const {
   if (buffer == nullptr || size < 1) return;
@@ -238,7 +238,7 @@ void Param::serialize(uint8_t* buffer, int32_t* pos, int32_t size) const {
 void Param::deserialize(const uint8_t* buffer, int32_t* pos, int32_t size, int32_t version) {
   if (version >= 0 && version < minStateVersion) {
     storeShared(value, defaultValue);
-    target = defaultValue;
+    storeShared(target, defaultValue);
     return;
   }
   const bool present = buffer != nullptr && *pos >= 0 && static_cast<int64_t>(*pos) + 4 <= size;

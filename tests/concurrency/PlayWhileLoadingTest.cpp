@@ -384,3 +384,24 @@ TEST(PlayWhileLoading, AResetThatMeetsALoadSilencesTheVoicesWithTheNextBlock) {
   EXPECT_EQ(sounding(), 0);
   plugin->teardown();
 }
+
+// The editor's knobs move while blocks play with host automation and modulation: the values the
+// editor sets are read by every control pass, and both threads ask for values, so a value read
+// or written in pieces fails the ThreadSanitizer run.
+TEST(PlayWhileLoading, TheEditorsKnobsMoveWhileBlocksPlay) {
+  ScopedDataRoot root;
+  const Kits kits = makeKits(true);
+  const ManualTimers timers;
+  Fennrake* plug = nullptr;
+  auto plugin = adopt(plug);
+  start(*plugin, kits.quiet);  // its LFOs loop
+  std::atomic<bool> stop{false};
+  std::vector<float> peaks;
+  std::thread audio([&] { peaks = play(*plugin, stop, true); });
+  for (int round = 0; round < 8 * kRounds; ++round)
+    plug->SendParameterValueFromUI(round * 13 % 117, (round % 9) / 8.0);
+  stop.store(true);
+  audio.join();
+  EXPECT_TRUE(allFinite(peaks));
+  plugin->teardown();
+}
