@@ -121,6 +121,19 @@ std::unique_ptr<HostedPlugin> adopt(Fennrake*& plug) {
   return plugin;
 }
 
+// An instance linked in and started at 48 kHz from one of the two kits, with everything the test
+// needs to outlive it: the data root, the kits and the manual timers.
+struct InProcess {
+  explicit InProcess(bool busy = false, bool loud = true) : kits(makeKits(busy)), plugin(adopt(plug)) {
+    if (plugin) start(*plugin, loud ? kits.loud : kits.quiet);
+  }
+  ScopedDataRoot root;
+  const Kits kits;
+  const ManualTimers timers;
+  Fennrake* plug = nullptr;
+  std::unique_ptr<HostedPlugin> plugin;
+};
+
 // The peak of an output bus's block just played; infinite when a sample is not finite.
 float blockPeak(const HostedPlugin& plugin, int bus = 0) {
   float peak = 0.0f;
@@ -335,12 +348,10 @@ TEST(PlayWhileLoading, SavingWhilePlayingSilencesNoBlockAndLoadsBack) {
 // Host automation that arrives while a load has the engine is not lost: the next block that
 // renders takes it.
 TEST(PlayWhileLoading, AutomationThatMeetsALoadIsTakenByTheNextBlock) {
-  ScopedDataRoot root;
-  const Kits kits = makeKits();
-  const ManualTimers timers;
-  Fennrake* plug = nullptr;
-  auto plugin = adopt(plug);
-  start(*plugin, kits.loud);
+  InProcess instance;
+  Fennrake* plug = instance.plug;
+  HostedPlugin* plugin = instance.plugin.get();
+  ASSERT_TRUE(plugin);
   const Param& amp = plug->mBandSynth.params[BandSynth::trackParam(0, TrackParam::kAmp)];
   const float before = amp.value;
   testhost::ParameterChanges changes;
@@ -360,12 +371,10 @@ TEST(PlayWhileLoading, AutomationThatMeetsALoadIsTakenByTheNextBlock) {
 // Processing switched off (a reset at the same rate, which may come on the audio thread) while a
 // load has the engine waits for nothing: the next block that renders silences the voices.
 TEST(PlayWhileLoading, AResetThatMeetsALoadSilencesTheVoicesWithTheNextBlock) {
-  ScopedDataRoot root;
-  const Kits kits = makeKits();
-  const ManualTimers timers;
-  Fennrake* plug = nullptr;
-  auto plugin = adopt(plug);
-  start(*plugin, kits.loud);
+  InProcess instance;
+  Fennrake* plug = instance.plug;
+  HostedPlugin* plugin = instance.plugin.get();
+  ASSERT_TRUE(plugin);
   testhost::EventList note = loudNotes(0);
   plugin->process(kBlock, &note);
   const DrumTrack& track = plug->mBandSynth.tracks[0];
@@ -389,12 +398,10 @@ TEST(PlayWhileLoading, AResetThatMeetsALoadSilencesTheVoicesWithTheNextBlock) {
 // editor sets are read by every control pass, and both threads ask for values, so a value read
 // or written in pieces fails the ThreadSanitizer run.
 TEST(PlayWhileLoading, TheEditorsKnobsMoveWhileBlocksPlay) {
-  ScopedDataRoot root;
-  const Kits kits = makeKits(true);
-  const ManualTimers timers;
-  Fennrake* plug = nullptr;
-  auto plugin = adopt(plug);
-  start(*plugin, kits.quiet);  // its LFOs loop
+  InProcess instance(true, false);  // the quiet kit: its LFOs loop
+  Fennrake* plug = instance.plug;
+  HostedPlugin* plugin = instance.plugin.get();
+  ASSERT_TRUE(plugin);
   std::atomic<bool> stop{false};
   std::vector<float> peaks;
   std::thread audio([&] { peaks = play(*plugin, stop, true); });

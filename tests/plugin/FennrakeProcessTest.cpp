@@ -133,19 +133,29 @@ TEST_F(FennrakeProcess, SilenceBeforeTheFirstResetAndTheFpuModeAfterEveryReturn)
   EXPECT_NE(info.find("Buffersize: 64\r\nSamplerate: 48000\r\n"), std::string::npos);
 }
 
+// An instance linked in and driven through the binding as a host does: initialised, output buses
+// switched on as asked, set up at 48 kHz for blocks of n frames, active and processing.
+std::unique_ptr<testhost::HostedPlugin> startThroughTheBinding(Fennrake*& fennrake, int blockSize, bool (*busOn)(int)) {
+  fennrake = new Fennrake;
+  std::string error;
+  auto plugin = testhost::HostedPlugin::adopt(static_cast<Steinberg::Vst::IAudioProcessor*>(fennrake), error);
+  EXPECT_TRUE(plugin) << error;
+  if (!plugin) return plugin;
+  plugin->initialize();
+  for (int bus = 0; bus < 9; ++bus) plugin->activateBus(Steinberg::Vst::kAudio, Steinberg::Vst::kOutput, bus, busOn(bus));
+  plugin->setupProcessing(48000.0, blockSize);
+  plugin->setActive(true), plugin->setProcessing(true);
+  return plugin;
+}
+
 // Through the binding: a gap in the active buses still fills every host buffer (each pre-filled
 // with NaN), and blocks with host events, changes and transport, cut in pieces, allocate nothing.
 TEST(FennrakeBuses, AGapInTheActiveBusesStillFillsEveryHostBufferAndPlayingAllocatesNothing) {
   ScopedDataRoot root;
   ManualTimers timers;
-  std::string error;
-  Fennrake* fennrake = new Fennrake;
-  auto plugin = testhost::HostedPlugin::adopt(static_cast<Steinberg::Vst::IAudioProcessor*>(fennrake), error);
-  ASSERT_TRUE(plugin) << error;
-  plugin->initialize();
-  for (int bus = 0; bus < 9; ++bus) plugin->activateBus(Steinberg::Vst::kAudio, Steinberg::Vst::kOutput, bus, bus != 1);
-  plugin->setupProcessing(48000.0, 256);
-  plugin->setActive(true), plugin->setProcessing(true);
+  Fennrake* fennrake = nullptr;
+  auto plugin = startThroughTheBinding(fennrake, 256, [](int bus) { return bus != 1; });
+  ASSERT_TRUE(plugin);
   Steinberg::Vst::ProcessData data = plugin->blockData(256);
   for (int i = 0; i < 9 * 2 * 256; ++i) data.outputs[i / 512].channelBuffers32[i / 256 % 2][i % 256] = NAN;
   ASSERT_EQ(plugin->process(data), Steinberg::kResultOk);
@@ -194,14 +204,9 @@ TEST_F(FennrakeProcess, EngineTransportFollowsTheHostElseTheFreeRunningSequencer
 TEST(FennrakeBypass, MidiWhileBypassedIsDroppedNotSavedUp) {
   ScopedDataRoot root;
   ManualTimers timers;
-  std::string error;
-  Fennrake* fennrake = new Fennrake;
-  auto plugin = testhost::HostedPlugin::adopt(static_cast<Steinberg::Vst::IAudioProcessor*>(fennrake), error);
-  ASSERT_TRUE(plugin) << error;
-  plugin->initialize();
-  for (int bus = 0; bus < 9; ++bus) plugin->activateBus(Steinberg::Vst::kAudio, Steinberg::Vst::kOutput, bus, true);
-  plugin->setupProcessing(48000.0, 512);
-  plugin->setActive(true), plugin->setProcessing(true);
+  Fennrake* fennrake = nullptr;
+  auto plugin = startThroughTheBinding(fennrake, 512, [](int) { return true; });
+  ASSERT_TRUE(plugin);
   const int capacity = fennrake->mMidiQueue.Capacity();
   auto bypass = [&](double value, testhost::EventList* events) {
     testhost::ParameterChanges changes;
