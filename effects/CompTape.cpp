@@ -53,87 +53,99 @@ inline void stepSide(Side& sd, int i, const Shape& sh) {
 
 // The same for a whole chunk of both sides, with the same arithmetic taken in stages: only the
 // filters, the emphasis and the follower wait on the sample before, so the two divisions of
-// every sample run four samples to a step in between. The sides' samples must not overlap.
+// every sample run four samples to a step in between. The three waiting stages are skewed by a
+// group of four samples each (the filters of group j beside the emphasis of group j - 1 and the
+// follower of group j - 2), so their chains run at the same time rather than one after the
+// other. A sample is written only after both sides have read it.
 void processSides(Side (&sides)[2], int n, const Shape& sh) {
   constexpr int kMax = 64;
+  constexpr int kGroup = 4;
   // The running values are copied out of the sides for the loops, so that the stores of the
-  // samples cannot be taken for stores into them.
-  float w[2][kMax];
-  {
-    float hp[2] = {sides[0].hp, sides[1].hp};
-    float lp[2] = {sides[0].lp, sides[1].lp};
-    float k[2] = {sides[0].k, sides[1].k};
-    float rho[2] = {sides[0].rho, sides[1].rho};
-    float b[2] = {sides[0].b, sides[1].b};
-    const float* src[2] = {sides[0].src, sides[1].src};
-    for (int i = 0; i < n; ++i) {
-      for (int s = 0; s < 2; ++s) {
-        const float x = guardSample(src[s][i]);
-        hp[s] = rho[s] * hp[s] + x - lp[s];
-        lp[s] = lp[s] + k[s] * hp[s];
-        w[s][i] = b[s] * hp[s] + lp[s];
-        k[s] += sides[s].cutoffStep;
-        rho[s] += sides[s].dampingStep;
-        b[s] += sides[s].bandStep;
-      }
-    }
-    for (int s = 0; s < 2; ++s) {
-      sides[s].hp = hp[s];
-      sides[s].lp = lp[s];
-      sides[s].k = k[s];
-      sides[s].rho = rho[s];
-      sides[s].b = b[s];
-    }
-  }
+  // samples cannot be taken for stores into them. The arrays are padded to whole groups; the
+  // padding (zeros) goes through the divisions only.
+  alignas(16) float w[2][kMax];
+  alignas(16) float z[2][kMax];
+  alignas(16) float v[2][kMax];
+  alignas(16) float t[2][kMax];
+  float hp[2] = {sides[0].hp, sides[1].hp};
+  float lp[2] = {sides[0].lp, sides[1].lp};
+  float k[2] = {sides[0].k, sides[1].k};
+  float rho[2] = {sides[0].rho, sides[1].rho};
+  float b[2] = {sides[0].b, sides[1].b};
+  float y[2] = {sides[0].y, sides[1].y};
+  float m[2] = {sides[0].m, sides[1].m};
+  float g[2] = {sides[0].g, sides[1].g};
+  const float cutoffStep[2] = {sides[0].cutoffStep, sides[1].cutoffStep};
+  const float dampingStep[2] = {sides[0].dampingStep, sides[1].dampingStep};
+  const float bandStep[2] = {sides[0].bandStep, sides[1].bandStep};
+  const float* src[2] = {sides[0].src, sides[1].src};
+  float* dst[2] = {sides[0].dst, sides[1].dst};
   const Lanes linear = lanesSplat(sh.linear);
   const Lanes constant = lanesSplat(sh.constant);
   const Lanes square = lanesSplat(sh.square);
-  float z[2][kMax];
-  for (int s = 0; s < 2; ++s) {
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-      const Lanes x = lanesLoad(w[s] + i);
-      lanesStore(z[s] + i, x / (lanesAbs(x) * linear + constant + x * x * square));
-    }
-    for (; i < n; ++i) z[s][i] = w[s][i] / (std::fabs(w[s][i]) * sh.linear + sh.constant + w[s][i] * w[s][i] * sh.square);
-  }
-  float v[2][kMax];
-  {
-    float y[2] = {sides[0].y, sides[1].y};
-    float m[2] = {sides[0].m, sides[1].m};
-    for (int i = 0; i < n; ++i) {
+  const Lanes one = lanesSplat(1.0f);
+  const int groups = (n + kGroup - 1) / kGroup;
+
+  for (int step = 0; step < groups + 2; ++step) {
+    if (step < groups) {
+      // Filters, then the saturator's division.
+      const int from = kGroup * step;
+      const int to = std::min(from + kGroup, n);
+      for (int i = from; i < to; ++i) {
+        for (int s = 0; s < 2; ++s) {
+          const float x = guardSample(src[s][i]);
+          hp[s] = rho[s] * hp[s] + x - lp[s];
+          lp[s] = lp[s] + k[s] * hp[s];
+          w[s][i] = b[s] * hp[s] + lp[s];
+          k[s] += cutoffStep[s];
+          rho[s] += dampingStep[s];
+          b[s] += bandStep[s];
+        }
+      }
       for (int s = 0; s < 2; ++s) {
-        const float slopeNew = (z[s][i] - y[s]) * sh.slopeGain;
-        v[s][i] = y[s] + slopeNew - sh.slopeFeedback * m[s];
-        m[s] = slopeNew;
-        y[s] = z[s][i] - 0.25f * slopeNew;
+        for (int i = to; i < from + kGroup; ++i) w[s][i] = 0.0f;
+        const Lanes x = lanesLoad(w[s] + from);
+        lanesStore(z[s] + from, x / (lanesAbs(x) * linear + constant + x * x * square));
       }
     }
-    for (int s = 0; s < 2; ++s) {
-      sides[s].y = y[s];
-      sides[s].m = m[s];
+    if (step >= 1 && step <= groups) {
+      // Emphasis, then the follower's division.
+      const int from = kGroup * (step - 1);
+      const int to = std::min(from + kGroup, n);
+      for (int i = from; i < to; ++i) {
+        for (int s = 0; s < 2; ++s) {
+          const float slopeNew = (z[s][i] - y[s]) * sh.slopeGain;
+          v[s][i] = y[s] + slopeNew - sh.slopeFeedback * m[s];
+          m[s] = slopeNew;
+          y[s] = z[s][i] - 0.25f * slopeNew;
+        }
+      }
+      for (int s = 0; s < 2; ++s) {
+        for (int i = to; i < from + kGroup; ++i) v[s][i] = 0.0f;
+        lanesStore(t[s] + from, one / (lanesAbs(lanesLoad(v[s] + from)) * linear + constant));
+      }
+    }
+    if (step >= 2) {
+      // The follower and the output.
+      const int from = kGroup * (step - 2);
+      const int to = std::min(from + kGroup, n);
+      for (int i = from; i < to; ++i) {
+        for (int s = 0; s < 2; ++s) {
+          g[s] += selectFloat(t[s][i] < g[s], kFollowDown, kFollowUp) * (t[s][i] - g[s]);
+          dst[s][i] = g[s] * v[s][i];
+        }
+      }
     }
   }
-  float t[2][kMax];
   for (int s = 0; s < 2; ++s) {
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
-      lanesStore(t[s] + i, lanesSplat(1.0f) / (lanesAbs(lanesLoad(v[s] + i)) * linear + constant));
-    }
-    for (; i < n; ++i) t[s][i] = 1.0f / (std::fabs(v[s][i]) * sh.linear + sh.constant);
-  }
-  float g[2] = {sides[0].g, sides[1].g};
-  float gains[2][kMax];
-  for (int i = 0; i < n; ++i) {
-    for (int s = 0; s < 2; ++s) {
-      g[s] += selectFloat(t[s][i] < g[s], kFollowDown, kFollowUp) * (t[s][i] - g[s]);
-      gains[s][i] = g[s];
-    }
-  }
-  for (int s = 0; s < 2; ++s) {
+    sides[s].hp = hp[s];
+    sides[s].lp = lp[s];
+    sides[s].k = k[s];
+    sides[s].rho = rho[s];
+    sides[s].b = b[s];
+    sides[s].y = y[s];
+    sides[s].m = m[s];
     sides[s].g = g[s];
-    float* dst = sides[s].dst;
-    for (int i = 0; i < n; ++i) dst[i] = gains[s][i] * v[s][i];
   }
 }
 
