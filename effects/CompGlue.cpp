@@ -25,8 +25,11 @@ void CompGlue::process(const float* const in[2], float* const out[2], int nFrame
   const float threshold = (-10.0f - 1.333f * gainDb) * kDecibelsToLog2;
 
   // Only the gain's smoothing waits on the sample before; the level before it and the gain's
-  // use after it run over a chunk at a time, four samples to a step.
+  // use after it run four samples to a step. Within a chunk the three are skewed by a group of
+  // four (the level of group j + 1 and the output of group j - 1 beside the smoothing of group
+  // j), so the lane work fills the smoothing's wait. A sample is written only after it is read.
   constexpr int kChunk = 64;
+  constexpr int kGroup = 4;
   const Lanes thresholdLanes = lanesSplat(threshold);
   const Lanes makeupLanes = lanesSplat(makeup);
   float g = gainLevel;
@@ -34,39 +37,50 @@ void CompGlue::process(const float* const in[2], float* const out[2], int nFrame
     const int n = std::min(kChunk, nFrames - start);
     const float* inL = in[0] + start;
     const float* inR = in[1] + start;
+    float* outL = out[0] + start;
+    float* outR = out[1] + start;
     float left[kChunk];
     float right[kChunk];
     float targets[kChunk];
-    int i = 0;
-    for (; i + 4 <= n; i += 4) {
+    float gains[kChunk];
+    auto level = [&](int i) {
       const Lanes l = guardSampleLanes(lanesLoad(inL + i));
       const Lanes r = guardSampleLanes(lanesLoad(inR + i));
       lanesStore(left + i, l);
       lanesStore(right + i, r);
-      const Lanes level = fastLog2Lanes(linkedPeakLanes(l, r));
+      const Lanes peak = fastLog2Lanes(linkedPeakLanes(l, r));
       lanesStore(targets + i,
-                 lanesMin(thresholdLanes - level, lanesZero()) * lanesSplat(0.6666666f) + makeupLanes);
-    }
-    for (; i < n; ++i) {
-      left[i] = guardSample(inL[i]);
-      right[i] = guardSample(inR[i]);
-      const float level = fastLog2(linkedPeak(left[i], right[i]));
-      targets[i] = std::min(threshold - level, 0.0f) * 0.6666666f + makeup;
-    }
-    float gains[kChunk];
-    for (i = 0; i < n; ++i) {
-      const float target = targets[i];
-      g += selectFloat(target < g, attack, release) * (target - g);
-      gains[i] = g;
-    }
-    float* outL = out[0] + start;
-    float* outR = out[1] + start;
-    for (i = 0; i + 4 <= n; i += 4) {
+                 lanesMin(thresholdLanes - peak, lanesZero()) * lanesSplat(0.6666666f) + makeupLanes);
+    };
+    auto smooth = [&](int from, int to) {
+      for (int i = from; i < to; ++i) {
+        const float target = targets[i];
+        g += selectFloat(target < g, attack, release) * (target - g);
+        gains[i] = g;
+      }
+    };
+    auto output = [&](int i) {
       const Lanes gain = fastPow2Lanes(lanesLoad(gains + i));
       lanesStore(outL + i, softClipLanes(gain * lanesLoad(left + i)));
       lanesStore(outR + i, softClipLanes(gain * lanesLoad(right + i)));
+    };
+    const int whole = n / kGroup;
+    if (whole > 0) level(0);
+    for (int j = 0; j < whole; ++j) {
+      if (j + 1 < whole) level(kGroup * (j + 1));
+      smooth(kGroup * j, kGroup * (j + 1));
+      if (j > 0) output(kGroup * (j - 1));
     }
+    if (whole > 0) output(kGroup * (whole - 1));
+    int i = kGroup * whole;
     for (; i < n; ++i) {
+      left[i] = guardSample(inL[i]);
+      right[i] = guardSample(inR[i]);
+      const float peak = fastLog2(linkedPeak(left[i], right[i]));
+      targets[i] = std::min(threshold - peak, 0.0f) * 0.6666666f + makeup;
+    }
+    smooth(kGroup * whole, n);
+    for (i = kGroup * whole; i < n; ++i) {
       const float gain = fastPow2(gains[i]);
       outL[i] = softClip(gain * left[i]);
       outR[i] = softClip(gain * right[i]);
