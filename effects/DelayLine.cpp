@@ -58,6 +58,11 @@ void DelayLine::mirrorGuards(int from, int count) {
 
 int DelayLine::readIndex(int delay) const {
   const int64_t n = length();
+  if (delay >= 0 && delay <= n) {
+    // The usual case, without a division: one step back round the line at most.
+    const int r = writePos - delay;
+    return r < 0 ? r + static_cast<int>(n) : r;
+  }
   int64_t r = (static_cast<int64_t>(writePos) - delay) % n;
   if (r < 0) r += n;
   return static_cast<int>(r);
@@ -167,7 +172,9 @@ void DelayLine::readBlock(float* out, int n, float delay, DelayReadHead& h, floa
   if (pos >= len) pos -= len;
   h.position = pos;
   h.speed += static_cast<float>(n) * speedStep;
-  h.expectedWritePos = (h.expectedWritePos + n) % len;
+  // The writer moves by n <= kMaxBlock: past the end at most once unless the line is shorter.
+  const int expected = h.expectedWritePos + n;
+  h.expectedWritePos = expected < len ? expected : (n < len ? expected - len : expected % len);
   gain = g;
 }
 

@@ -109,7 +109,14 @@ void FxTempoDelay::addStep(float* const wet[2], int n, int j, float w0, float w1
 void FxTempoDelay::processChunk(const float* inL, const float* inR, float* outL, float* outR,
                                 int n, float stepSamples, float wantedLength,
                                 float wantedFeedback) {
-  float dry[2][kChunk], wetL[kChunk] = {}, wetR[kChunk] = {};
+  float dry[2][kChunk], wetL[kChunk], wetR[kChunk];
+  // The taps are added into silence; cleared in lanes (an initialiser becomes a string store
+  // whose start-up costs more than the clearing).
+  static_assert(kChunk % 4 == 0, "whole lane groups");
+  for (int k = 0; k < kChunk; k += 4) {
+    lanesStore(wetL + k, lanesZero());
+    lanesStore(wetR + k, lanesZero());
+  }
   for (int k = 0; k < n; ++k) {
     dry[0][k] = guardSample(inL[k]);
     dry[1][k] = guardSample(inR[k]);
