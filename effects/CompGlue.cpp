@@ -32,6 +32,8 @@ void CompGlue::process(const float* const in[2], float* const out[2], int nFrame
   constexpr int kGroup = 4;
   const Lanes thresholdLanes = lanesSplat(threshold);
   const Lanes makeupLanes = lanesSplat(makeup);
+  const Lanes attackLanes = lanesSplat(attack);
+  const Lanes releaseLanes = lanesSplat(release);
   float g = gainLevel;
   for (int start = 0; start < nFrames; start += kChunk) {
     const int n = std::min(kChunk, nFrames - start);
@@ -52,12 +54,17 @@ void CompGlue::process(const float* const in[2], float* const out[2], int nFrame
       lanesStore(targets + i,
                  lanesMin(thresholdLanes - peak, lanesZero()) * lanesSplat(0.6666666f) + makeupLanes);
     };
+    // The smoothing in lanes (all four alike), so that the choice between attack and release
+    // is a mask made beside the difference, and both products wait only on the difference.
     auto smooth = [&](int from, int to) {
+      Lanes level = lanesSplat(g);
       for (int i = from; i < to; ++i) {
-        const float target = targets[i];
-        g += selectFloat(target < g, attack, release) * (target - g);
-        gains[i] = g;
+        const Lanes target = lanesSplat(targets[i]);
+        const Lanes d = target - level;
+        level = level + lanesSelect(lanesLess(target, level), attackLanes * d, releaseLanes * d);
+        gains[i] = lanesFirst(level);
       }
+      g = lanesFirst(level);
     };
     auto output = [&](int i) {
       const Lanes gain = fastPow2Lanes(lanesLoad(gains + i));
