@@ -74,7 +74,11 @@ void processSides(Side (&sides)[2], int n, const Shape& sh) {
   float b[2] = {sides[0].b, sides[1].b};
   float y[2] = {sides[0].y, sides[1].y};
   float m[2] = {sides[0].m, sides[1].m};
-  float g[2] = {sides[0].g, sides[1].g};
+  // The followers in lanes (all four alike), so that the choice between their two speeds is a
+  // mask made beside the difference, and both products wait only on the difference.
+  Lanes follower[2] = {lanesSplat(sides[0].g), lanesSplat(sides[1].g)};
+  const Lanes followDown = lanesSplat(kFollowDown);
+  const Lanes followUp = lanesSplat(kFollowUp);
   const float cutoffStep[2] = {sides[0].cutoffStep, sides[1].cutoffStep};
   const float dampingStep[2] = {sides[0].dampingStep, sides[1].dampingStep};
   const float bandStep[2] = {sides[0].bandStep, sides[1].bandStep};
@@ -131,8 +135,10 @@ void processSides(Side (&sides)[2], int n, const Shape& sh) {
       const int to = std::min(from + kGroup, n);
       for (int i = from; i < to; ++i) {
         for (int s = 0; s < 2; ++s) {
-          g[s] += selectFloat(t[s][i] < g[s], kFollowDown, kFollowUp) * (t[s][i] - g[s]);
-          dst[s][i] = g[s] * v[s][i];
+          const Lanes target = lanesSplat(t[s][i]);
+          const Lanes d = target - follower[s];
+          follower[s] = follower[s] + lanesSelect(lanesLess(target, follower[s]), followDown * d, followUp * d);
+          dst[s][i] = lanesFirst(follower[s]) * v[s][i];
         }
       }
     }
@@ -145,7 +151,7 @@ void processSides(Side (&sides)[2], int n, const Shape& sh) {
     sides[s].b = b[s];
     sides[s].y = y[s];
     sides[s].m = m[s];
-    sides[s].g = g[s];
+    sides[s].g = lanesFirst(follower[s]);
   }
 }
 
