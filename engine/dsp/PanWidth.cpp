@@ -179,6 +179,103 @@ void panWidthGroups(PanWidthState* const* states, const float* const* mono, floa
   }
 }
 
+// One or two tracks, each chain of a track in a lane of its own: lanes 0 and 1 run the left
+// chains (stages 0 then 1) of tracks 0 and 1, lanes 2 and 3 their right chains (stages 2 then
+// 3). Every lane does what its chain does alone, with half the lane work of a lane per track
+// and few enough running values to stay in registers.
+void panWidthPairs(PanWidthState* const* states, const float* const* mono, float* const* left, float* const* right,
+                   int32_t count, int32_t n, const float* gain, const float* pan, const float* width) {
+  PanWidthState standIn;
+  PanWidthState* state[2] = {states[0], count > 1 ? states[1] : &standIn};
+  // Lane l holds track l % 2, on the left (first stage s) or right (first stage s + 2) chain.
+  float targets[3][4];
+  float first[2][4];   // the first stage of each chain: state, coefficient
+  float second[2][4];  // the second
+  float gains[4];
+  for (int32_t k = 0; k < 2; ++k) {
+    const bool real = k < count;
+    const PanWidthTargets t =
+        panWidthTargets(*state[k], real ? gain[k] : 0.0f, real ? pan[k] : 0.0f, real ? width[k] : 0.0f);
+    targets[0][k] = t.stage[0];
+    targets[0][k + 2] = t.stage[2];
+    targets[1][k] = t.stage[1];
+    targets[1][k + 2] = t.stage[3];
+    targets[2][k] = t.left;
+    targets[2][k + 2] = t.right;
+    for (int32_t side = 0; side < 2; ++side) {
+      first[0][k + 2 * side] = state[k]->stages[2 * side].state;
+      first[1][k + 2 * side] = state[k]->stages[2 * side].coefficient;
+      second[0][k + 2 * side] = state[k]->stages[2 * side + 1].state;
+      second[1][k + 2 * side] = state[k]->stages[2 * side + 1].coefficient;
+    }
+    gains[k] = state[k]->leftGain;
+    gains[k + 2] = state[k]->rightGain;
+  }
+  Lanes firstState = lanesLoad(first[0]);
+  Lanes firstCoefficient = lanesLoad(first[1]);
+  Lanes secondState = lanesLoad(second[0]);
+  Lanes secondCoefficient = lanesLoad(second[1]);
+  Lanes sideGain = lanesLoad(gains);
+  const Lanes glide = lanesSplat(kGlide);
+  const float* x0 = mono[0];
+  const float* x1 = count > 1 ? mono[1] : nullptr;
+
+  for (int32_t begin = 0; begin < n; begin += kChunk) {
+    const int32_t end = std::min(begin + kChunk, n);
+    const Lanes firstStep = (lanesLoad(targets[0]) - firstCoefficient) * glide;
+    const Lanes secondStep = (lanesLoad(targets[1]) - secondCoefficient) * glide;
+    const Lanes gainStep = (lanesLoad(targets[2]) - sideGain) * glide;
+    float in[kChunk][4];
+    float out[kChunk][4];
+    for (int32_t i = begin; i < end; ++i) {
+      const float a = x0[i];
+      const float b = x1 != nullptr ? x1[i] : 0.0f;
+      in[i - begin][0] = a;
+      in[i - begin][1] = b;
+      in[i - begin][2] = a;
+      in[i - begin][3] = b;
+    }
+    for (int32_t i = 0; i < end - begin; ++i) {
+      const Lanes y = allpassLanes(secondState, secondCoefficient,
+                                   allpassLanes(firstState, firstCoefficient, lanesLoad(in[i])));
+      lanesStore(out[i], y * sideGain);
+      firstCoefficient = firstCoefficient + firstStep;
+      secondCoefficient = secondCoefficient + secondStep;
+      sideGain = sideGain + gainStep;
+    }
+    for (int32_t k = 0; k < count; ++k) {
+      for (int32_t i = begin; i < end; ++i) {
+        left[k][i] = out[i - begin][k];
+        right[k][i] = out[i - begin][k + 2];
+      }
+    }
+    float steps[2][4];
+    lanesStore(steps[0], firstStep);
+    lanesStore(steps[1], secondStep);
+    for (int32_t k = 0; k < 2; ++k)
+      for (int32_t side = 0; side < 2; ++side) {
+        state[k]->stages[2 * side].step = steps[0][k + 2 * side];
+        state[k]->stages[2 * side + 1].step = steps[1][k + 2 * side];
+      }
+  }
+
+  lanesStore(first[0], firstState);
+  lanesStore(first[1], firstCoefficient);
+  lanesStore(second[0], secondState);
+  lanesStore(second[1], secondCoefficient);
+  lanesStore(gains, sideGain);
+  for (int32_t k = 0; k < 2; ++k) {
+    for (int32_t side = 0; side < 2; ++side) {
+      state[k]->stages[2 * side].state = first[0][k + 2 * side];
+      state[k]->stages[2 * side].coefficient = first[1][k + 2 * side];
+      state[k]->stages[2 * side + 1].state = second[0][k + 2 * side];
+      state[k]->stages[2 * side + 1].coefficient = second[1][k + 2 * side];
+    }
+    state[k]->leftGain = gains[k];
+    state[k]->rightGain = gains[k + 2];
+  }
+}
+
 }  // namespace
 
 void processPanWidthTracks(PanWidthState* const* states, const float* const* mono, float* const* left,
@@ -187,8 +284,10 @@ void processPanWidthTracks(PanWidthState* const* states, const float* const* mon
   if (count <= 0 || n <= 0) return;
   if (count > 4) {
     panWidthGroups<2>(states, mono, left, right, std::min(count, kPanWidthTracks), n, gain, pan, width);
-  } else {
+  } else if (count > 2) {
     panWidthGroups<1>(states, mono, left, right, count, n, gain, pan, width);
+  } else {
+    panWidthPairs(states, mono, left, right, count, n, gain, pan, width);
   }
 }
 

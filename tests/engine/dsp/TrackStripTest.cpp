@@ -122,6 +122,57 @@ TEST(PanWidth, WidthChainsAreAllpassesThatSpreadTheSides) {
   }
 }
 
+// Tracks side by side (one or two tracks share a lane group chain by chain, three to eight run
+// a lane per track) give every track, bit for bit, what the single-track stage gives it:
+// samples, coefficients, gains and their steps, over blocks of changing length and settings.
+TEST(PanWidth, TracksSideBySideGiveWhatEachGivesAlone) {
+  for (int count : {1, 2, 3, 4, 5, 8}) {
+    std::vector<PanWidthState> together(static_cast<size_t>(count)), alone(static_cast<size_t>(count));
+    std::vector<std::vector<float>> mono;
+    std::vector<Stereo> outTogether, outAlone;
+    for (int k = 0; k < count; ++k) {
+      mono.push_back(sine(200, 0.013 * (k + 1), 0.9f - 0.1f * float(k)));
+      outTogether.emplace_back(200);
+      outAlone.emplace_back(200);
+    }
+    int block = 0;
+    for (int n : {64, 37, 128, 1, 200, 64}) {
+      std::vector<PanWidthState*> states;
+      std::vector<const float*> in;
+      std::vector<float*> left, right;
+      std::vector<float> gain, pan, width;
+      for (int k = 0; k < count; ++k) {
+        states.push_back(&together[size_t(k)]);
+        in.push_back(mono[size_t(k)].data());
+        left.push_back(outTogether[size_t(k)].left.data());
+        right.push_back(outTogether[size_t(k)].right.data());
+        gain.push_back(0.5f + 0.1f * float(k + block));
+        pan.push_back(std::sin(float(3 * k + block)));
+        width.push_back(0.5f + 0.5f * std::cos(float(k * block + 1)));
+        processPanWidth(alone[size_t(k)], in.back(), outAlone[size_t(k)].ptrs, n, gain.back(), pan.back(),
+                        width.back());
+      }
+      processPanWidthTracks(states.data(), in.data(), left.data(), right.data(), count, n, gain.data(), pan.data(),
+                            width.data());
+      for (int k = 0; k < count; ++k) {
+        const PanWidthState& a = together[size_t(k)];
+        const PanWidthState& b = alone[size_t(k)];
+        EXPECT_EQ(0, std::memcmp(left[size_t(k)], outAlone[size_t(k)].left.data(), sizeof(float) * size_t(n)))
+            << count << " " << k << " " << n;
+        EXPECT_EQ(0, std::memcmp(right[size_t(k)], outAlone[size_t(k)].right.data(), sizeof(float) * size_t(n)))
+            << count << " " << k << " " << n;
+        EXPECT_TRUE(a.leftGain == b.leftGain && a.rightGain == b.rightGain) << count << " " << k << " " << n;
+        for (int st = 0; st < 4; ++st) {
+          EXPECT_TRUE(a.stages[st].state == b.stages[st].state && a.stages[st].coefficient == b.stages[st].coefficient &&
+                      a.stages[st].step == b.stages[st].step)
+              << count << " " << k << " " << n << " stage " << st;
+        }
+      }
+      ++block;
+    }
+  }
+}
+
 // The single-track stage runs on the audio thread for stretches of their own length.
 TEST(PanWidth, WarmUpAndNoAllocation) {
   EXPECT_EQ(warmUpPanWidth(), 1);
