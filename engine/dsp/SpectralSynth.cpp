@@ -253,6 +253,28 @@ void SpectralSynth::readMono(SpectralSynth* const* synths, float* const* out, in
     const Lanes lb0 = lanesLoad(b0 + l);
     const Lanes lb1 = lanesLoad(b1 + l);
     Lanes st = lanesLoad(state + l);
+    // Whether the group's synthesisers all filter, or none does: then no lane needs the choice
+    // (the stand-in lanes past the last one filter silence with a zero shelf, which is dropped).
+    bool all = true;
+    bool none = true;
+    for (int32_t k = l; k < std::min(l + kGroup, joined); ++k) {
+      all = all && !copied[k];
+      none = none && copied[k];
+    }
+    if (none) {
+      for (int32_t i = 0; i < n; ++i) lanesStore(result[i] + l, lanesLoad(in[i] + l));
+      continue;
+    }
+    if (all) {
+      for (int32_t i = 0; i < n; ++i) {
+        const Lanes x = lanesLoad(in[i] + l);
+        const Lanes v = x - la * st;
+        lanesStore(result[i] + l, lb0 * v + lb1 * st);
+        st = v;
+      }
+      lanesStore(state + l, st);
+      continue;
+    }
     for (int32_t i = 0; i < n; ++i) {
       // shelfProcessSample in every lane that filters.
       const Lanes x = lanesLoad(in[i] + l);
