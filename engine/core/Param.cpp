@@ -115,8 +115,12 @@ float Param::fromNormalized(float x) const {
   switch (kind) {
     case kLinear:
       return min + range * x;
-    case kPower:
-      return min + sgn(x) * std::pow(std::fabs(x), shapeExponent) * range;
+    case kPower: {
+      // The ends of the scale come often (the audio path's level ceilings ask for 1 every
+      // pass), and any power of 1 is exactly 1: no library call for them.
+      const float a = std::fabs(x);
+      return min + sgn(x) * (a == 1.0f ? 1.0f : std::pow(a, shapeExponent)) * range;
+    }
     case kPowerOfValue: {
       const float w = min + range * x;
       return sgn(w) * std::pow(std::fabs(w), shapeExponent);
