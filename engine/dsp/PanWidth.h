@@ -23,8 +23,8 @@ void processPanWidth(PanWidthState& state, const float* mono, float* const out[2
                      float width);
 
 // Several tracks at once (count <= kPanWidthTracks), each in its own lane (one or two tracks:
-// each chain in its own lane) and exactly as processPanWidth would run it alone: track k takes mono[k] (n frames) into left[k] and
-// right[k] with gain[k], pan[k] and width[k]. The stages' feedback makes one track wait on
+// each chain in its own lane) and exactly as processPanWidth would run it alone: track k takes
+// mono[k] (n frames) into left[k] and right[k] with gain[k], pan[k] and width[k]. The stages' feedback makes one track wait on
 // its own last sample; side by side the tracks wait together.
 constexpr int32_t kPanWidthTracks = 8;
 void processPanWidthTracks(PanWidthState* const* states, const float* const* mono, float* const* left,

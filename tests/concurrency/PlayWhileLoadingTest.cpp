@@ -357,7 +357,7 @@ TEST(PlayWhileLoading, AutomationThatMeetsALoadIsTakenByTheNextBlock) {
   testhost::ParameterChanges changes;
   changes.add(0, 0, 0.25);  // "Track 1 Amp"
   {
-    const std::lock_guard<std::recursive_mutex> instance(plug->InstanceLock());
+    const std::lock_guard<std::recursive_mutex> host(plug->InstanceLock());
     const Fennrake::LoadHold load(*plug);
     std::thread([&] { plugin->process(kBlock, nullptr, &changes); }).join();
     EXPECT_EQ(amp.value, before);
@@ -384,7 +384,7 @@ TEST(PlayWhileLoading, AResetThatMeetsALoadSilencesTheVoicesWithTheNextBlock) {
   };
   ASSERT_GT(sounding(), 0);
   {
-    const std::lock_guard<std::recursive_mutex> instance(plug->InstanceLock());
+    const std::lock_guard<std::recursive_mutex> host(plug->InstanceLock());
     const Fennrake::LoadHold load(*plug);
     std::thread([&] { plug->Reset(static_cast<float>(kRate)); }).join();
     EXPECT_GT(sounding(), 0);
