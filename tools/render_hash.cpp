@@ -3,6 +3,8 @@
 // type), the synth track, and each lane width. Two builds that print the same lines render the
 // same bits. A developer tool for changes that must not change the sound.
 //
+// Full-house scenes fill every voice of every track, so every lane of every width is busy.
+//
 //   render_hash            one line per scene, then the hash of all of them
 //   render_hash --quick    fewer scenes
 #include <algorithm>
@@ -38,6 +40,7 @@ struct Scene {
   uint32_t seed;  // 0: default parameters
   bool synth;
   int32_t lanes;  // 0: the widest the processor runs
+  bool full = false;  // every voice of every track sounding
 };
 
 uint64_t renderScene(const Scene& s, float& peakOut) {
@@ -60,6 +63,10 @@ uint64_t renderScene(const Scene& s, float& peakOut) {
     for (int32_t t = 0; t < BandSynth::kTrackCount; ++t)
       e.params[static_cast<size_t>(BandSynth::trackParam(t, TrackParam::kAmp))].setValue(1.0f);
   }
+  if (s.full) {
+    for (int32_t t = 0; t < BandSynth::kTrackCount; ++t)
+      e.params[static_cast<size_t>(BandSynth::trackParam(t, TrackParam::kPolyphony))].setValue(8.0f);
+  }
   sharedNoiseGenerator().reseed(12345u);
   e.prepare(s.rate, 2);
   e.updateEffectTypes();
@@ -72,8 +79,15 @@ uint64_t renderScene(const Scene& s, float& peakOut) {
   float peak = 0.0f;
   uint32_t notes = 99u + s.seed;
   int32_t pos = 0;
+  int32_t blocks = 0;
   while (pos < frames) {
     const int32_t n = std::min(s.block, frames - pos);
+    // A full house: every voice at once, then a new note per track every 16 blocks.
+    if (s.full && blocks % 16 == 0) {
+      for (int32_t v = 0; v < (blocks == 0 ? 8 : 1); ++v)
+        for (int32_t t = 0; t < 8; ++t) e.processNote(36 + t + 12 * ((v + blocks / 16) % 8), 0.5f + 0.05f * v, 0, 0);
+    }
+    ++blocks;
     if ((next(notes) >> 29) == 0) {
       const int32_t note = 36 + static_cast<int32_t>((next(notes) >> 8) % 36u);
       e.processNote(note, 0.2f + 0.8f * unit(notes), 0, 0);
@@ -88,6 +102,10 @@ uint64_t renderScene(const Scene& s, float& peakOut) {
     pos += n;
   }
   setLaneWidthLimit(0);
+  // A full house must have filled every lane.
+  int32_t sounding = 0;
+  for (const DrumTrack& t : e.tracks) sounding += t.soundingVoices.load();
+  if (s.full && sounding < 64) std::printf("full house with %d voices only\n", sounding);
   peakOut = peak;
   return hash.h;
 }
@@ -108,14 +126,17 @@ int main(int argc, char** argv) {
     }
   for (int32_t lanes : {4, 8, 16})
     for (uint32_t seed = 0; seed < 3u; ++seed) scenes.push_back({48000.0f, 128, seed, seed == 2, lanes});
+  for (int32_t lanes : {4, 8, 16})
+    for (uint32_t seed = 0; seed < 2u; ++seed) scenes.push_back({48000.0f, 128, seed, false, lanes, true});
 
   Hash all;
   for (const Scene& s : scenes) {
     float peak = 0.0f;
     const uint64_t h = renderScene(s, peak);
     all.add(&h, sizeof h);
-    std::printf("rate %6.0f block %4d seed %u synth %d lanes %2d  peak %9.3g  %016llx\n", s.rate, s.block, s.seed,
-                s.synth ? 1 : 0, s.lanes, static_cast<double>(peak), static_cast<unsigned long long>(h));
+    std::printf("rate %6.0f block %4d seed %u synth %d lanes %2d%s  peak %9.3g  %016llx\n", s.rate, s.block, s.seed,
+                s.synth ? 1 : 0, s.lanes, s.full ? " full" : "", static_cast<double>(peak),
+                static_cast<unsigned long long>(h));
   }
   std::printf("all %016llx\n", static_cast<unsigned long long>(all.h));
   return 0;
