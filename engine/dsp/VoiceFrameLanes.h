@@ -340,40 +340,46 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   const L one = L::splat(1.0f);
   const L two = L::splat(2.0f);
   const L fifth = L::splat(0.2f);
+  // The positions and the areas add up in order, so every start and base is the walk's to
+  // the last bit. These two chains are what takes the time: each runs a group at a time
+  // inside the loops whose divisions it would otherwise wait behind. The positions need only
+  // the widths.
+  float start = -first;
+  t.start[0] = start;
+  int32_t j = 1;
   for (i = 1; i < covered; i += W) {
     const L w = L::load(t.width + i);
     const L nw = L::load(t.width + i + 1);
     lanesStore(t.b + i, (w * w + nw * nw) / (nw * w * (nw + w)));
     const L e = (L::load(halfInverse + i - 1) + L::load(halfInverse + i + 1)) * w;
     lanesStore(t.d + i, (e * e - one) * fifth);
-  }
-  for (i = 1; i < covered; i += W) {
-    const L a = L::load(t.b + i - 1);
-    lanesStore(t.a + i, a);
-    lanesStore(t.mean + i, (a + L::load(t.b + i)) / (L::load(t.d + i) + two));
-  }
-  float area[KnotSegments::kRoom];
-  for (i = 0; i < covered; i += W) lanesStore(area + i, L::load(t.mean + i) * L::load(t.width + i));
-  // The positions and the areas add up in order, so every start and base is the walk's to
-  // the last bit.
-  float start = -first;
-  float base = 0.0f;
-  t.start[0] = start;
-  t.base[0] = base;
-  // Four at a time: the chains are what takes the time, not the loop.
-  for (i = 1; i + 4 <= segments; i += 4) {
-    for (int32_t j = i; j < i + 4; ++j) {
-      base = base + area[j - 1];
+    const int32_t to = i + W < segments ? i + W : segments;
+    for (; j < to; ++j) {
       start = start + t.width[j - 1];
-      t.base[j] = base;
       t.start[j] = start;
     }
   }
-  for (; i < segments; ++i) {
-    base = base + area[i - 1];
-    start = start + t.width[i - 1];
-    t.base[i] = base;
-    t.start[i] = start;
+  // The areas' chain runs a group behind the areas it adds, so it never waits on a division.
+  float area[KnotSegments::kRoom];
+  area[0] = t.mean[0] * t.width[0];
+  float base = 0.0f;
+  t.base[0] = base;
+  j = 1;
+  for (i = 1; i < covered; i += W) {
+    const L a = L::load(t.b + i - 1);
+    lanesStore(t.a + i, a);
+    const L mean = (a + L::load(t.b + i)) / (L::load(t.d + i) + two);
+    lanesStore(t.mean + i, mean);
+    lanesStore(area + i, mean * L::load(t.width + i));
+    const int32_t to = i < segments ? i : segments;
+    for (; j < to; ++j) {
+      base = base + area[j - 1];
+      t.base[j] = base;
+    }
+  }
+  for (; j < segments; ++j) {
+    base = base + area[j - 1];
+    t.base[j] = base;
   }
 }
 
