@@ -13,14 +13,15 @@ namespace chainlanes {
 
 // The C groups at offsets[0 .. C - 1] at once: their chains are independent, so the divisions
 // of one wait while the others' run, and C = 4 keeps the elimination from waiting on its own
-// latency. Stride > 0 states the stride at compile time.
-template <class L, int C, int Stride = 0>
+// latency. Stride > 0 states the stride at compile time; Adjacent states that group g lies at
+// offsets[0] + g·L::kWidth, so each group's values are a constant distance from the first's.
+template <class L, int C, int Stride = 0, bool Adjacent = false>
 void smoothGroups(const float* xRe, const float* xIm, int32_t n, const float* w, const float* cRe, const float* cIm,
                   const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t stride,
                   const int32_t* offsets) {
   const int32_t step = Stride > 0 ? Stride : stride;
   int32_t o[C];
-  for (int32_t g = 0; g < C; ++g) o[g] = offsets[g];
+  for (int32_t g = 0; g < C; ++g) o[g] = Adjacent ? offsets[0] + g * L::kWidth : offsets[g];
   const L eps = L::splat(1e-30f);
   const L one = L::splat(1.0f);
   auto at = [step, &o](const float* p, int32_t i, int32_t g) { return L::load(p + step * i + o[g]); };
@@ -80,7 +81,7 @@ void smoothGroups(const float* xRe, const float* xIm, int32_t n, const float* w,
 }
 
 // Any number of groups, four at a time.
-template <class L, int Stride = 0>
+template <class L, int Stride = 0, bool Adjacent = false>
 void smoothChains(const float* xRe, const float* xIm, int32_t n, const float* w, const float* cRe, const float* cIm,
                   const float* a, const float* s, float* zRe, float* zIm, float* den, int32_t stride,
                   const int32_t* offsets, int32_t groups) {
@@ -90,16 +91,16 @@ void smoothChains(const float* xRe, const float* xIm, int32_t n, const float* w,
     const int32_t* o = offsets + g0;
     switch (groups - g0 < kTogether ? groups - g0 : kTogether) {
       case 1:
-        smoothGroups<L, 1, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
+        smoothGroups<L, 1, Stride, Adjacent>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
       case 2:
-        smoothGroups<L, 2, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
+        smoothGroups<L, 2, Stride, Adjacent>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
       case 3:
-        smoothGroups<L, 3, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
+        smoothGroups<L, 3, Stride, Adjacent>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
       default:
-        smoothGroups<L, 4, Stride>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
+        smoothGroups<L, 4, Stride, Adjacent>(xRe, xIm, n, w, cRe, cIm, a, s, zRe, zIm, den, stride, o);
         break;
     }
   }

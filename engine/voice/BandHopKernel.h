@@ -254,18 +254,23 @@ inline void finishEntry(L a, L noiseAmount, L tonalScale, L nr, L ni, L& zr, L& 
 // One hop for the groups of lanes starting at groupLanes[0 .. groupCount - 1] (multiples of
 // the width). voiceLanes has a bit for every lane that carries a voice: the other lanes of the
 // groups hold anything, and only the peak moves, the one step that looks at single lanes,
-// skip them. FixedGroups > 0 states the group count at compile time (the common single group).
+// skip them. FixedGroups > 0 states the group count at compile time: the common single group,
+// or every group (then groupLanes must be 0, W, 2W, ...).
 template <class L, int FixedGroups = 0>
 void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes, int32_t groupCount,
          uint64_t voiceLanes) {
   constexpr int32_t W = L::kWidth;
   constexpr int32_t kMaxGroups = kLanes / W;
   const int32_t groups = FixedGroups > 0 ? FixedGroups : groupCount;
+  // Every group, in order (a full house): group g starts at lane g·W, so every address below
+  // is a constant distance from its row's and costs no arithmetic of its own.
+  constexpr bool kEveryGroup = FixedGroups == kMaxGroups;
   const int32_t n = tables.bandCount;
   const int32_t low = tables.lowCount;
   const int32_t high = tables.highCount;
   int32_t lane0[kMaxGroups];
-  for (int32_t g = 0; g < groups; ++g) lane0[g] = groupLanes[g];
+  for (int32_t g = 0; g < groups; ++g) lane0[g] = kEveryGroup ? g * W : groupLanes[g];
+  auto laneOf = [&lane0](int32_t g) { return kEveryGroup ? g * W : lane0[g]; };
   // Every array lies a constant distance from the block's address: the value of a lane group
   // at row i is found from one address per row, the array's distance added last so that it
   // becomes part of the instruction (the frame arrays are chosen per hop).
@@ -273,7 +278,8 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   std::ptrdiff_t start[kMaxGroups];
   for (int32_t g = 0; g < groups; ++g) start[g] = lane0[g];
   auto place = [block, &start](int32_t a, int32_t i, int32_t g) {
-    float* const row = block + (static_cast<std::ptrdiff_t>(i) * kLanes + start[g]);
+    const std::ptrdiff_t first = kEveryGroup ? g * W : start[g];
+    float* const row = block + (static_cast<std::ptrdiff_t>(i) * kLanes + first);
     return row + static_cast<std::ptrdiff_t>(a) * kArrayStride;
   };
   auto at = [&place](int32_t a, int32_t i, int32_t g) { return L::load(place(a, i, g)); };
@@ -354,7 +360,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
       put(entryTonal, e, g, tonal);
       put(entryFrequency, e, g, frequency);
     }
-    const EntryValues<L> v = entryValues(tonal, transient, share, frequency, offset, L::load(density + lane0[g]),
+    const EntryValues<L> v = entryValues(tonal, transient, share, frequency, offset, L::load(density + laneOf(g)),
                                          at(stateRe, e, g), at(stateIm, e, g));
     put(transientWeight, e, g, v.transientWeight);
     put(noiseAmount, e, g, v.noiseAmount);
@@ -407,20 +413,20 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
       const L position = frequency * L::splat(4.0f);  // in bins
       uint32_t moving = lanesBitsLess(zero, share) & lanesBitsLess(minAmplitude, at(amplitudes, e, g)) &
                         lanesBitsLessEqual(lowestBin, position) & lanesBitsLess(position, highestBin);
-      moving &= static_cast<uint32_t>(voiceLanes >> lane0[g]);
+      moving &= static_cast<uint32_t>(voiceLanes >> laneOf(g));
       if (moving == 0) continue;
       float shares[W];
       lanesStore(shares, share);
       for (; moving != 0; moving &= moving - 1u) {
         const int32_t l = __builtin_ctz(moving);
-        const int32_t at0 = kLanes * e + lane0[g] + l;
+        const int32_t at0 = kLanes * e + laneOf(g) + l;
         float* const movedValues = array(moved);
         const float a = array(amplitudes)[at0];
         const float position = array(entryFrequency)[at0] * 4.0f;
         const int32_t to = static_cast<int32_t>(position);
         const float frac = position - static_cast<float>(to);
         const float taken = shares[l] * a;
-        const int32_t target = kLanes * (low + to - first) + lane0[g] + l;
+        const int32_t target = kLanes * (low + to - first) + laneOf(g) + l;
         movedValues[at0] -= taken;
         movedValues[target] += taken * (1.0f - frac);
         movedValues[target + kLanes] += taken * frac;
@@ -434,7 +440,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
                                            array(phasorIm), array(phasorPower), array(transientWeight),
                                            array(stateRe), array(stateIm), array(kPivots), kLanes, lane0);
   } else {
-    chainlanes::smoothChains<L, kLanes>(array(stateRe), array(stateIm), n, array(tonalWeight), array(phasorRe),
+    chainlanes::smoothChains<L, kLanes, kEveryGroup>(array(stateRe), array(stateIm), n, array(tonalWeight), array(phasorRe),
                                         array(phasorIm), array(phasorPower), array(transientWeight), array(stateRe),
                                         array(stateIm), array(kPivots), kLanes, lane0, groups);
   }
@@ -447,7 +453,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   constexpr int32_t tableIm = kTableIm;
   constexpr uint32_t kAllLanes = W == 32 ? ~0u : (1u << W) - 1u;
   decltype(lanesLess(zero, zero)) firstHop[kMaxGroups];
-  for (int32_t g = 0; g < groups; ++g) firstHop[g] = lanesLess(zero, L::load(work.firstHop + lane0[g]));
+  for (int32_t g = 0; g < groups; ++g) firstHop[g] = lanesLess(zero, L::load(work.firstHop + laneOf(g)));
   for (int32_t e = 0; e < n; ++e) {
     const bool withMoves = anyMoved && e >= low;
     const bool resonator = e < low;
@@ -465,7 +471,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
       put(noiseRe, e, g, nr);
       put(noiseIm, e, g, ni);
 
-      const L tonalScale = L::load(work.tonalScale + lane0[g]);
+      const L tonalScale = L::load(work.tonalScale + laneOf(g));
       L a = at(amplitudes, e, g);
       if (withMoves) a = a + at(moved, e, g);
       if (lanesBitsLessEqual(a, zero) == kAllLanes && lanesBitsLessEqual(zero, a) == kAllLanes) {

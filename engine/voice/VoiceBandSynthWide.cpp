@@ -23,8 +23,12 @@ void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work
 
 void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                      int32_t groupCount, uint64_t voiceLanes) {
+  constexpr int32_t kEveryGroup = bandhop::kLanes / WideLanes::kWidth;
   if (groupCount == 1) {
     bandhop::run<WideLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else if (groupCount == kEveryGroup) {
+    // Groups come in rising order, so so many of them are every group.
+    bandhop::run<WideLanes, kEveryGroup>(tables, work, groupLanes, kEveryGroup, voiceLanes);
   } else {
     bandhop::run<WideLanes>(tables, work, groupLanes, groupCount, voiceLanes);
   }

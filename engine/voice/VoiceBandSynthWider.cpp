@@ -16,8 +16,12 @@
 
 void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                       int32_t groupCount, uint64_t voiceLanes) {
+  constexpr int32_t kEveryGroup = bandhop::kLanes / WiderLanes::kWidth;
   if (groupCount == 1) {
     bandhop::run<WiderLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
+  } else if (groupCount == kEveryGroup) {
+    // Groups come in rising order, so so many of them are every group.
+    bandhop::run<WiderLanes, kEveryGroup>(tables, work, groupLanes, kEveryGroup, voiceLanes);
   } else {
     bandhop::run<WiderLanes>(tables, work, groupLanes, groupCount, voiceLanes);
   }

@@ -170,4 +170,76 @@ TEST(VoiceLanes, VoiceAloneMatchesItsLane) {
   setLaneWidthLimit(0);
 }
 
+// A full house (a voice in every lane, so every group of every width is worked on) gives each
+// voice what it gets in a hop over half the lanes: every width, first and later hops, through
+// the peak moves.
+TEST(VoiceLanes, FullHouseMatchesHalfHouses) {
+  BandLayout layout;
+  layout.build(48000.0f);
+  const int32_t n = layout.bandCount;
+  constexpr int32_t kVoices = VoiceBandSynth::kMaxVoices;
+  constexpr int32_t kHalf = kVoices / 2;
+  for (int32_t width : {4, 8, 16}) {
+    setLaneWidthLimit(width);
+    VoiceBandSynth full;
+    VoiceBandSynth halves[2];
+    full.prepare(layout);
+    for (VoiceBandSynth& h : halves) h.prepare(layout);
+    std::vector<DrumVoice> inFull(kVoices);
+    std::vector<DrumVoice> inHalves(kVoices);
+    for (int32_t v = 0; v < kVoices; ++v) {
+      for (auto* voice : {&inFull[static_cast<size_t>(v)], &inHalves[static_cast<size_t>(v)]}) {
+        voice->sizeSpectra(n);
+        voice->seed = 40u + static_cast<uint32_t>(v);
+        voice->state = DrumVoice::kHeld;
+      }
+    }
+    int32_t lanes[kVoices];
+    float density[kVoices];
+    for (int32_t v = 0; v < kVoices; ++v) {
+      lanes[v] = v;
+      density[v] = -0.9f + 0.028f * static_cast<float>(v);
+    }
+    uint32_t x = 17u;
+    for (int32_t hop = 0; hop < 4; ++hop) {
+      DrumVoice* fullVoices[kVoices];
+      DrumVoice* halfVoices[kVoices];
+      for (int32_t v = 0; v < kVoices; ++v) {
+        DrumVoice& f = inFull[static_cast<size_t>(v)];
+        DrumVoice& h = inHalves[static_cast<size_t>(v)];
+        do {
+          float* frame = f.frames[f.ringIndex];
+          for (int32_t i = 0; i < DrumVoice::kFrameStride; ++i) {
+            x = x * 1664525u + 1013904223u;
+            // Peaky, so that tonal peaks move between the high bins.
+            frame[i] = static_cast<float>(x >> 9) * 1e-7f * (i % 9 == v % 9 ? 40.0f : 1.0f);
+          }
+          std::copy(frame, frame + DrumVoice::kFrameStride, h.frames[h.ringIndex]);
+          for (DrumVoice* voice : {&f, &h}) {
+            voice->fillCount = std::min(voice->fillCount + 1, DrumVoice::kFrameRing);
+            voice->ringIndex = (voice->ringIndex + 1) & (DrumVoice::kFrameRing - 1);
+          }
+        } while (f.fillCount < 3);
+        fullVoices[v] = &f;
+        halfVoices[v] = &h;
+      }
+      bool firstHop[kVoices];
+      std::fill(firstHop, firstHop + kVoices, hop == 0);
+      full.laneHops(layout, fullVoices, lanes, density, firstHop, kVoices);
+      for (int32_t k = 0; k < 2; ++k) {
+        halves[k].laneHops(layout, halfVoices + k * kHalf, lanes + k * kHalf, density + k * kHalf, firstHop, kHalf);
+      }
+      for (int32_t l = 0; l < kVoices; ++l) {
+        const VoiceBandSynth& half = halves[l / kHalf];
+        for (int32_t e = 0; e < n; ++e) {
+          ASSERT_EQ(full.laneState(l, e), half.laneState(l, e)) << "width " << width << " hop " << hop << " lane " << l
+                                                                  << " entry " << e;
+          ASSERT_EQ(full.laneNoise(l, e), half.laneNoise(l, e)) << "width " << width << " lane " << l;
+        }
+      }
+    }
+  }
+  setLaneWidthLimit(0);
+}
+
 }  // namespace
