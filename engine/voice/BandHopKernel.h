@@ -133,6 +133,12 @@ void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, cons
 void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes, int32_t count, int32_t n,
                          std::complex<float>* total);
 
+// Eight lanes' runs of n complex values (source[0 .. 7], none null) into a real and an
+// imaginary lane array, from the octet's first lane (dstRe, dstIm point there): value e of
+// lane k at [bandhop::kLanes·e + k], entries from n up to the next multiple of 4 zero. Only
+// where OSKRA_HAVE_WIDE_LANES and AVX2 is there.
+void interleaveComplexOctet(const std::complex<float>* const* source, float* dstRe, float* dstIm, int32_t n);
+
 namespace bandhop {
 
 constexpr int32_t kBands = 80;

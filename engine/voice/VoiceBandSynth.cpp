@@ -90,8 +90,31 @@ void interleaveComplex(const std::complex<float>* const* source, float* dstRe, f
     }
   };
   const int32_t whole = n & ~3;
+  bool octets = false;
+#if OSKRA_HAVE_WIDE_LANES
+  octets = laneWidth() >= WideLanes::kWidth;
+#endif
   for (int32_t q = 0; q < kLanes; q += 4) {
     const std::complex<float>* src[4] = {source[q], source[q + 1], source[q + 2], source[q + 3]};
+#if OSKRA_HAVE_WIDE_LANES
+    // Where both quads of an octet have a voice, the octet goes at once, each lane without
+    // one taking its quad's first voice's values as below.
+    if (octets && q % 8 == 0) {
+      const std::complex<float>* eight[8];
+      bool full = true;
+      for (int32_t half = 0; half < 8; half += 4) {
+        const std::complex<float>* any = nullptr;
+        for (int32_t k = half; k < half + 4; ++k) any = any != nullptr ? any : source[q + k];
+        full = full && any != nullptr;
+        for (int32_t k = half; k < half + 4; ++k) eight[k] = source[q + k] != nullptr ? source[q + k] : any;
+      }
+      if (full) {
+        interleaveComplexOctet(eight, dstRe + q, dstIm + q, n);
+        q += 4;
+        continue;
+      }
+    }
+#endif
     const std::complex<float>* any = nullptr;
     for (const std::complex<float>* p : src) any = any != nullptr ? any : p;
     if (any == nullptr) continue;

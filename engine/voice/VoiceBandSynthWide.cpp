@@ -147,6 +147,40 @@ void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes,
   }
 }
 
+void interleaveComplexOctet(const std::complex<float>* const* source, float* dstRe, float* dstIm, int32_t n) {
+  constexpr int32_t kLanes = bandhop::kLanes;
+  // Four entries of eight lanes at a time: each lane's re, im pairs become rows of one 8 x 8
+  // transpose, whose rows are then the entries' real and imaginary parts in turn.
+  auto octet = [&](const float* const* from, int32_t e) OSKRA_WIDE_TARGET {
+    __m256 r[8];
+    for (int32_t k = 0; k < 8; ++k) r[k] = _mm256_loadu_ps(from[k]);
+    transpose8(r);
+    for (int32_t k = 0; k < 4; ++k) {
+      _mm256_storeu_ps(dstRe + kLanes * (e + k), r[2 * k]);
+      _mm256_storeu_ps(dstIm + kLanes * (e + k), r[2 * k + 1]);
+    }
+  };
+  const int32_t whole = n & ~3;
+  for (int32_t e = 0; e < whole; e += 4) {
+    const float* from[8];
+    for (int32_t k = 0; k < 8; ++k) from[k] = reinterpret_cast<const float*>(source[k] + e);
+    octet(from, e);
+  }
+  if (whole < n) {
+    // The last, partial group of entries from copies: nothing past the runs is read.
+    float tail[8][8] = {};
+    const float* from[8];
+    for (int32_t k = 0; k < 8; ++k) {
+      for (int32_t i = 0; i < n - whole; ++i) {
+        tail[k][2 * i] = source[k][whole + i].real();
+        tail[k][2 * i + 1] = source[k][whole + i].imag();
+      }
+      from[k] = tail[k];
+    }
+    octet(from, whole);
+  }
+}
+
 #pragma GCC pop_options
 
 #endif
