@@ -260,21 +260,7 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   // The rates between the two curves, times the density above the baseline.
   const L baseline = L::splat(kDensityBaseline);
   [[maybe_unused]] const typename L::SmallTable rateAt(rates, kCurves);
-  for (int32_t i = 0; i < padded; i += W) {
-    // A last, partial group works on copies, so nothing past the bands is read or written.
-    const int32_t here = count - i < W ? count - i : W;
-    float densityCopy[W];
-    float amplitudeCopy[W];
-    float excessCopy[W];
-    const float* densityIn = density + first + i;
-    float* amplitudeOut = out + first + i;
-    float* excessOut = scratch != nullptr ? scratch + first + i : excessCopy;
-    if (here < W) {
-      for (int32_t l = 0; l < W; ++l) densityCopy[l] = densityIn[l < here ? l : here - 1];
-      densityIn = densityCopy;
-      amplitudeOut = amplitudeCopy;
-      excessOut = excessCopy;
-    }
+  auto group = [&](int32_t i, const float* densityIn, float* amplitudeOut, float* excessOut) {
     L low;
     L high;
     if constexpr (kRatesInLanes) {
@@ -289,9 +275,22 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     const L d = lanesMax(L::load(densityIn) - baseline, zero);
     lanesStore(amplitudeOut, d * ((one - w) * low + w * high));
     lanesStore(excessOut, d);
-    for (int32_t l = 0; here < W && l < here; ++l) {
-      out[first + i + l] = amplitudeCopy[l];
-      if (scratch != nullptr) scratch[first + i + l] = excessCopy[l];
+  };
+  const int32_t whole = count / W * W;
+  float excessCopy[W];
+  for (int32_t i = 0; i < whole; i += W) {
+    group(i, density + first + i, out + first + i, scratch != nullptr ? scratch + first + i : excessCopy);
+  }
+  if (whole < count) {
+    // A last, partial group works on copies, so nothing past the bands is read or written.
+    const int32_t here = count - whole;
+    float densityCopy[W];
+    float amplitudeCopy[W];
+    for (int32_t l = 0; l < W; ++l) densityCopy[l] = density[first + whole + (l < here ? l : here - 1)];
+    group(whole, densityCopy, amplitudeCopy, excessCopy);
+    for (int32_t l = 0; l < here; ++l) {
+      out[first + whole + l] = amplitudeCopy[l];
+      if (scratch != nullptr) scratch[first + whole + l] = excessCopy[l];
     }
   }
 }
@@ -344,6 +343,22 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   // the last bit. These two chains are what takes the time: each runs a group at a time
   // inside the loops whose divisions it would otherwise wait behind. The positions need only
   // the widths.
+  // A whole group of steps goes without a loop of its own.
+  auto run = [](float* sums, const float* terms, float sum, int32_t& j, int32_t to) {
+    if (to - j == W) {
+      for (int32_t k = 0; k < W; ++k) {
+        sum = sum + terms[j + k - 1];
+        sums[j + k] = sum;
+      }
+      j += W;
+      return sum;
+    }
+    for (; j < to; ++j) {
+      sum = sum + terms[j - 1];
+      sums[j] = sum;
+    }
+    return sum;
+  };
   float start = -first;
   t.start[0] = start;
   int32_t j = 1;
@@ -353,11 +368,7 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
     lanesStore(t.b + i, (w * w + nw * nw) / (nw * w * (nw + w)));
     const L e = (L::load(halfInverse + i - 1) + L::load(halfInverse + i + 1)) * w;
     lanesStore(t.d + i, (e * e - one) * fifth);
-    const int32_t to = i + W < segments ? i + W : segments;
-    for (; j < to; ++j) {
-      start = start + t.width[j - 1];
-      t.start[j] = start;
-    }
+    start = run(t.start, t.width, start, j, i + W < segments ? i + W : segments);
   }
   // The areas' chain runs a group behind the areas it adds, so it never waits on a division.
   float area[KnotSegments::kRoom];
@@ -371,16 +382,9 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
     const L mean = (a + L::load(t.b + i)) / (L::load(t.d + i) + two);
     lanesStore(t.mean + i, mean);
     lanesStore(area + i, mean * L::load(t.width + i));
-    const int32_t to = i < segments ? i : segments;
-    for (; j < to; ++j) {
-      base = base + area[j - 1];
-      t.base[j] = base;
-    }
+    base = run(t.base, area, base, j, i < segments ? i : segments);
   }
-  for (; j < segments; ++j) {
-    base = base + area[j - 1];
-    t.base[j] = base;
-  }
+  run(t.base, area, base, j, segments);
 }
 
 template <class L>
