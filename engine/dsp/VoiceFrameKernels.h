@@ -51,6 +51,9 @@ struct VoiceFrameKernels {
                          const float* density, float* out, float* scratch);
   // resampleKnotDensity for 2 .. KnotSegments::kMaxKnots knots and 1 .. kMaxDensityBins bins.
   void (*knotDensity)(const float* knots, int32_t n, float* out, int32_t bins, float scale, float t0, float step);
+  // out[i] *= gain for i < count, then squared when square is set: (x·gain)·(x·gain), the
+  // same bits as the two steps one after the other.
+  void (*scaleBands)(float* out, int32_t count, float gain, bool square);
   static constexpr int32_t kMaxDensityBins = 127;
 };
 

@@ -530,8 +530,28 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
 }
 
 template <class L>
+void scaleBands(float* out, int32_t count, float gain, bool square) {
+  constexpr int32_t W = L::kWidth;
+  const L g = L::splat(gain);
+  int32_t i = 0;
+  if (square) {
+    for (; i + W <= count; i += W) {
+      const L x = L::load(out + i) * g;
+      lanesStore(out + i, x * x);
+    }
+    for (; i < count; ++i) {
+      const float x = out[i] * gain;
+      out[i] = x * x;
+    }
+  } else {
+    for (; i + W <= count; i += W) lanesStore(out + i, L::load(out + i) * g);
+    for (; i < count; ++i) out[i] *= gain;
+  }
+}
+
+template <class L>
 constexpr VoiceFrameKernels kernelsFor() {
-  return {&columnFrequencies<L>, &bandAmplitudes<L>, &knotDensity<L>};
+  return {&columnFrequencies<L>, &bandAmplitudes<L>, &knotDensity<L>, &scaleBands<L>};
 }
 
 }  // namespace voiceframe

@@ -195,12 +195,11 @@ void DrumVoiceSynth::setBlobs(const Blob* a, const Blob* b) {
 void DrumVoiceSynth::advance(float dtFrames, float* out) {
   elapsedFrames += dtFrames;
   const float newTime = framesToBlobTime(elapsedFrames);
-  render(newTime - elapsed, out, nullptr);
-  for (int32_t b = 0; b < kBands; ++b) out[b] *= out[b];
+  renderBands(newTime - elapsed, out, nullptr, true);
   elapsed = newTime;
 }
 
-void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
+void DrumVoiceSynth::renderBands(float delta, float* out, float* scratch, bool squared) {
   const float t = elapsed + delta;
   elapsed = t;
   if (!hasVoiceShape(blobA) || !hasVoiceShape(blobB)) {
@@ -299,7 +298,8 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
     kernels.bandAmplitudes(columns, rowRates.data(), s, first, end, density, out, scratch);
 
     applyContrast(out + first, end - first, contrast);
-    for (int32_t band = first; band < end; ++band) out[band] *= gain;
+    // Without a model the gain is the last factor, and the square can follow it at once.
+    kernels.scaleBands(out + first, end - first, gain, squared && model == nullptr);
 
     if (model != nullptr) {
       modelProfile[kProfilePoints] = modelProfile[kProfilePoints - 1];
@@ -308,6 +308,7 @@ void DrumVoiceSynth::render(float delta, float* out, float* scratch) {
         const int32_t i = static_cast<int32_t>(y);
         const float f = y - static_cast<float>(i);
         out[band] *= (1.0f - f) * modelProfile[static_cast<size_t>(i)] + f * modelProfile[static_cast<size_t>(i) + 1];
+        if (squared) out[band] *= out[band];
       }
     }
   }

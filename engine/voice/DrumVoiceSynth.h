@@ -70,5 +70,7 @@ struct DrumVoiceSynth {
   void advance(float dtFrames, float* out);
   // Moves the voice on by delta blob time units and writes the 80 band amplitudes. scratch
   // (80 values, may be null) receives each band's column density above the baseline.
-  void render(float delta, float* out, float* scratch = nullptr);
+  void render(float delta, float* out, float* scratch = nullptr) { renderBands(delta, out, scratch, false); }
+  // render, with the amplitudes squared into powers when squared is set.
+  void renderBands(float delta, float* out, float* scratch, bool squared);
 };

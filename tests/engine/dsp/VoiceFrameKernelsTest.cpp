@@ -61,3 +61,31 @@ TEST(VoiceFrameKernels, KnotDensityOnWholeGridsIsTheWalk) {
 }
 
 }  // namespace
+
+namespace {
+
+// The gain, squared or not, is the plain product at every width and count: whole groups, the
+// partial group after them, and values down to the smallest and up to overflowing squares.
+TEST(VoiceFrameKernels, ScaleBandsIsTheProductThenTheSquare) {
+  atEveryWidth([](int32_t width) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> exponent(-45.0f, 25.0f);
+    for (int count : {0, 1, 3, 4, 7, 8, 15, 16, 17, 33, 80}) {
+      for (bool square : {false, true}) {
+        Floats values(size_t(count) + 1);
+        for (float& v : values) v = std::pow(10.0f, exponent(rng)) * (rng() % 3 == 0 ? -1.0f : 1.0f);
+        const float gain = std::pow(10.0f, exponent(rng) * 0.3f);
+        Floats want = values;
+        for (int i = 0; i < count; ++i) {
+          want[size_t(i)] *= gain;
+          if (square) want[size_t(i)] *= want[size_t(i)];
+        }
+        voiceFrameKernels().scaleBands(values.data(), count, gain, square);
+        EXPECT_TRUE(sameBits(values.data(), want.data(), count + 1))
+            << "width " << width << " count " << count << " square " << square;
+      }
+    }
+  });
+}
+
+}  // namespace
