@@ -117,10 +117,13 @@ inline void spreadPassed(const float* reach, int32_t number, int32_t count, floa
   int32_t k = 0;
   for (; k + 4 <= number; k += 4) {
     __asm__("" : "+r"(k));
-    mark[at[k]] = kPassedCount[k];
-    mark[at[k + 1]] = kPassedCount[k + 1];
-    mark[at[k + 2]] = kPassedCount[k + 2];
-    mark[at[k + 3]] = kPassedCount[k + 3];
+    // From one place in each list, so that every access is an address plus a constant.
+    const int32_t* const to = at + k;
+    const float* const counts = kPassedCount + k;
+    mark[to[0]] = counts[0];
+    mark[to[1]] = counts[1];
+    mark[to[2]] = counts[2];
+    mark[to[3]] = counts[3];
   }
   for (; k < number; ++k) mark[at[k]] = kPassedCount[k];
   L carry = L::zero();
