@@ -228,7 +228,12 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     } else if constexpr (kWindowed<L>) {
       // The bands' columns rise: mostly they lie within a window of the columns.
       const int32_t low = static_cast<int32_t>(column[i]);
-      if (static_cast<int32_t>(column[i + W - 1]) - low < L::Window::kReach) {
+      const int32_t spread = static_cast<int32_t>(column[i + W - 1]) - low;
+      if (spread < L::Window::kNearReach) {
+        const typename L::Window window(j4, low);
+        lo = window.atNear(windowColumns);
+        hi = window.atNear(windowColumns + 1);
+      } else if (spread < L::Window::kReach) {
         const typename L::Window window(j4, low);
         lo = window.at(windowColumns);
         hi = window.at(windowColumns + 1);
@@ -495,7 +500,16 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
     } else if constexpr (kWindowed<L>) {
       // The group's segments rise: mostly they lie within a window of the tables.
       const int32_t low = static_cast<int32_t>(segmentAt[i]);
-      if (static_cast<int32_t>(segmentAt[i + W - 1]) - low < L::Window::kReach) {
+      const int32_t spread = static_cast<int32_t>(segmentAt[i + W - 1]) - low;
+      if (spread < L::Window::kNearReach) {
+        const typename L::Window window(L::load(segmentAt + i), low);
+        w = window.atNear(table.width);
+        s0 = window.atNear(table.start);
+        b0 = window.atNear(table.base);
+        a0 = window.atNear(table.a);
+        m0 = window.atNear(table.mean);
+        d0 = window.atNear(table.d);
+      } else if (spread < L::Window::kReach) {
         const typename L::Window window(L::load(segmentAt + i), low);
         w = window.at(table.width);
         s0 = window.at(table.start);

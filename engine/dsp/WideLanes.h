@@ -124,6 +124,12 @@ struct WideWindow {
     const __m256 high = _mm256_permutevar8x32_ps(_mm256_loadu_ps(values + base + 8), offset);
     return {_mm256_blendv_ps(low, high, upper)};
   }
+  // The same where every position lies within kNearReach of the base: one load and one
+  // permutation.
+  static constexpr int32_t kNearReach = 8;
+  OSKRA_WIDE_TARGET WideLanes atNear(const float* values) const {
+    return {_mm256_permutevar8x32_ps(_mm256_loadu_ps(values + base), offset)};
+  }
 };
 
 OSKRA_WIDE_TARGET inline uint32_t lanesBitsLess(WideLanes a, WideLanes b) {

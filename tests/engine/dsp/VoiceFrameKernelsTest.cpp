@@ -89,3 +89,51 @@ TEST(VoiceFrameKernels, ScaleBandsIsTheProductThenTheSquare) {
 }
 
 }  // namespace
+
+namespace {
+
+// Band amplitudes are the same bits at every width, however the columns crowd: spread evenly,
+// bunched so that a lane group of bands spans eight or sixteen columns and more, with whole
+// and fractional shifts and band ranges cut at either end.
+TEST(VoiceFrameKernels, BandAmplitudesAgreeAtEveryWidthHoweverTheColumnsCrowd) {
+  constexpr int kColumns = voiceframe::kMixedColumns + 1;
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  for (int trial = 0; trial < 60; ++trial) {
+    // Columns rise from 0 to 80; a bunch of `crowd` columns packed into one band somewhere.
+    const int crowd = std::array<int, 6>{0, 6, 9, 12, 20, 40}[size_t(trial % 6)];
+    const float bunchAt = 1.0f + 70.0f * unit(rng);
+    Floats columns(size_t(kColumns) + 3, 0.0f);
+    float position = 0.0f;
+    for (int j = 1; j < kColumns - 1; ++j) {
+      const bool bunched = j >= 5 && j < 5 + crowd;
+      position += bunched ? 0.9f / static_cast<float>(crowd + 1) : (80.0f - bunchAt) / 40.0f * unit(rng);
+      if (j == 5) position = std::max(position, bunchAt);
+      columns[size_t(j)] = std::min(position, 79.9f);
+    }
+    columns[size_t(kColumns - 1)] = 80.0f;
+    columns[size_t(kColumns)] = 80.000999f;
+    Floats rates(7);
+    for (float& r : rates) r = 20.0f * unit(rng);
+    Floats density(80);
+    for (float& d : density) d = 0.5f * unit(rng);
+    const float s = trial % 3 == 0 ? std::floor(-8.0f + 16.0f * unit(rng)) : -8.0f + 16.0f * unit(rng);
+    const int first = trial % 4 == 1 ? 3 : 0;
+    const int end = trial % 4 == 2 ? 71 : 80;
+    Floats want(80, -1.0f);
+    Floats wantScratch(80, -1.0f);
+    setLaneWidthLimit(4);
+    voiceFrameKernels().bandAmplitudes(columns.data(), rates.data(), s, first, end, density.data(), want.data(),
+                                       wantScratch.data());
+    atEveryWidth([&](int32_t width) {
+      Floats out(80, -1.0f);
+      Floats scratch(80, -1.0f);
+      voiceFrameKernels().bandAmplitudes(columns.data(), rates.data(), s, first, end, density.data(), out.data(),
+                                         scratch.data());
+      EXPECT_TRUE(sameBits(out.data(), want.data(), 80)) << "width " << width << " trial " << trial;
+      EXPECT_TRUE(sameBits(scratch.data(), wantScratch.data(), 80)) << "width " << width << " trial " << trial;
+    });
+  }
+}
+
+}  // namespace
