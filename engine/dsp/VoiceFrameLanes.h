@@ -501,22 +501,20 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
       // The group's segments rise: mostly they lie within a window of the tables.
       const int32_t low = static_cast<int32_t>(segmentAt[i]);
       const int32_t spread = static_cast<int32_t>(segmentAt[i + W - 1]) - low;
+      auto readTables = [&](auto read) {
+        w = read(table.width);
+        s0 = read(table.start);
+        b0 = read(table.base);
+        a0 = read(table.a);
+        m0 = read(table.mean);
+        d0 = read(table.d);
+      };
       if (spread < L::Window::kNearReach) {
         const typename L::Window window(L::load(segmentAt + i), low);
-        w = window.atNear(table.width);
-        s0 = window.atNear(table.start);
-        b0 = window.atNear(table.base);
-        a0 = window.atNear(table.a);
-        m0 = window.atNear(table.mean);
-        d0 = window.atNear(table.d);
+        readTables([&window](const float* values) { return window.atNear(values); });
       } else if (spread < L::Window::kReach) {
         const typename L::Window window(L::load(segmentAt + i), low);
-        w = window.at(table.width);
-        s0 = window.at(table.start);
-        b0 = window.at(table.base);
-        a0 = window.at(table.a);
-        m0 = window.at(table.mean);
-        d0 = window.at(table.d);
+        readTables([&window](const float* values) { return window.at(values); });
       } else {
         copy(i, i + W);
         w = L::load(width + i);
