@@ -347,11 +347,7 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   const L one = L::splat(1.0f);
   const L two = L::splat(2.0f);
   const L fifth = L::splat(0.2f);
-  // The positions and the areas add up in order, so every start and base is the walk's to
-  // the last bit. These two chains are what takes the time: each runs a group at a time
-  // inside the loops whose divisions it would otherwise wait behind. The positions need only
-  // the widths.
-  // A whole group of steps goes without a loop of its own.
+  // A running sum's steps from j up to to; a whole group of them goes without a loop.
   auto run = [](float* sums, const float* terms, float sum, int32_t& j, int32_t to) {
     if (to - j == W) {
       for (int32_t k = 0; k < W; ++k) {
@@ -367,6 +363,10 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
     }
     return sum;
   };
+  // The positions and the areas add up in order, so every start and base is the walk's to
+  // the last bit. These two chains are what takes the time: each runs a group at a time
+  // inside the loops whose divisions it would otherwise wait behind. The positions need only
+  // the widths.
   float start = -first;
   t.start[0] = start;
   int32_t j = 1;

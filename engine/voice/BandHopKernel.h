@@ -446,9 +446,10 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
                                            array(phasorIm), array(phasorPower), array(transientWeight),
                                            array(stateRe), array(stateIm), array(kPivots), kLanes, lane0);
   } else {
-    chainlanes::smoothChains<L, kLanes, kEveryGroup>(array(stateRe), array(stateIm), n, array(tonalWeight), array(phasorRe),
-                                        array(phasorIm), array(phasorPower), array(transientWeight), array(stateRe),
-                                        array(stateIm), array(kPivots), kLanes, lane0, groups);
+    chainlanes::smoothChains<L, kLanes, kEveryGroup>(array(stateRe), array(stateIm), n, array(tonalWeight),
+                                                     array(phasorRe), array(phasorIm), array(phasorPower),
+                                                     array(transientWeight), array(stateRe), array(stateIm),
+                                                     array(kPivots), kLanes, lane0, groups);
   }
 
   // Magnitude from the frame (after the peak moves), the tonal part scaled back as the density
