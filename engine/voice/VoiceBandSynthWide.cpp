@@ -27,7 +27,7 @@ void runBandHopsWide(const BandHopTables& tables, const BandHopWork& work, const
   if (groupCount == 1) {
     bandhop::run<WideLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else if (groupCount == kEveryGroup) {
-    // Groups come in rising order, so so many of them are every group.
+    // Groups come in rising order without repeats: this many of them are every group.
     bandhop::run<WideLanes, kEveryGroup>(tables, work, groupLanes, kEveryGroup, voiceLanes);
   } else {
     bandhop::run<WideLanes>(tables, work, groupLanes, groupCount, voiceLanes);

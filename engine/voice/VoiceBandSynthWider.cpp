@@ -20,7 +20,7 @@ void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, cons
   if (groupCount == 1) {
     bandhop::run<WiderLanes, 1>(tables, work, groupLanes, 1, voiceLanes);
   } else if (groupCount == kEveryGroup) {
-    // Groups come in rising order, so so many of them are every group.
+    // Groups come in rising order without repeats: this many of them are every group.
     bandhop::run<WiderLanes, kEveryGroup>(tables, work, groupLanes, kEveryGroup, voiceLanes);
   } else {
     bandhop::run<WiderLanes>(tables, work, groupLanes, groupCount, voiceLanes);
