@@ -18,8 +18,12 @@ const Blob& DrumTrack::currentSnapshot(int32_t slot) const {
 
 void DrumTrack::beginPass() {
   // Published before any read of the entries, so the writer sees the pass's entries as taken.
-  readIndexA.store(ringIndexA.load(std::memory_order_acquire), std::memory_order_seq_cst);
-  readIndexB.store(ringIndexB.load(std::memory_order_acquire), std::memory_order_seq_cst);
+  // An entry already announced stays announced (only this side writes readIndex, and the
+  // writer never writes the newest entry in place), so most passes need no fenced store.
+  const int32_t a = ringIndexA.load(std::memory_order_acquire);
+  if (a != readIndexA.load(std::memory_order_relaxed)) readIndexA.store(a, std::memory_order_seq_cst);
+  const int32_t b = ringIndexB.load(std::memory_order_acquire);
+  if (b != readIndexB.load(std::memory_order_relaxed)) readIndexB.store(b, std::memory_order_seq_cst);
 }
 
 const Blob& DrumTrack::passSnapshot(int32_t slot) const {
