@@ -108,7 +108,11 @@ template <class L>
 inline void spreadPassed(const float* reach, int32_t number, int32_t count, float* passed) {
   constexpr int32_t W = L::kWidth;
   float mark[kMaxGrid + 2 * W];
-  for (int32_t i = 0; i <= count; i += W) lanesStore(mark + i, L::zero());
+  for (int32_t i = 0; i <= count; i += W) {
+    // Kept a loop of lane stores: a call to clear a few hundred bytes costs more.
+    __asm__("" : "+r"(i));
+    lanesStore(mark + i, L::zero());
+  }
   // The positions as integers first, all at once; then plain stores (the compiler would
   // otherwise turn the loop into a scatter, which some processors run far slower than the
   // stores one at a time).

@@ -72,7 +72,9 @@ OSKRA_WIDE_TARGET inline void storeTotals(__m256 r, __m256 i, std::complex<float
 }
 
 // The common case: the voices sit in rising lanes of one octet (a track's voices in their
-// own lanes). The lanes of the octet are then taken in turn by their place, not looked up.
+// own lanes). The lanes of the octet are then taken in turn by their place, not looked up;
+// a full octet (every voice of the track sounding) goes without the test per lane.
+template <bool kFull>
 OSKRA_WIDE_TARGET void octetRunningSums(const float* re, const float* im, int32_t octet, uint32_t present,
                                         int32_t n, std::complex<float>* total) {
   constexpr int32_t kLanes = bandhop::kLanes;
@@ -90,7 +92,7 @@ OSKRA_WIDE_TARGET void octetRunningSums(const float* re, const float* im, int32_
     __m256 totalRe = _mm256_setzero_ps();
     __m256 totalIm = _mm256_setzero_ps();
     for (int32_t k = 0; k < 8; ++k) {
-      if (((present >> k) & 1u) == 0) continue;
+      if (!kFull && ((present >> k) & 1u) == 0) continue;
       sumRe = _mm256_add_ps(sumRe, r[k]);
       sumIm = _mm256_add_ps(sumIm, i[k]);
       totalRe = _mm256_add_ps(totalRe, sumRe);
@@ -114,7 +116,11 @@ void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes,
       present |= 1u << (lanes[v] % 8);
     }
     if (rising) {
-      octetRunningSums(re, im, octet, present, n, total);
+      if (present == 0xFFu) {
+        octetRunningSums<true>(re, im, octet, present, n, total);
+      } else {
+        octetRunningSums<false>(re, im, octet, present, n, total);
+      }
       return;
     }
   }
