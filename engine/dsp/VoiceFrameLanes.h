@@ -447,12 +447,11 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
     const float whole = up - t0;
     reach[s] = whole < 0.0f ? 0.0f : (whole > static_cast<float>(count) ? static_cast<float>(count) : whole);
   }
+  // On the grid the positions are t0 + i, exact for every whole i, and made where they are used.
+  const L origin = L::splat(t0);
+  const L lane = L::load(kLaneIndex);
   if (direct) {
     spreadPassed<L>(reach, n, count, segmentAt);
-    // t0 + i, exact for every whole i on the grid.
-    const L origin = L::splat(t0);
-    const L lane = L::load(kLaneIndex);
-    for (int32_t i = 0; i < count; i += W) lanesStore(position + i, origin + (L::splat(static_cast<float>(i)) + lane));
   } else {
     int32_t segment = 0;
     float t = t0;
@@ -464,7 +463,7 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
     }
   }
   for (int32_t i = count; i < padded; ++i) {
-    position[i] = position[count - 1];
+    if (!direct) position[i] = position[count - 1];
     segmentAt[i] = segmentAt[count - 1];
   }
   auto copy = [&](int32_t from, int32_t to) {
@@ -537,7 +536,8 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
       d0 = L::load(d + i);
     }
     // A position behind its segment's start (a NaN) is held at the start.
-    L u = L::load(position + i) - s0;
+    // (Past the last position a group computes values nothing reads.)
+    L u = (direct ? origin + (L::splat(static_cast<float>(i)) + lane) : L::load(position + i)) - s0;
     u = lanesSelect(lanesLess(zero, u), u, zero);
     const L linear = lanesSelect(lanesLessEqual(u, w), a0 * (w - u) + m0 * u, a0 * w + (m0 - a0) * u);
     lanesStore(f + i, b0 + linear * w * u / (u * d0 * (w - u) + w * w));
