@@ -139,6 +139,27 @@ void laneRunningSumsWide(const float* re, const float* im, const int32_t* lanes,
 // where OSKRA_HAVE_WIDE_LANES and AVX2 is there.
 void interleaveComplexOctet(const std::complex<float>* const* source, float* dstRe, float* dstIm, int32_t n);
 
+// For interleaving runs of n complex values four entries at a time: from[k] points at lane k's
+// re, im pairs from entry e on. A whole group points into the run; the last, partial group into
+// a copy in tail, zeros past the run, so nothing past a run is read. Plain scalar code, kept
+// local to each translation unit, which may be compiled for different processors.
+template <int Count>
+static inline void complexGroupSources(const std::complex<float>* const* runs, int32_t e, int32_t n,
+                                       float (&tail)[Count][8], const float* (&from)[Count]) {
+  for (int32_t k = 0; k < Count; ++k) {
+    if (e + 4 <= n) {
+      from[k] = reinterpret_cast<const float*>(runs[k] + e);
+      continue;
+    }
+    for (int32_t i = 0; i < 8; ++i) tail[k][i] = 0.0f;
+    for (int32_t i = 0; e + i < n; ++i) {
+      tail[k][2 * i] = runs[k][e + i].real();
+      tail[k][2 * i + 1] = runs[k][e + i].imag();
+    }
+    from[k] = tail[k];
+  }
+}
+
 namespace bandhop {
 
 constexpr int32_t kBands = 80;

@@ -89,7 +89,6 @@ void interleaveComplex(const std::complex<float>* const* source, float* dstRe, f
       lanesStore(dstIm + kLanes * (e + k) + q, im[k]);
     }
   };
-  const int32_t whole = n & ~3;
   bool octets = false;
 #if OSKRA_HAVE_WIDE_LANES
   octets = laneWidth() >= WideLanes::kWidth;
@@ -119,23 +118,11 @@ void interleaveComplex(const std::complex<float>* const* source, float* dstRe, f
     for (const std::complex<float>* p : src) any = any != nullptr ? any : p;
     if (any == nullptr) continue;
     for (const std::complex<float>*& p : src) p = p != nullptr ? p : any;
-    for (int32_t e = 0; e < whole; e += 4) {
+    float tail[4][8];
+    for (int32_t e = 0; e < n; e += 4) {
       const float* from[4];
-      for (int32_t k = 0; k < 4; ++k) from[k] = reinterpret_cast<const float*>(src[k] + e);
+      complexGroupSources(src, e, n, tail, from);
       quad(from, e, q);
-    }
-    if (whole < n) {
-      // The last, partial quad from copies: nothing past the runs is read.
-      float tail[4][8] = {};
-      const float* from[4];
-      for (int32_t k = 0; k < 4; ++k) {
-        for (int32_t i = 0; i < n - whole; ++i) {
-          tail[k][2 * i] = src[k][whole + i].real();
-          tail[k][2 * i + 1] = src[k][whole + i].imag();
-        }
-        from[k] = tail[k];
-      }
-      quad(from, whole, q);
     }
   }
 }

@@ -166,24 +166,11 @@ void interleaveComplexOctet(const std::complex<float>* const* source, float* dst
       _mm256_storeu_ps(dstIm + kLanes * (e + k), r[2 * k + 1]);
     }
   };
-  const int32_t whole = n & ~3;
-  for (int32_t e = 0; e < whole; e += 4) {
+  float tail[8][8];
+  for (int32_t e = 0; e < n; e += 4) {
     const float* from[8];
-    for (int32_t k = 0; k < 8; ++k) from[k] = reinterpret_cast<const float*>(source[k] + e);
+    complexGroupSources(source, e, n, tail, from);
     octet(from, e);
-  }
-  if (whole < n) {
-    // The last, partial group of entries from copies: nothing past the runs is read.
-    float tail[8][8] = {};
-    const float* from[8];
-    for (int32_t k = 0; k < 8; ++k) {
-      for (int32_t i = 0; i < n - whole; ++i) {
-        tail[k][2 * i] = source[k][whole + i].real();
-        tail[k][2 * i + 1] = source[k][whole + i].imag();
-      }
-      from[k] = tail[k];
-    }
-    octet(from, whole);
   }
 }
 
