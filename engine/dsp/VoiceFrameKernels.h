@@ -21,7 +21,7 @@ constexpr float kDensityBaseline = 0.25220588f;  // the column density of an eve
 // The walk of a knot integral (KnotIntegrator.h) over one knot list laid out ahead: segment
 // s (-1 .. n - 1) at index s + 1. Every field is formed by exactly the operations the walk
 // uses, so F comes out bit for bit the same.
-struct KnotSegments {
+struct alignas(64) KnotSegments {
   // So many knots give segments that fit a lane table of 64 values.
   static constexpr int32_t kMaxKnots = 63;
   // Room past the last segment, where whole lane groups (up to 16 lanes) run on.

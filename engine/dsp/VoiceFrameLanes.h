@@ -13,7 +13,7 @@
 namespace voiceframe {
 
 // Per column: the time curve at or below it, and how far it lies towards the next one.
-struct ColumnPlaces {
+struct alignas(64) ColumnPlaces {
   float curve[kMixedColumns];
   float fraction[kMixedColumns];
   constexpr ColumnPlaces() : curve(), fraction() {
@@ -77,7 +77,7 @@ struct SegmentLanesOf<L> {
 };
 
 // The lanes' positions 0 .. 15, for counting bands.
-inline constexpr float kLaneIndex[16] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f,
+alignas(64) inline constexpr float kLaneIndex[16] = {0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f,
                                          8.0f, 9.0f, 10.0f, 11.0f, 12.0f, 13.0f, 14.0f, 15.0f};
 
 // Grids of at most this many positions; a walk along rising thresholds on such a grid can be
@@ -94,7 +94,7 @@ constexpr float kFarBeyond = 1073741824.0f;
 // for whole lane groups.
 // The counts 1, 2, 3, ... as floats, one per threshold.
 constexpr int32_t kMaxPassed = 64;
-struct PassedCounts {
+struct alignas(64) PassedCounts {
   float value[kMaxPassed];
   constexpr PassedCounts() : value() {
     for (int32_t k = 0; k < kMaxPassed; ++k) value[k] = static_cast<float>(k + 1);
@@ -107,7 +107,7 @@ static_assert(KnotSegments::kMaxKnots <= kMaxPassed && kMixedColumns <= kMaxPass
 template <class L>
 inline void spreadPassed(const float* reach, int32_t number, int32_t count, float* passed) {
   constexpr int32_t W = L::kWidth;
-  float mark[kMaxGrid + 2 * W];
+  alignas(64) float mark[kMaxGrid + 2 * W];
   for (int32_t i = 0; i <= count; i += W) {
     // Kept a loop of lane stores: a call to clear a few hundred bytes costs more.
     __asm__("" : "+r"(i));
@@ -164,7 +164,7 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   // passed is known at once (band - s > column from floor(column) + 1 on); otherwise the walk
   // is made. The arithmetic then runs a lane group of bands at a time; past the last band the
   // groups repeat it.
-  float column[kRoom];
+  alignas(64) float column[kRoom];
   float below[kColumnsInLanes ? 1 : kRoom];
   float above[kColumnsInLanes ? 1 : kRoom];
   bool direct = s < kFarBeyond && s > -kFarBeyond && s == static_cast<float>(static_cast<int32_t>(s));
@@ -173,7 +173,7 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     direct = lanesBitsLessEqual(L::load(columns + k + 1), L::load(columns + k + 2)) == (1ull << W) - 1u;
   }
   if (direct) {
-    float reach[kMixedColumns];
+    alignas(64) float reach[kMixedColumns];
     const L offset = L::splat(s + 1.0f - static_cast<float>(first));
     const L last = L::splat(static_cast<float>(count));
     for (int32_t k = 0; k < kMixedColumns; k += W) {
@@ -199,7 +199,7 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   if constexpr (!kColumnsInLanes && !kWindowed<L>) copyColumns(0, padded);
   // A window reads past the columns: it gets a copy with room behind them.
   constexpr int32_t kWindowRoom = kWindowed<L> ? kMixedColumns + 2 + 2 * W : 1;
-  [[maybe_unused]] float windowColumns[kWindowRoom];
+  [[maybe_unused]] alignas(64) float windowColumns[kWindowRoom];
   if constexpr (kWindowed<L>) {
     static_assert(kMixedColumns % W == 0, "whole lane groups of columns");
     for (int32_t k = 0; k < kMixedColumns; k += W) lanesStore(windowColumns + k, L::load(columns + k));
@@ -219,8 +219,8 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   const L shift = L::splat(s);
   const L lane = L::load(kLaneIndex);
   [[maybe_unused]] const typename L::Table columnAt(columns, kMixedColumns + 2);
-  float span[kRoom];
-  float weight[kRoom];
+  alignas(64) float span[kRoom];
+  alignas(64) float weight[kRoom];
   for (int32_t i = 0; i < padded; i += W) {
     const L p = (L::splat(static_cast<float>(first + i)) + lane) - shift;
     const L j4 = L::load(column + i);
@@ -289,15 +289,15 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
     lanesStore(excessOut, d);
   };
   const int32_t whole = count / W * W;
-  float excessCopy[W];
+  alignas(64) float excessCopy[W];
   for (int32_t i = 0; i < whole; i += W) {
     group(i, density + first + i, out + first + i, scratch != nullptr ? scratch + first + i : excessCopy);
   }
   if (whole < count) {
     // A last, partial group works on copies, so nothing past the bands is read or written.
     const int32_t here = count - whole;
-    float densityCopy[W];
-    float amplitudeCopy[W];
+    alignas(64) float densityCopy[W];
+    alignas(64) float amplitudeCopy[W];
     for (int32_t l = 0; l < W; ++l) densityCopy[l] = density[first + whole + (l < here ? l : here - 1)];
     group(whole, densityCopy, amplitudeCopy, excessCopy);
     for (int32_t l = 0; l < here; ++l) {
@@ -318,7 +318,7 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   // Lane groups cover the segments and the entry after them.
   const int32_t covered = (segments + 2 + W - 1) / W * W;
   static_assert(KnotSegments::kRoom >= (KnotSegments::kMaxKnots + 3 + 15) / 16 * 16 + 2 * 16, "room for the groups");
-  float k[KnotSegments::kRoom];
+  alignas(64) float k[KnotSegments::kRoom];
   int32_t i = 0;
   for (; i + W <= n; i += W) lanesStore(k + i, L::load(knots + i));
   for (; i < n; ++i) k[i] = knots[i];
@@ -340,7 +340,7 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
   t.width[segments] = t.width[n];
 
   // Half the inverse width of every segment, once: it serves the segment before and after.
-  float halfInverse[KnotSegments::kRoom];
+  alignas(64) float halfInverse[KnotSegments::kRoom];
   const L half = L::splat(0.5f);
   for (i = 0; i < covered + W; i += W) lanesStore(halfInverse + i, half / L::load(t.width + i));
   // Segment -1 is the virtual one before the first knot.
@@ -383,7 +383,7 @@ void knotSegments(const float* knots, int32_t n, KnotSegments& t) {
     start = run(t.start, t.width, start, j, i + W < segments ? i + W : segments);
   }
   // The areas' chain runs a group behind the areas it adds, so it never waits on a division.
-  float area[KnotSegments::kRoom];
+  alignas(64) float area[KnotSegments::kRoom];
   area[0] = t.mean[0] * t.width[0];
   float base = 0.0f;
   t.base[0] = base;
@@ -412,7 +412,7 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
   // values up at once get them copied by the walk.
   constexpr bool kLookUp = L::Table::kInRegisters;
   constexpr int32_t kCopied = kLookUp ? 1 : kRoom;
-  float position[kRoom];
+  alignas(64) float position[kRoom];
   float width[kCopied];
   float start[kCopied];
   float base[kCopied];
@@ -422,12 +422,12 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
   // Segment s ends where segment s + 1 starts. On a grid of whole positions with a step of 1
   // the position at which each end is passed is known at once (t >= end from ceil(end) on),
   // and every position is exact; otherwise the walk is made.
-  float segmentAt[kRoom];
+  alignas(64) float segmentAt[kRoom];
   bool direct = step == 1.0f && t0 < kFarBeyond && t0 > -kFarBeyond &&
                 t0 == static_cast<float>(static_cast<int32_t>(t0));
   const float* ends = table.start + 1;
   int32_t s = 0;
-  float reach[KnotSegments::kMaxKnots + W];
+  alignas(64) float reach[KnotSegments::kMaxKnots + W];
   if (direct) {
     const L far = L::splat(kFarBeyond);
     const L origin = L::splat(t0);
@@ -489,7 +489,7 @@ void knotDensity(const float* knots, int32_t n, float* out, int32_t bins, float 
   [[maybe_unused]] const typename L::Table meanAt(table.mean, segments);
   [[maybe_unused]] const typename L::Table dAt(table.d, segments);
   const L zero = L::zero();
-  float f[kRoom];
+  alignas(64) float f[kRoom];
   for (int32_t i = 0; i < padded; i += W) {
     L w, s0, b0, a0, m0, d0;
     if constexpr (kLookUp) {

@@ -49,10 +49,10 @@ struct DrumVoiceSynth {
 
   // Working lists. columnFrequencies holds the 49 columns and a sentinel above them;
   // modelOffsets the per-curve offsets with one extrapolated entry at each end.
-  std::array<float, 53> columnFrequencies;
+  alignas(64) std::array<float, 53> columnFrequencies;
   std::array<float, 11> rowPositions;
-  std::array<float, 11> rowRates;
-  std::array<float, 11> curveRows;
+  alignas(64) std::array<float, 11> rowRates;
+  alignas(64) std::array<float, 11> curveRows;
   std::array<float, 9> modelOffsets;
 
   DrumVoiceSynth();

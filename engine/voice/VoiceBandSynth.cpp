@@ -207,7 +207,7 @@ void VoiceBandSynth::prepare(const BandLayout& layout) {
 
   const size_t lanes = static_cast<size_t>(kMaxVoices);
   // Rows to a whole group of eight past the last entry, for the sums taken eight at a time.
-  mLaneBlock.assign(static_cast<size_t>(bandhop::kLaneArrayCount) * kLaneArrayStride, 0.0f);
+  mLaneBlock.assign(static_cast<size_t>(bandhop::kLaneArrayCount) * kLaneArrayStride + kLineFloats, 0.0f);
   for (std::vector<float>* v : {&mKeptRe, &mKeptIm, &mKeptNoiseRe, &mKeptNoiseIm}) {
     v->assign(static_cast<size_t>(mStride) * lanes, 0.0f);
   }
@@ -412,7 +412,7 @@ void VoiceBandSynth::hops(const BandLayout& layout, DrumVoice* const* voices, co
   }
 
   BandHopWork work;
-  work.block = mLaneBlock.data();
+  work.block = laneBlock();
   for (int32_t k = 0; k < 3; ++k) work.frameArray[k] = frameArray[k];
   work.firstHop = mLaneFirstHop;
   work.density = mLaneDensity;

@@ -96,10 +96,20 @@ class VoiceBandSynth {
   std::vector<float> mHighNorm;
   // Lane arrays, kMaxVoices lanes per value, in one block (bandhop::LaneArray). The frames are
   // a ring of three (the oldest at mOldestFrame); the states stay from hop to hop.
+  // The block starts on a cache line (it has a line's room for that), so that no load of a
+  // group of lanes spans two lines.
+  static constexpr size_t kLineFloats = 16;
   std::vector<float> mLaneBlock;
-  float* laneArray(int32_t array) { return mLaneBlock.data() + static_cast<size_t>(array) * kLaneArrayStride; }
+  float* laneBlock() { return alignedToLine(mLaneBlock.data()); }
+  const float* laneBlock() const { return alignedToLine(const_cast<float*>(mLaneBlock.data())); }
+  static float* alignedToLine(float* p) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    return p + ((kLineFloats * sizeof(float) - at % (kLineFloats * sizeof(float))) % (kLineFloats * sizeof(float))) /
+                   sizeof(float);
+  }
+  float* laneArray(int32_t array) { return laneBlock() + static_cast<size_t>(array) * kLaneArrayStride; }
   const float* laneArray(int32_t array) const {
-    return mLaneBlock.data() + static_cast<size_t>(array) * kLaneArrayStride;
+    return laneBlock() + static_cast<size_t>(array) * kLaneArrayStride;
   }
   int32_t mOldestFrame = 0;
   // Per lane: the voice whose states it holds (null: none, or not kept), the hop that last

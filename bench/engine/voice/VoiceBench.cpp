@@ -7,16 +7,18 @@
 #include "engine/dsp/SpectralSynth.h"
 #include "engine/voice/DrumVoiceSynth.h"
 
-// One drum voice frame: the band amplitudes of a sounding voice with a reference model, as the
-// voice pass renders at least once per 64-frame control pass. The tail frames (past the blob's
-// end) are cheaper; this keeps the voice inside the blob by restarting it.
+// One drum voice frame: the band amplitudes of a sounding voice with the reference model of the
+// argument (-1: none, as a fresh track has), as the voice pass renders at least once per
+// 64-frame control pass. The tail frames (past the blob's end) are cheaper; this keeps the
+// voice inside the blob by restarting it.
 static void BM_DrumVoiceFrame(benchmark::State& state) {
+  const int32_t modelIndex = static_cast<int32_t>(state.range(0));
   Blob a;
   Blob b;
   a.clear();
   b.clear();
   DrumVoiceSynth voice;
-  voice.setModel(2);
+  voice.setModel(modelIndex);
   voice.transform = 0.3f;
   voice.contrast = 0.4f;
   voice.start(&a, &b, 0.3f, 0.9f, 1.0f);
@@ -28,7 +30,7 @@ static void BM_DrumVoiceFrame(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_DrumVoiceFrame);
+BENCHMARK(BM_DrumVoiceFrame)->Arg(2)->Arg(-1);
 
 // A track synthesiser's work per control pass: 40 narrow bands and 80 bins added, one hop
 // synthesised and 64 frames read through the shelf.
