@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "engine/blob/AnalysisStages.h"
-#include "engine/blob/ContrastCurve.h"
+#include "engine/dsp/ContrastCurve.h"
 #include "engine/dsp/BandScale.h"
 #include "engine/dsp/KnotIntegrator.h"
 

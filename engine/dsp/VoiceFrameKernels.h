@@ -54,6 +54,13 @@ struct VoiceFrameKernels {
   // out[i] *= gain for i < count, then squared when square is set: (x·gain)·(x·gain), the
   // same bits as the two steps one after the other.
   void (*scaleBands)(float* out, int32_t count, float gain, bool square);
+  // out[i] *= weights[i] for i < count, then squared when square is set.
+  void (*weighBands)(float* out, const float* weights, int32_t count, bool square);
+  // The model's pitch offsets (offsets[0 .. 8]: one per time curve, with an extrapolated one at
+  // each end) spread over the 49 columns by a quadratic B-spline and added to them.
+  void (*spreadOffsets)(const float* offsets, float* columns);
+  // applyContrast(values, count, amount), the same bits for every value.
+  void (*contrastBands)(float* values, int32_t count, float amount);
   static constexpr int32_t kMaxDensityBins = 127;
 };
 

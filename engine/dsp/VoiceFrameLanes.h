@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "engine/dsp/ContrastCurve.h"
 #include "engine/dsp/VoiceFrameKernels.h"
 
 // The arithmetic of VoiceFrameKernels, written once for any lane type L (Lanes, WideLanes,
@@ -569,8 +570,105 @@ void scaleBands(float* out, int32_t count, float gain, bool square) {
 }
 
 template <class L>
+void weighBands(float* out, const float* weights, int32_t count, bool square) {
+  constexpr int32_t W = L::kWidth;
+  int32_t i = 0;
+  for (; i + W <= count; i += W) {
+    const L x = L::load(out + i) * L::load(weights + i);
+    lanesStore(out + i, square ? x * x : x);
+  }
+  for (; i < count; ++i) {
+    out[i] *= weights[i];
+    if (square) out[i] *= out[i];
+  }
+}
+
+// Columns per spline step of the pitch offsets: 6 steps over the 48 column gaps, just short.
+constexpr float kOffsetStepsPerColumn = 0.124875f;
+constexpr int32_t kSplineColumns = kMixedColumns + 1;
+constexpr int32_t kSplineOffsets = 8;  // the offsets a column's step and its neighbours reach
+// Per column: the spline step below it (as a float, for the lanes) and the weights of the
+// offset at that step, the one after and the one before.
+struct alignas(64) OffsetSpline {
+  float step[kSplineColumns];
+  float at[kSplineColumns];
+  float after[kSplineColumns];
+  float before[kSplineColumns];
+  constexpr OffsetSpline() : step(), at(), after(), before() {
+    for (int32_t j = 0; j < kSplineColumns; ++j) {
+      const float y = static_cast<float>(j) * kOffsetStepsPerColumn;
+      const int32_t n = static_cast<int32_t>(y);
+      const float w = y - static_cast<float>(n);
+      const float w2 = w * w;
+      step[j] = static_cast<float>(n);
+      at[j] = 2.0f * (w - w2) + 1.0f;
+      after[j] = w2;
+      before[j] = 1.0f - 2.0f * w + w2;
+    }
+  }
+};
+inline constexpr OffsetSpline kOffsetSpline{};
+
+template <class L>
+void spreadOffsets(const float* offsets, float* columns) {
+  constexpr int32_t W = L::kWidth;
+  static_assert(kMixedColumns % W == 0, "whole lane groups");
+  // Offset n - 1 of a column at step n lies at offsets[n].
+  const typename L::SmallTable offsetAt(offsets, kSplineOffsets);
+  const L one = L::splat(1.0f);
+  const L half = L::splat(0.5f);
+  for (int32_t j = 0; j < kMixedColumns; j += W) {
+    const L before = L::load(kOffsetSpline.step + j);
+    const L at = before + one;
+    const L spread = L::load(kOffsetSpline.at + j) * offsetAt.at(at) +
+                     L::load(kOffsetSpline.after + j) * offsetAt.at(at + one) +
+                     L::load(kOffsetSpline.before + j) * offsetAt.at(before);
+    lanesStore(columns + j, L::load(columns + j) + half * spread);
+  }
+  for (int32_t j = kMixedColumns; j < kSplineColumns; ++j) {
+    const int32_t n = static_cast<int32_t>(kOffsetSpline.step[j]) + 1;
+    columns[j] += 0.5f * (kOffsetSpline.at[j] * offsets[n] + kOffsetSpline.after[j] * offsets[n + 1] +
+                          kOffsetSpline.before[j] * offsets[n - 1]);
+  }
+}
+
+// The contrast curve a lane group at a time, with the curve's arithmetic for every value; the
+// values past the last whole group take the curve itself.
+template <class L>
+void contrastBands(float* values, int32_t count, float amount) {
+  constexpr int32_t W = L::kWidth;
+  const int32_t whole = count > 0 ? count / W * W : 0;
+  const L zero = L::zero();
+  const L one = L::splat(1.0f);
+  if (amount > 0.0f) {
+    const L threshold = L::splat(0.1f * amount);
+    const L scale = L::splat(amount);
+    for (int32_t i = 0; i < whole; i += W) {
+      const L x = L::load(values + i);
+      const L above = x - threshold;
+      const L y = lanesSelect(lanesLess(above, zero), zero, above);
+      const L knee =
+          (L::splat(0.1f) * y + one) * y * y / ((L::splat(0.4f) * y + L::splat(0.4f)) * y + L::splat(0.15f));
+      lanesStore(values + i, x + scale * (knee - x));
+    }
+  } else if (amount < 0.0f) {
+    const float k = -amount;
+    const float width = 0.1f - 0.08f * k;
+    const L width2 = L::splat(width * width);
+    const L keep = L::splat(1.0f - k);
+    const L lift = L::splat(0.2f * k);
+    for (int32_t i = 0; i < whole; i += W) {
+      const L x = L::load(values + i);
+      lanesStore(values + i, x * (keep + lift * x / (x * x + width2)));
+    }
+  }
+  applyContrast(values + whole, count - whole, amount);
+}
+
+template <class L>
 constexpr VoiceFrameKernels kernelsFor() {
-  return {&columnFrequencies<L>, &bandAmplitudes<L>, &knotDensity<L>, &scaleBands<L>};
+  return {&columnFrequencies<L>, &bandAmplitudes<L>, &knotDensity<L>, &scaleBands<L>, &weighBands<L>,
+          &spreadOffsets<L>, &contrastBands<L>};
 }
 
 }  // namespace voiceframe

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cmath>
 
-#include "engine/blob/ContrastCurve.h"
 #include "engine/core/FloatGrid.h"
 #include "engine/dsp/KnotIntegrator.h"
 #include "engine/dsp/SimdLanes.h"
@@ -32,10 +31,9 @@ constexpr float kTailWander = 0.01f;
 // Offset-table column per frequency unit: 19 columns over the 80 bands, one step short of 19/80
 // so the top band stays inside the last column.
 constexpr float kOffsetColumnsPerBand = 0.23749876f;
-// Columns per spline step of the model offsets: 6 steps over the 48 column gaps, just short.
-constexpr float kOffsetStepsPerColumn = 0.124875f;
 // Profile point per band: 11 steps over the 80 bands, just short.
 constexpr float kProfileStepsPerBand = 0.13923874f;
+
 constexpr float kUnitPerDraw = 2.3283e-10f;
 // The loudness a fully negative contrast normalises every sound to.
 constexpr float kFlatLoudness = 2.2f;
@@ -130,6 +128,7 @@ float rootEnergy(const Blob& blob) { return blob.energy > 0.0f ? std::sqrt(blob.
 
 DrumVoiceSynth::DrumVoiceSynth() {
   modelProfile.fill(1.0f);
+  spreadProfile();
   columnFrequencies.fill(kUnsetRow);
   columnFrequencies[49] = 160.0f;
   columnFrequencies[50] = 240.0f;
@@ -165,6 +164,18 @@ void DrumVoiceSynth::start(const Blob* a, const Blob* b, float morph, float note
   if (const ReferenceModel* model = getReferenceModel(modelIndex)) {
     const LayerPair layers = layersFor(*model, velocity);
     for (int32_t k = 0; k < kProfilePoints; ++k) modelProfile[static_cast<size_t>(k)] = layers.at(k);
+  }
+  spreadProfile();
+}
+
+void DrumVoiceSynth::spreadProfile() {
+  modelProfile[kProfilePoints] = modelProfile[kProfilePoints - 1];
+  for (int32_t band = 0; band < kBands; ++band) {
+    const float y = static_cast<float>(band) * kProfileStepsPerBand;
+    const int32_t i = static_cast<int32_t>(y);
+    const float f = y - static_cast<float>(i);
+    bandProfile[static_cast<size_t>(band)] =
+        (1.0f - f) * modelProfile[static_cast<size_t>(i)] + f * modelProfile[static_cast<size_t>(i) + 1];
   }
 }
 
@@ -274,13 +285,7 @@ void DrumVoiceSynth::renderBands(float delta, float* out, float* scratch, bool s
     }
     o[-1] = (2.0f * o[0] - o[1]) * 0.1f;
     o[kCurves] = (2.0f * o[kCurves - 1] - o[kCurves - 2]) * 0.1f;
-    for (int32_t j = 0; j < kColumns; ++j) {
-      const float y = static_cast<float>(j) * kOffsetStepsPerColumn;
-      const int32_t n = static_cast<int32_t>(y);
-      const float w = y - static_cast<float>(n);
-      const float w2 = w * w;
-      columns[j] += 0.5f * ((2.0f * (w - w2) + 1.0f) * o[n] + w2 * o[n + 1] + (1.0f - 2.0f * w + w2) * o[n - 1]);
-    }
+    kernels.spreadOffsets(o - 1, columns);
   }
 
   // Band range after the shift: bands shifted in from outside the picture stay silent.
@@ -297,20 +302,11 @@ void DrumVoiceSynth::renderBands(float delta, float* out, float* scratch, bool s
 
     kernels.bandAmplitudes(columns, rowRates.data(), s, first, end, density, out, scratch);
 
-    applyContrast(out + first, end - first, contrast);
+    kernels.contrastBands(out + first, end - first, contrast);
     // Without a model the gain is the last factor, and the square can follow it at once.
     kernels.scaleBands(out + first, end - first, gain, squared && model == nullptr);
 
-    if (model != nullptr) {
-      modelProfile[kProfilePoints] = modelProfile[kProfilePoints - 1];
-      for (int32_t band = first; band < end; ++band) {
-        const float y = static_cast<float>(band) * kProfileStepsPerBand;
-        const int32_t i = static_cast<int32_t>(y);
-        const float f = y - static_cast<float>(i);
-        out[band] *= (1.0f - f) * modelProfile[static_cast<size_t>(i)] + f * modelProfile[static_cast<size_t>(i) + 1];
-        if (squared) out[band] *= out[band];
-      }
-    }
+    if (model != nullptr) kernels.weighBands(out + first, bandProfile.data() + first, end - first, squared);
   }
 
   // Bands outside the shifted range are silent.

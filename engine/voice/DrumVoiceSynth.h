@@ -46,6 +46,8 @@ struct DrumVoiceSynth {
   // The model's band gain profile at this velocity; one more entry repeats the last, so the
   // profile can be read linearly up to its end.
   std::array<float, kProfilePoints + 1> modelProfile;
+  // The profile spread over the bands, linear between its points: made when the profile is.
+  alignas(64) std::array<float, kBands> bandProfile;
 
   // Working lists. columnFrequencies holds the 49 columns and a sentinel above them;
   // modelOffsets the per-curve offsets with one extrapolated entry at each end.
@@ -65,6 +67,9 @@ struct DrumVoiceSynth {
   // Points the voice at fresh copies of its blobs (the same sounds, newly handed over) without
   // restarting it. b may be null.
   void setBlobs(const Blob* a, const Blob* b);
+
+  // Spreads modelProfile over the bands (bandProfile); start does, after setting the profile.
+  void spreadProfile();
 
   // Moves the voice on by dtFrames and writes the 80 band powers (squared amplitudes).
   void advance(float dtFrames, float* out);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/blob/BlobTestSupport.h"
-#include "engine/blob/ContrastCurve.h"
+#include "engine/dsp/ContrastCurve.h"
 #include "engine/dsp/BandScale.h"
 
 namespace {

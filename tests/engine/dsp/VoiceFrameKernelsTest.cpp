@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/core/FloatGrid.h"
+#include "engine/dsp/ContrastCurve.h"
 #include "engine/dsp/KnotIntegrator.h"
 #include "engine/dsp/LaneWidth.h"
 #include "engine/dsp/VoiceFrameKernels.h"
@@ -84,6 +85,95 @@ TEST(VoiceFrameKernels, ScaleBandsIsTheProductThenTheSquare) {
         EXPECT_TRUE(sameBits(values.data(), want.data(), count + 1))
             << "width " << width << " count " << count << " square " << square;
       }
+    }
+  });
+}
+
+// Per-band weights, squared or not, are the plain products at every width and count.
+TEST(VoiceFrameKernels, WeighBandsIsTheProductThenTheSquare) {
+  atEveryWidth([](int32_t width) {
+    std::mt19937 rng(13);
+    std::uniform_real_distribution<float> exponent(-40.0f, 20.0f);
+    for (int count : {0, 1, 3, 4, 7, 8, 15, 16, 17, 33, 80}) {
+      for (bool square : {false, true}) {
+        Floats values(size_t(count) + 1);
+        Floats weights(size_t(count) + 1);
+        for (float& v : values) v = std::pow(10.0f, exponent(rng));
+        for (float& w : weights) w = std::pow(10.0f, exponent(rng) * 0.2f);
+        Floats want = values;
+        for (int i = 0; i < count; ++i) {
+          want[size_t(i)] *= weights[size_t(i)];
+          if (square) want[size_t(i)] *= want[size_t(i)];
+        }
+        voiceFrameKernels().weighBands(values.data(), weights.data(), count, square);
+        EXPECT_TRUE(sameBits(values.data(), want.data(), count + 1))
+            << "width " << width << " count " << count << " square " << square;
+      }
+    }
+  });
+}
+
+// The band kernel of the contrast curve is the curve itself, bit for bit, for either sign of
+// the amount, whole and partial lane groups, values around the knee's threshold, tiny and huge
+// values, and damaged ones (infinite, NaN, negative).
+TEST(VoiceFrameKernels, ContrastBandsIsTheCurve) {
+  atEveryWidth([](int32_t width) {
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> exponent(-38.0f, 6.0f);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    for (float amount : {-1.0f, -0.37f, -1e-6f, 0.0f, 1e-6f, 0.4f, 1.0f, 1.5f}) {
+      for (int count : {0, 1, 3, 15, 16, 17, 31, 80}) {
+        Floats values(size_t(count) + 1);
+        for (size_t i = 0; i < values.size(); ++i) {
+          switch (i % 6) {
+            case 0: values[i] = 0.1f * std::fabs(amount); break;  // the knee's threshold
+            case 1: values[i] = std::pow(10.0f, exponent(rng)); break;
+            case 2: values[i] = float(rng() % 1000) * 1e-3f; break;
+            default: values[i] = std::pow(10.0f, exponent(rng) * 0.1f); break;
+          }
+        }
+        if (count > 5) {
+          values[2] = inf;
+          values[3] = nan;
+          values[4] = -0.25f;
+        }
+        Floats want = values;
+        applyContrast(want.data(), count, amount);
+        voiceFrameKernels().contrastBands(values.data(), count, amount);
+        for (int i = 0; i <= count; ++i) {
+          const bool bothNaN = std::isnan(values[size_t(i)]) && std::isnan(want[size_t(i)]);
+          EXPECT_TRUE(bothNaN || sameBits(&values[size_t(i)], &want[size_t(i)], 1))
+              << "width " << width << " amount " << amount << " count " << count << " value " << i << ": "
+              << values[size_t(i)] << " for " << want[size_t(i)];
+        }
+      }
+    }
+  });
+}
+
+// The pitch offsets spread over the columns: each column a quadratic B-spline of the offsets
+// around its step (0.124875 steps per column), half of it added, at every width.
+TEST(VoiceFrameKernels, SpreadOffsetsIsTheSpline) {
+  atEveryWidth([](int32_t width) {
+    std::mt19937 rng(19);
+    std::uniform_real_distribution<float> spread(-30.0f, 30.0f);
+    for (int trial = 0; trial < 20; ++trial) {
+      std::array<float, 9> offsets{};
+      for (float& o : offsets) o = spread(rng) * (trial % 5 == 0 ? 1e4f : 1.0f);
+      Floats columns(53);
+      for (size_t j = 0; j < columns.size(); ++j) columns[j] = float(j) * 0.5f + spread(rng) * 0.01f;
+      Floats want = columns;
+      const float* o = offsets.data() + 1;
+      for (int j = 0; j < 49; ++j) {
+        const float y = static_cast<float>(j) * 0.124875f;
+        const int n = static_cast<int>(y);
+        const float w = y - static_cast<float>(n);
+        const float w2 = w * w;
+        want[size_t(j)] += 0.5f * ((2.0f * (w - w2) + 1.0f) * o[n] + w2 * o[n + 1] + (1.0f - 2.0f * w + w2) * o[n - 1]);
+      }
+      voiceFrameKernels().spreadOffsets(offsets.data(), columns.data());
+      EXPECT_TRUE(sameBits(columns.data(), want.data(), 53)) << "width " << width << " trial " << trial;
     }
   });
 }

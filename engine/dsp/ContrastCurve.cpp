@@ -1,4 +1,4 @@
-#include "engine/blob/ContrastCurve.h"
+#include "engine/dsp/ContrastCurve.h"
 
 #include <algorithm>
 
