@@ -119,6 +119,8 @@ struct BandHopSingle {
 
 // bandhop::runSingle for WideLanes; only where OSKRA_HAVE_WIDE_LANES and AVX2 is there.
 void runBandHopSingleWide(const BandHopTables& tables, const BandHopSingle& work);
+// The same for WiderLanes; only where OSKRA_HAVE_WIDE_LANES, and only while laneWidth() allows it.
+void runBandHopSingleWider(const BandHopTables& tables, const BandHopSingle& work);
 
 // bandhop::run for WideLanes and WiderLanes; only where OSKRA_HAVE_WIDE_LANES, and only while
 // laneWidth() allows their width.

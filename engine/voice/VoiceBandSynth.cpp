@@ -299,7 +299,9 @@ void VoiceBandSynth::singleHop(const BandLayout& layout, DrumVoice& voice, int32
   work.scratchStride = mSingleStride;
   const BandHopTables tables = hopTables(layout);
 #if OSKRA_HAVE_WIDE_LANES
-  if (laneWidth() >= WideLanes::kWidth) {
+  if (laneWidth() >= WiderLanes::kWidth) {
+    runBandHopSingleWider(tables, work);
+  } else if (laneWidth() >= WideLanes::kWidth) {
     runBandHopSingleWide(tables, work);
   } else {
     bandhop::runSingle<Lanes>(tables, work);

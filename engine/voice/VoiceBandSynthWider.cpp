@@ -14,6 +14,10 @@
 #include "engine/dsp/ComplexChainLanes.h"
 #include "engine/voice/BandHopKernel.h"
 
+void runBandHopSingleWider(const BandHopTables& tables, const BandHopSingle& work) {
+  bandhop::runSingle<WiderLanes>(tables, work);
+}
+
 void runBandHopsWider(const BandHopTables& tables, const BandHopWork& work, const int32_t* groupLanes,
                       int32_t groupCount, uint64_t voiceLanes) {
   constexpr int32_t kEveryGroup = bandhop::kLanes / WiderLanes::kWidth;

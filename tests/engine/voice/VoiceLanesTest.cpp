@@ -103,15 +103,16 @@ TEST(VoiceLanes, KeptStatesMatchStatesInTheVoices) {
 }
 
 // A voice alone (its entries side by side) gives what its lane gives beside another voice:
-// every rate's layout, four and eight lanes, a first hop and later ones, bands without
-// amplitude (an exact zero may differ in sign only), tonal peaks that move between bins, and a
-// voice that goes from alone to beside another and back.
+// every rate's layout, four, eight and sixteen lanes (as far as the processor has them), a
+// first hop and later ones, bands without amplitude (an exact zero may differ in sign only),
+// tonal peaks that move between bins, and a voice that goes from alone to beside another and
+// back.
 TEST(VoiceLanes, VoiceAloneMatchesItsLane) {
   for (float rate : {8000.0f, 22050.0f, 48000.0f, 96000.0f, 192000.0f}) {
     BandLayout layout;
     layout.build(rate);
     const int32_t n = layout.bandCount;
-    for (int32_t width : {4, 8}) {
+    for (int32_t width : {4, 8, 16}) {
       setLaneWidthLimit(width);
       VoiceBandSynth alone;
       VoiceBandSynth paired;
