@@ -12,6 +12,14 @@ namespace {
 // Also turns a NaN width (damaged knots) into the floor.
 inline float floorWidth(float w) { return w > KnotIntegrator::kMinWidth ? w : KnotIntegrator::kMinWidth; }
 
+// The segment's mean density, width·c + a, formed without subtracting: next to a much
+// narrower neighbour a is huge and width·c almost -a, and their sum would keep only rounding
+// noise (F would jump by tens and run backwards at coinciding knots). The virtual segment
+// before the first knot is not fitted to its ends: there a = c = 0 and F stays 0.
+inline float meanDensity(const KnotIntegrator& k) {
+  return k.segment >= 0 ? (k.a + k.b) / (k.d + 2.0f) : k.width * k.c + k.a;
+}
+
 // The virtual segment before the first knot: as wide as the first gap and ending at 0, with
 // zero density at its start and shape term 0, so F is exactly 0 there.
 void beginAtFirstKnot(KnotIntegrator& k, float firstWidth) {
@@ -25,21 +33,14 @@ void beginAtFirstKnot(KnotIntegrator& k, float firstWidth) {
   k.nextWidth = firstWidth;
   k.base = 0.0f;
   k.start = -firstWidth;
-}
-
-// The segment's mean density, width·c + a, formed without subtracting: next to a much
-// narrower neighbour a is huge and width·c almost -a, and their sum would keep only rounding
-// noise (F would jump by tens and run backwards at coinciding knots). The virtual segment
-// before the first knot is not fitted to its ends: there a = c = 0 and F stays 0.
-inline float meanDensity(const KnotIntegrator& k) {
-  return k.segment >= 0 ? (k.a + k.b) / (k.d + 2.0f) : k.width * k.c + k.a;
+  k.mean = meanDensity(k);
 }
 
 // (u·c + a)·width. Inside the segment it is written as a blend of the start density and the
 // mean density, whose terms are both non-negative; past the last knot, where the two densities
 // are all but equal, as the start density plus the small change.
 inline float linearTerm(const KnotIntegrator& k, float u) {
-  const float mean = meanDensity(k);
+  const float mean = k.mean;
   return u <= k.width ? k.a * (k.width - u) + mean * u : k.a * k.width + (mean - k.a) * u;
 }
 
@@ -48,7 +49,7 @@ inline float linearTerm(const KnotIntegrator& k, float u) {
 template <typename NextWidthAt>
 inline void advanceTo(KnotIntegrator& k, float t, NextWidthAt nextWidthAt) {
   while (k.segment < k.count - 1 && t >= k.start + k.width) {
-    k.base += meanDensity(k) * k.width;  // F at the end of the segment being left
+    k.base += k.mean * k.width;  // F at the end of the segment being left
     k.segment += 1;
     k.start += k.width;
     k.prevWidth = k.width;
@@ -65,6 +66,7 @@ inline void advanceTo(KnotIntegrator& k, float t, NextWidthAt nextWidthAt) {
     const float e = (0.5f / k.prevWidth + 0.5f / nw) * w;
     k.d = (e * e - 1.0f) * 0.2f;
     k.c = (k.b - (k.d + 1.0f) * k.a) / ((k.d + 2.0f) * w);
+    k.mean = meanDensity(k);
   }
 }
 

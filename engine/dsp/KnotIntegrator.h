@@ -33,6 +33,7 @@ struct KnotIntegrator {
   float width = 1.0f;             // width of the current segment
   float prevWidth = 1.0f;
   float nextWidth = 1.0f;
+  float mean = 0.0f;    // the current segment's mean density, made when the segment is entered
   float base = 0.0f;    // F at the start of the current segment
   float start = -1.0f;  // position of the start of the current segment
 

@@ -12,6 +12,7 @@ VoiceCurve::VoiceCurve() {
   cursor.width = 0.0f;
   cursor.prevWidth = 0.0f;
   cursor.nextWidth = 0.0f;
+  cursor.mean = 0.0f;
   cursor.base = 0.0f;
   cursor.start = -1.0f;
 }
