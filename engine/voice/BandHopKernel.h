@@ -52,8 +52,7 @@ constexpr int32_t kLanes = 64;
 // for every lane) go up to kMaxRows: the synthesis entries (low bands and high bins, at most
 // 80 + 128) and a group of eight past them.
 enum LaneArray : int32_t {
-  kSum = 0,
-  kBandFrequency,
+  kBandFrequency = 0,
   kBandOffset,
   kBandTonal,
   kBandTransient,
@@ -318,7 +317,6 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   const int32_t frame0 = kFrames + work.frameArray[0];
   const int32_t frame1 = kFrames + work.frameArray[1];
   const int32_t frame2 = kFrames + work.frameArray[2];
-  constexpr int32_t sum = kSum;
   constexpr int32_t bandFrequency = kBandFrequency;
   constexpr int32_t bandOffset = kBandOffset;
   constexpr int32_t bandTonal = kBandTonal;
@@ -347,8 +345,9 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
 
   // Per band: the peak's frequency on the band's curve and its offset in time, how tonal
   // (standing out of its neighbours in frequency) and how transient (standing out in time).
-  for (int32_t i = 0; i < kFrameValues; ++i)
-    for (int32_t g = 0; g < groups; ++g) put(sum, i, g, at(frame0, i, g) + at(frame1, i, g));
+  // The frame sums F0 + F1 are made where the measures use them: two loads and an add cost
+  // less than a pass that stores them for three loads.
+  auto frameSum = [&](int32_t i, int32_t g) { return at(frame0, i, g) + at(frame1, i, g); };
   for (int32_t k = 0; k < kBands; ++k) {
     const L c0 = L::splat(curve0[k]);
     const L c1 = L::splat(curve1[k]);
@@ -358,7 +357,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
     const L transientScale = L::splat(tables.transientScale[k]);
     for (int32_t g = 0; g < groups; ++g) {
       const BandMeasures<L> m = measureBand(
-          at(sum, k, g), at(sum, k + 1, g), at(sum, k + 2, g), at(frame0, k + 1, g) + at(frame0, k + 2, g),
+          frameSum(k, g), frameSum(k + 1, g), frameSum(k + 2, g), at(frame0, k + 1, g) + at(frame0, k + 2, g),
           at(frame1, k + 1, g) + at(frame1, k + 2, g), at(frame2, k + 1, g) + at(frame2, k + 2, g), c0, c1, c2,
           offsetScale, bias, transientScale);
       put(bandFrequency, k, g, m.frequency);
@@ -425,8 +424,7 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
   // the two bins around the peak. Every move is worked out from the amplitudes before any
   // move; a peak outside the high bins stays where it is.
   const int32_t first = tables.firstHighBin;
-  for (int32_t e = low; e < n; ++e)
-    for (int32_t g = 0; g < groups; ++g) put(moved, e, g, zero);
+  // The moves start from nothing, cleared when the first one is found: mostly none is.
   bool anyMoved = false;
   // The lanes that move are picked out in lanes first: most bins have none.
   const L lowestBin = L::splat(static_cast<float>(first));
@@ -444,6 +442,11 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
                         lanesBitsLessEqual(lowestBin, position) & lanesBitsLess(position, highestBin);
       moving &= static_cast<uint32_t>(voiceLanes >> laneOf(g));
       if (moving == 0) continue;
+      if (!anyMoved) {
+        for (int32_t m = low; m < n; ++m)
+          for (int32_t h = 0; h < groups; ++h) put(moved, m, h, zero);
+        anyMoved = true;
+      }
       float shares[W];
       lanesStore(shares, share);
       for (; moving != 0; moving &= moving - 1u) {
@@ -459,7 +462,6 @@ void run(const BandHopTables& tables, const BandHopWork& work, const int32_t* gr
         movedValues[at0] -= taken;
         movedValues[target] += taken * (1.0f - frac);
         movedValues[target + kLanes] += taken * frac;
-        anyMoved = true;
       }
     }
   }
