@@ -168,17 +168,32 @@ void bandAmplitudes(const float* columns, const float* rates, float s, int32_t f
   alignas(64) float column[kRoom];
   float below[kColumnsInLanes ? 1 : kRoom];
   float above[kColumnsInLanes ? 1 : kRoom];
-  bool direct = s < kFarBeyond && s > -kFarBeyond && s == static_cast<float>(static_cast<int32_t>(s));
-  for (int32_t k = 0; direct && k < kMixedColumns; k += W) {
-    // Rising, and no NaN: columns[k + 1] <= columns[k + 2].
-    direct = lanesBitsLessEqual(L::load(columns + k + 1), L::load(columns + k + 2)) == (1ull << W) - 1u;
-  }
+  const bool direct = s < kFarBeyond && s > -kFarBeyond && s == static_cast<float>(static_cast<int32_t>(s));
   if (direct) {
+    // The walk stops at the first column at or above the band, or at a NaN. On whole bands that
+    // is how many columns lie below the band while they rise; columns that dip anywhere count
+    // through their running maximum instead (a NaN above every band), which gives the same stop.
+    bool rising = true;
+    for (int32_t k = 0; rising && k < kMixedColumns; k += W) {
+      // No NaN either: columns[k + 1] <= columns[k + 2].
+      rising = lanesBitsLessEqual(L::load(columns + k + 1), L::load(columns + k + 2)) == (1ull << W) - 1u;
+    }
+    const float* below = columns + 1;
+    alignas(64) float runningMax[kMixedColumns];
+    if (!rising) {
+      float highest = -__builtin_inff();
+      for (int32_t k = 0; k < kMixedColumns; ++k) {
+        const float c = columns[k + 1];
+        highest = c != c ? __builtin_inff() : (c > highest ? c : highest);
+        runningMax[k] = highest;
+      }
+      below = runningMax;
+    }
     alignas(64) float reach[kMixedColumns];
     const L offset = L::splat(s + 1.0f - static_cast<float>(first));
     const L last = L::splat(static_cast<float>(count));
     for (int32_t k = 0; k < kMixedColumns; k += W) {
-      lanesStore(reach + k, reachOf(L::load(columns + k + 1), offset, last));
+      lanesStore(reach + k, reachOf(L::load(below + k), offset, last));
     }
     spreadPassed<L>(reach, kMixedColumns, count, column);
   } else {

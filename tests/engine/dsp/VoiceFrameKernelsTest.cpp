@@ -89,6 +89,72 @@ TEST(VoiceFrameKernels, ScaleBandsIsTheProductThenTheSquare) {
   });
 }
 
+// The band amplitudes as a walk computes them, one band at a time: the walk moves on while the
+// band lies above the next column, so columns that dip (as pitch offsets make them) or a NaN
+// column stop it where they stand.
+Floats walkedBandAmplitudes(const Floats& columns, const Floats& rates, float s, int first, int end,
+                            const Floats& density) {
+  Floats out(80, -1.0f);
+  int j = 0;
+  for (int band = first; band < end; ++band) {
+    const float p = static_cast<float>(band) - s;
+    while (j < voiceframe::kMixedColumns && p > columns[size_t(j + 1)]) ++j;
+    const float lo = columns[size_t(j)];
+    const float gap = columns[size_t(j + 1)] - lo;
+    const float q = 0.0f < gap ? (p - lo) / gap + static_cast<float>(j) : static_cast<float>(j);
+    float kappa = q * 0.125f;
+    kappa = 0.0f <= kappa ? kappa : 0.0f;
+    kappa = 6.0f < kappa ? 6.0f : kappa;
+    float k = static_cast<float>(static_cast<int>(kappa));
+    k = 5.0f < k ? 5.0f : k;
+    const float w = kappa - k;
+    const float excess = density[size_t(band)] - voiceframe::kDensityBaseline;
+    const float d = 0.0f > excess ? 0.0f : excess;
+    out[size_t(band)] = d * ((1.0f - w) * rates[size_t(k)] + w * rates[size_t(k) + 1]);
+  }
+  return out;
+}
+
+// On whole shifts the bands find their columns without walking; that must be the walk's
+// column however the columns run: rising, dipping here and there (pitch offsets), falling,
+// with a NaN, and with columns beyond every band.
+TEST(VoiceFrameKernels, BandAmplitudesOnWholeShiftsAreTheWalk) {
+  atEveryWidth([](int32_t width) {
+    std::mt19937 rng(29);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    for (int trial = 0; trial < 48; ++trial) {
+      Floats columns(51, 0.0f);
+      for (int j = 1; j < 49; ++j) {
+        const float rise = static_cast<float>(j) * 80.0f / 48.0f;
+        switch (trial % 4) {
+          case 0: columns[size_t(j)] = rise; break;
+          case 1: columns[size_t(j)] = rise + 6.0f * (unit(rng) - 0.5f); break;  // dips
+          case 2: columns[size_t(j)] = 80.0f - rise + 3.0f * unit(rng); break;   // falls
+          default: columns[size_t(j)] = rise * (0.5f + 2.0f * unit(rng)); break;  // far beyond
+        }
+      }
+      if (trial % 6 == 5) columns[size_t(10 + trial % 30)] = std::numeric_limits<float>::quiet_NaN();
+      columns[49] = 80.000999f;
+      Floats rates(7);
+      for (float& r : rates) r = 20.0f * unit(rng);
+      Floats density(80);
+      for (float& d : density) d = 0.6f * unit(rng);
+      const float s = std::floor(-6.0f + 12.0f * unit(rng));
+      const int first = std::max(0, std::min(80, static_cast<int>(s)));
+      const int end = 80 - std::max(0, std::min(80, static_cast<int>(-s)));
+      const Floats want = walkedBandAmplitudes(columns, rates, s, first, end, density);
+      Floats out(80, -1.0f);
+      voiceFrameKernels().bandAmplitudes(columns.data(), rates.data(), s, first, end, density.data(), out.data(),
+                                         nullptr);
+      for (int band = first; band < end; ++band) {
+        EXPECT_TRUE(sameBits(&out[size_t(band)], &want[size_t(band)], 1))
+            << "width " << width << " trial " << trial << " band " << band << ": " << out[size_t(band)] << " for "
+            << want[size_t(band)];
+      }
+    }
+  });
+}
+
 // Per-band weights, squared or not, are the plain products at every width and count.
 TEST(VoiceFrameKernels, WeighBandsIsTheProductThenTheSquare) {
   atEveryWidth([](int32_t width) {
