@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 #include "engine/core/FloatGrid.h"
 #include "engine/dsp/KnotIntegrator.h"
@@ -74,19 +75,19 @@ LayerPair layersFor(const ReferenceModel& model, float velocity) {
 
 // The blob time that curve k reads when the voice is at t: the model's time map, linear
 // between its 20 points and extended past the last one.
-float mappedTime(const LayerPair& model, int32_t curve, float t) {
+float mappedTime(const float* model, int32_t curve, float t) {
   const float p = t * static_cast<float>(ReferenceModel::kTimeMapPoints) / Blob::kTimeRange;
   const int32_t i = truncClamped(p, 0, ReferenceModel::kTimeMapPoints - 2);
   const float f = p - static_cast<float>(i);
   const int32_t base = ReferenceModel::kTimeMapOffset + curve * ReferenceModel::kTimeMapPoints + i;
-  const float low = model.at(base);
-  return low + f * (model.at(base + 1) - low);
+  const float low = model[base];
+  return low + f * (model[base + 1] - low);
 }
 
 // The frequency offset at a position among the frequency curves (0..5) and a frequency
 // (0..80), bilinear in the offset table. Both positions are held inside the table, so a
 // damaged blob cannot read past it.
-float offsetAt(const LayerPair& model, float curveRow, float frequency) {
+float offsetAt(const float* model, float curveRow, float frequency) {
   const float row = clampNaNLow(curveRow, 0.0f, static_cast<float>(ReferenceModel::kOffsetRows - 1));
   const float column =
       clampNaNLow(frequency * kOffsetColumnsPerBand, 0.0f, static_cast<float>(ReferenceModel::kOffsetColumns - 1));
@@ -95,9 +96,9 @@ float offsetAt(const LayerPair& model, float curveRow, float frequency) {
   const float fr = row - static_cast<float>(r);
   const float fc = column - static_cast<float>(c);
   const int32_t base = ReferenceModel::kOffsetTableOffset + r * ReferenceModel::kOffsetColumns + c;
-  const float top = (1.0f - fc) * model.at(base) + fc * model.at(base + 1);
-  const float bottom = (1.0f - fc) * model.at(base + ReferenceModel::kOffsetColumns) +
-                       fc * model.at(base + ReferenceModel::kOffsetColumns + 1);
+  const float top = (1.0f - fc) * model[base] + fc * model[base + 1];
+  const float bottom = (1.0f - fc) * model[base + ReferenceModel::kOffsetColumns] +
+                       fc * model[base + ReferenceModel::kOffsetColumns + 1];
   return (1.0f - fr) * top + fr * bottom;
 }
 
@@ -162,10 +163,21 @@ void DrumVoiceSynth::start(const Blob* a, const Blob* b, float morph, float note
   gainScale = noteGainScale;
 
   if (const ReferenceModel* model = getReferenceModel(modelIndex)) {
-    const LayerPair layers = layersFor(*model, velocity);
-    for (int32_t k = 0; k < kProfilePoints; ++k) modelProfile[static_cast<size_t>(k)] = layers.at(k);
+    const float* values = modelAtVelocity(*model);
+    for (int32_t k = 0; k < kProfilePoints; ++k) modelProfile[static_cast<size_t>(k)] = values[k];
   }
   spreadProfile();
+}
+
+const float* DrumVoiceSynth::modelAtVelocity(const ReferenceModel& model) {
+  static_assert(kModelValues == ReferenceModel::kLayerSize, "a whole layer");
+  if (&model != mixedModel || std::memcmp(&velocity, &mixedVelocity, sizeof(float)) != 0) {
+    const LayerPair layers = layersFor(model, velocity);
+    for (int32_t i = 0; i < kModelValues; ++i) modelValues[static_cast<size_t>(i)] = layers.at(i);
+    mixedModel = &model;
+    mixedVelocity = velocity;
+  }
+  return modelValues.data();
 }
 
 void DrumVoiceSynth::spreadProfile() {
@@ -231,8 +243,7 @@ void DrumVoiceSynth::renderBands(float delta, float* out, float* scratch, bool s
   const float gain = std::sqrt(amplitude) * gainScale / std::max(loudness, 1e-6f);
 
   const ReferenceModel* model = getReferenceModel(modelIndex);
-  LayerPair layers{nullptr, nullptr, 0.0f};
-  if (model != nullptr) layers = layersFor(*model, velocity);
+  const float* layers = model != nullptr ? modelAtVelocity(*model) : nullptr;
 
   // Rows reached by the time curves; without time passing they keep their values.
   if (delta > 0.0f) {

@@ -6,6 +6,8 @@
 #include "engine/blob/Blob.h"
 #include "engine/voice/VoiceCurve.h"
 
+struct ReferenceModel;
+
 // The synthesis state of one drum voice: it walks the voice's two blobs in blob time and turns
 // them into the amplitudes of the 80 bands, once per rendered frame.
 //
@@ -48,6 +50,12 @@ struct DrumVoiceSynth {
   std::array<float, kProfilePoints + 1> modelProfile;
   // The profile spread over the bands, linear between its points: made when the profile is.
   alignas(64) std::array<float, kBands> bandProfile;
+  // The model's values (profile, time maps, pitch offsets) at the voice's velocity, mixed from
+  // its two velocity layers when the model or the velocity is new to the voice.
+  static constexpr int32_t kModelValues = 272;
+  std::array<float, kModelValues> modelValues;
+  const ReferenceModel* mixedModel = nullptr;
+  float mixedVelocity = 0.0f;
 
   // Working lists. columnFrequencies holds the 49 columns and a sentinel above them;
   // modelOffsets the per-curve offsets with one extrapolated entry at each end.
@@ -70,6 +78,8 @@ struct DrumVoiceSynth {
 
   // Spreads modelProfile over the bands (bandProfile); start does, after setting the profile.
   void spreadProfile();
+  // modelValues for this model at the current velocity, mixed anew only when either changed.
+  const float* modelAtVelocity(const ReferenceModel& model);
 
   // Moves the voice on by dtFrames and writes the 80 band powers (squared amplitudes).
   void advance(float dtFrames, float* out);

@@ -75,6 +75,36 @@ TEST(DrumVoiceSynth, ModelProfileFollowsTheVelocityLayers) {
   }
 }
 
+// The model's values are mixed for the voice's velocity once and kept: a velocity or a model
+// that changes in the middle of a note is taken up at the next frame, exactly as if nothing had
+// been kept.
+TEST(DrumVoiceSynth, KeptModelValuesFollowAChangedVelocityOrModel) {
+  Blob a = makeBlob(rampTime, [](int j) { return 80.0 * j / 48 + 0.3 * std::sin(j * 1.7); });
+  DrumVoiceSynth kept;
+  DrumVoiceSynth fresh;
+  for (DrumVoiceSynth* v : {&kept, &fresh}) {
+    v->setModel(2);
+    v->contrast = 0.2f;
+    v->start(&a, nullptr, 0.0f, 0.3f, 1.0f);
+  }
+  for (int frame = 0; frame < 40; ++frame) {
+    if (frame == 10) kept.velocity = fresh.velocity = 0.95f;
+    if (frame == 20) kept.velocity = fresh.velocity = kNaN;
+    if (frame == 25) kept.velocity = fresh.velocity = 0.6f;
+    if (frame == 30) {
+      kept.setModel(5);
+      fresh.setModel(5);
+    }
+    fresh.mixedModel = nullptr;  // nothing kept: mixed anew for this frame
+    const Bands want = render(fresh, 1.5f);
+    const Bands got = render(kept, 1.5f);
+    for (size_t band = 0; band < got.size(); ++band) {
+      ASSERT_TRUE(got[band] == want[band] || (std::isnan(got[band]) && std::isnan(want[band])))
+          << "frame " << frame << " band " << band;
+    }
+  }
+}
+
 // Rendering before any note is silence; a straight ramp in time and frequency sounds the same
 // in every band at every moment, at sqrt(amplitude) x gainScale / sqrt(energy); where the time
 // points crowd the sound is louder, and where the columns crowd their bands are.
