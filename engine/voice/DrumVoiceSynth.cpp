@@ -34,7 +34,6 @@ constexpr float kTailWander = 0.01f;
 constexpr float kOffsetColumnsPerBand = 0.23749876f;
 // Profile point per band: 11 steps over the 80 bands, just short.
 constexpr float kProfileStepsPerBand = 0.13923874f;
-
 constexpr float kUnitPerDraw = 2.3283e-10f;
 // The loudness a fully negative contrast normalises every sound to.
 constexpr float kFlatLoudness = 2.2f;

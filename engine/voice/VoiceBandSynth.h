@@ -100,13 +100,13 @@ class VoiceBandSynth {
   // group of lanes spans two lines.
   static constexpr size_t kLineFloats = 16;
   std::vector<float> mLaneBlock;
-  float* laneBlock() { return alignedToLine(mLaneBlock.data()); }
-  const float* laneBlock() const { return alignedToLine(const_cast<float*>(mLaneBlock.data())); }
-  static float* alignedToLine(float* p) {
-    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
-    return p + ((kLineFloats * sizeof(float) - at % (kLineFloats * sizeof(float))) % (kLineFloats * sizeof(float))) /
-                   sizeof(float);
+  // Floats from the block's allocation to its first line boundary.
+  size_t laneBlockLead() const {
+    constexpr size_t kLine = kLineFloats * sizeof(float);
+    return (kLine - reinterpret_cast<uintptr_t>(mLaneBlock.data()) % kLine) % kLine / sizeof(float);
   }
+  float* laneBlock() { return mLaneBlock.data() + laneBlockLead(); }
+  const float* laneBlock() const { return mLaneBlock.data() + laneBlockLead(); }
   float* laneArray(int32_t array) { return laneBlock() + static_cast<size_t>(array) * kLaneArrayStride; }
   const float* laneArray(int32_t array) const {
     return laneBlock() + static_cast<size_t>(array) * kLaneArrayStride;
